@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The modal boxes the panel shows the operator. The window receives one when
+// it is built, so tests can hand in a recorder that answers from a script.
+class Dialogs
+{
+public:
+    enum class Icon { None, Warning };
+
+    virtual ~Dialogs() = default;
+    // A message with an OK button, captioned "Q9 Remote"; returns when closed.
+    virtual void message(QWidget *parent, const QString &text, Icon icon) = 0;
+    // An input box; returns the text entered, or an empty text when cancelled.
+    virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
+                          const QString &proposed) = 0;
+};
+
+// The real boxes, QMessageBox and QInputDialog.
+class QtDialogs : public Dialogs
+{
+public:
+    void message(QWidget *parent, const QString &text, Icon icon) override;
+    QString input(QWidget *parent, const QString &prompt, const QString &title,
+                  const QString &proposed) override;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+
+class QWidget;
+
+// The colours the panel uses to show state.
+namespace PanelColour {
+inline const QColor On{0, 255, 0};            // a function, VFO or option is on
+inline const QColor IndicatorOff{0, 0, 255};  // RIT/XIT labels off, same as their frame
+inline const QColor MeterReceive{255, 255, 0};
+inline const QColor MeterTransmit{128, 0, 0};
+inline const QColor OffsetActive{0, 255, 255}; // RIT or XIT in use
+inline const QColor OffsetIdle{0, 0, 0};
+inline const QColor PanelGrey{128, 128, 128};
+inline const QColor ConsoleGreen{0, 128, 0};
+inline const QColor CwBoxGrey{224, 224, 224};
+
+// The platform's button face: what a button shows when its function is off.
+QColor buttonFace();
+} // namespace PanelColour
+
+// One place to set and read the back colour of any control, button or label.
+void setBackColour(QWidget *control, const QColor &colour);
+QColor backColour(const QWidget *control);
+// Shorthand for the common case: green when on, button face when off.
+void setOnColour(QWidget *control, bool on);

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "app/q9_globals.h"
+#include "link/reply_framer.h"
+#include "link/serial_link.h"
+#include "link/tcp_link.h"
+
+#include <QMainWindow>
+#include <QTime>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class Dialogs;
+class QAbstractButton;
+class QCloseEvent;
+
+namespace Ui {
+class Rmt_Q9;
+}
+
+// The remote front panel: the program's one window. Its handlers are named
+// after their control and event and live in the folder of their subsystem:
+// app (start-up, settings, timers, debug console), link (sending, framing,
+// connecting), cat (replies into the panel), panel (switches, sliders, CW)
+// and tuning (VFOs, steps, fine tune, RIT/XIT).
+class Rmt_Q9 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Rmt_Q9(Dialogs &dialogs, QWidget *parent = nullptr);
+    ~Rmt_Q9() override;
+
+    // The clock's view of local time; tests drive it instead of waiting.
+    void setLocalTimeSource(std::function<QTime()> source);
+
+    const Q9_globals &globals() const { return g; }
+
+    // ---- link: sending and receiving
+    // Hands the command string to the active link unchanged; a failed hand-
+    // over is reported in a box. Returns whether the link took it.
+    bool SendCommand(const QString &command);
+    void ReceiveText(const QString &chunk);
+    // ---- cat: the reply interpreter
+    void HandleReply(const QString &reply);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // ---- app: start-up (rmt_q9.cpp)
+    void Form_Load();
+    void applyPanelLook();
+    // ---- app: settings file (settings.cpp)
+    void LoadSettings();
+    void SaveSettings();
+    void applySettingsToMenu();
+    // ---- app: S-meter poll and UTC clock (periodic.cpp)
+    void wirePeriodicTasks();
+    void Timer1_Timer();
+    void SM_en_Click();
+    void Timer2_Timer();
+    void set_UTC_Click();
+    void stopSmeterPoll();
+    // ---- app: debug console (debug_console.cpp)
+    void wireDebugConsole();
+    void debug_on_Click();
+    void send_cmd_Click();
+    void showDebugConsole(bool visible);
+    void appendDebugText(const QString &chunk);
+    void replaceDebugText(const QString &text);
+
+    // ---- link: command sender and framing (command_sender.cpp, reply_framing.cpp)
+    void wireLinks();
+    void tcpClient_SendComplete();
+    void Comm1_OnComm();
+    void tcpClient_DataArrival();
+    void showSendFailure(const QString &text);
+    // ---- link: serial connection (serial_connection.cpp)
+    void wireSerialConnection();
+    void OpenSerialLink();
+    void WaitForReply();
+    void Setcomm_Click(int portNumber);
+    void Auto_comm_con_Click();
+    void AutoConnectStep();
+    void checkPortItem(int portNumber);
+    // ---- link: server connection (server_connection.cpp)
+    void wireServerConnection();
+    void Set_Host_Addr_Click();
+    void tcpClient_Connect();
+    void tcpClient_Error(const QString &description);
+    // ---- link: start-up query, release, shut-down (link_lifecycle.cpp)
+    void wireShutDown();
+    void QueryRadioState();
+    void ReleaseLink();
+    void ResetLinkSelection();
+    void Form_Unload();
+    void exit_cmd_Click();
+
+    // ---- cat: status record and RIT/XIT display (status_record.cpp, rit_display.cpp)
+    void DecodeStatusRecord(const QString &record);
+    void ShowRitOffset(double offset);
+    void ShowRitXitState();
+
+    // ---- panel: switch and mode buttons (switch_buttons.cpp)
+    void wireSwitchButtons();
+    void att_cmd_Click();
+    void AIP_cmd_Click();
+    void spot_Click();
+    void Tune_Click();
+    void BandUp_Click();
+    void BandDn_Click();
+    // ---- panel: level sliders (level_sliders.cpp)
+    void wireLevelSliders();
+    void PowerSlider_Scroll();
+    void CWSpeedSlider_Scroll();
+    void SquelchSlider_Scroll();
+    // ---- panel: CW text sender (cw_sender.cpp)
+    void wireCwSender();
+    void CW_SendBuff_Click();
+    void CW_Stop_Click();
+    void CW_ClearBox_Click();
+
+    // ---- tuning: fine-tune slider (fine_tune.cpp)
+    void wireFineTune();
+    void fine_tune_Scroll();
+    void fine_tune_Change();
+    void incr_edbox_Change();
+    void clr_slide_Click();
+    void setFineTuneScale();
+    // ---- tuning: frequency entry and VFO commands (vfo_entry.cpp)
+    void wireVfoEntry();
+    void vfo_edbox_GotFocus(QObject *box);
+    void vfoa_edbox_LostFocus();
+    void vfob_edbox_LostFocus();
+    void a2b_Click();
+    void b2a_Click();
+    void QueryVfoFrequencies();
+    void rx_vfoa_Click();
+    void rx_vfob_Click();
+    void tx_vfoa_Click();
+    void tx_vfob_Click();
+    // ---- tuning: step tuning (step_tuning.cpp)
+    void wireStepTuning();
+    void stepTune(const QString &stepCommand);
+    // ---- tuning: RIT/XIT controls (rit_controls.cpp)
+    void wireRitControls();
+    void RitStepUp(int count);
+    void RitStepDown(int count);
+    void rit_clr_Click();
+    void rit_cmd_Click();
+    void xit_cmd_Click();
+
+    std::unique_ptr<Ui::Rmt_Q9> ui;
+    Dialogs &m_dialogs;
+    Q9_globals g;
+    SerialLink Comm1;
+    TcpLink tcpClient;
+    QTimer Timer1;
+    QTimer Timer2;
+    ReplyFramer RxBuffer;
+    std::function<QTime()> m_localTime;
+    bool m_sendFailureShown = false;
+    bool m_shutDown = false;
+};

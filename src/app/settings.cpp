@@ -1,0 +1,14 @@
+#include "app/rmt_q9.h"
+#include "ui_rmt_q9.h"
+
+void Rmt_Q9::LoadSettings()
+{
+}
+
+void Rmt_Q9::SaveSettings()
+{
+}
+
+void Rmt_Q9::applySettingsToMenu()
+{
+}

@@ -1,0 +1,10 @@
+#include "app/rmt_q9.h"
+#include "ui_rmt_q9.h"
+
+void Rmt_Q9::wireSerialConnection()
+{
+}
+
+void Rmt_Q9::AutoConnectStep()
+{
+}

@@ -1,0 +1,80 @@
+#include "serial_link.h"
+
+#include <QFileInfo>
+
+SerialLink::SerialLink(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+}
+
+QString SerialLink::devicePathFor(int portNumber, const QDir &workingDir)
+{
+    if (portNumber < 1)
+        return {};
+    const QFileInfo link(workingDir, QStringLiteral("com%1").arg(portNumber));
+    // A bare name would mean /dev/<name> to the port, so always hand it an
+    // absolute path.
+    if (link.isSymLink() || link.exists())
+        return link.absoluteFilePath();
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
+
+bool SerialLink::open(int portNumber)
+{
+    const QString device = devicePathFor(portNumber);
+    if (device.isEmpty())
+        return false;
+    m_port.setPortName(device);
+    return m_port.open(QIODevice::ReadWrite);
+}
+
+void SerialLink::configure()
+{
+    m_port.setBaudRate(QSerialPort::Baud4800);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setRequestToSend(true);
+    m_port.clearError();
+}
+
+void SerialLink::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool SerialLink::write(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        return false;
+    if (m_port.write(bytes) != bytes.size())
+        return false;
+    // Start the transfer now rather than at the next turn of the event loop,
+    // so a command sent just before the program ends still leaves.
+    m_port.flush();
+    return m_port.isOpen();
+}
+
+QByteArray SerialLink::readAll()
+{
+    return m_port.readAll();
+}
+
+void SerialLink::onError(QSerialPort::SerialPortError error)
+{
+    // An unplugged adapter reports ResourceError and then a read error on
+    // every turn of the event loop; close at the first so the panel stays
+    // usable and later sends report the missing port.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+        || error == QSerialPort::WriteError)
+        close();
+}
