@@ -196,7 +196,11 @@ void Rmt_Q9::replyPower(const ReplyFields &reply)
 {
     const bool wholeWatts = reply.at(6) == u';';
     ui->NB_level->setVisible(!wholeWatts);
-    ui->PowerSlider->setMaximum(wholeWatts ? 15 : 150);
+    {
+        // A lower maximum may pull the value down: still not the operator.
+        const QSignalBlocker quiet(ui->PowerSlider);
+        ui->PowerSlider->setMaximum(wholeWatts ? 15 : 150);
+    }
     if (wholeWatts) {
         setSliderQuietly(ui->PowerSlider, reply.number(4, 5));
         ui->PWR->setText(reply.text(4, 5) + u'W');

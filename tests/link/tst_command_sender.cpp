@@ -13,20 +13,9 @@
 #include <QTimer>
 
 namespace {
-
 const QString SerialFailure = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
 const QString TcpFailure =
     QStringLiteral("TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
-
-// Answers the probe the way a radio does, so the port item gets a link up.
-void answerProbes(PtyPair &radio)
-{
-    radio.onReceive = [&radio](const QByteArray &chunk) {
-        if (chunk.contains("q9;"))
-            radio.write("Q91;");
-    };
-}
-
 } // namespace
 
 class TestCommandSender : public QObject
@@ -70,16 +59,12 @@ void TestCommandSender::startsWithoutLinkAndSendsNothing()
 void TestCommandSender::serialLinkCarriesExactBytes()
 {
     PtyPair radio;
-    answerProbes(radio);
     PanelFixture fixture;
-    fixture.linkPort(1, radio.slavePath());
     fixture.start();
-    fixture.control<QAction>("Setcomm1")->trigger();
+    fixture.connectSerial(radio);
     QVERIFY(fixture.globals().RadioPresent);
     QVERIFY(fixture.dialogs.messages.isEmpty());
-    QTRY_VERIFY(radio.received.endsWith("AI2;"));
 
-    radio.received.clear();
     fixture.panel().SendCommand(QStringLiteral("MD1;FW;"));
     QTRY_COMPARE(radio.received, QByteArray("MD1;FW;"));
     // Nothing more follows: no line end, no echo.

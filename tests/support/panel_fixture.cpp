@@ -1,7 +1,9 @@
 #include "panel_fixture.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QTest>
 
 PanelFixture::PanelFixture()
     : m_previousDir(QDir::currentPath())
@@ -39,4 +41,17 @@ Rmt_Q9 &PanelFixture::start()
 {
     m_panel = std::make_unique<Rmt_Q9>(dialogs);
     return *m_panel;
+}
+
+void PanelFixture::connectSerial(PtyPair &radio)
+{
+    radio.onReceive = [&radio](const QByteArray &chunk) {
+        if (chunk.contains("q9;"))
+            radio.write("Q91;");
+    };
+    linkPort(1, radio.slavePath());
+    control<QAction>("Setcomm1")->trigger();
+    QTRY_VERIFY(radio.received.endsWith("AI2;"));
+    radio.onReceive = nullptr;
+    radio.received.clear();
 }

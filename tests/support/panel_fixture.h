@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/rmt_q9.h"
+#include "pty_pair.h"
 #include "recording_dialogs.h"
 
 #include <QByteArray>
@@ -24,6 +25,10 @@ public:
     void linkPort(int portNumber, const QString &device);
     // Builds the window, which runs its start-up.
     Rmt_Q9 &start();
+    // Opens Comm1 on the radio's end of a pseudo-terminal, answering the
+    // probe as a radio would, and waits until the link is up. Afterwards
+    // `radio.received` is empty and `radio.onReceive` unset.
+    void connectSerial(PtyPair &radio);
 
     Rmt_Q9 &panel() { return *m_panel; }
     const Q9_globals &globals() const { return m_panel->globals(); }
