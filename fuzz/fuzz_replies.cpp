@@ -26,10 +26,14 @@ public:
 
 struct Harness
 {
+    // The panel reads and writes its settings file in the working directory
+    // at start; libFuzzer needs the caller's directory for its corpus.
     Harness()
     {
+        const QString callersDir = QDir::currentPath();
         QDir::setCurrent(workingDir.path());
         panel = std::make_unique<Rmt_Q9>(dialogs);
+        QDir::setCurrent(callersDir);
     }
 
     int argc = 1;
