@@ -106,6 +106,8 @@ void TestPseudoTerminal::outlivesTheFarEndClosing()
         terminal.write("ok;");
         QCOMPARE(readLine(line, 3), QByteArray("ok;"));
         ::close(line);
+        // Give a hang-up, were there one, the chance to reach the event loop.
+        QTest::qWait(100);
     }
     QCOMPARE(fromLine.bytes, QByteArray("FA;IF;"));
     QCOMPARE(errors.count(), 0);
