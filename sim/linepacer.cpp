@@ -13,11 +13,6 @@ void LinePacer::setCharactersPerSecond(int charactersPerSecond)
     m_charactersPerSecond = charactersPerSecond;
 }
 
-int LinePacer::charactersPerSecond() const
-{
-    return m_charactersPerSecond;
-}
-
 void LinePacer::write(const QByteArray &bytes)
 {
     if (m_charactersPerSecond <= 0) {

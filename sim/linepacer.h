@@ -21,7 +21,6 @@ public:
     explicit LinePacer(QObject *parent = nullptr);
 
     void setCharactersPerSecond(int charactersPerSecond);
-    int charactersPerSecond() const;
 
 public slots:
     void write(const QByteArray &bytes);

@@ -15,9 +15,9 @@ namespace {
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-            u"Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow control)\n"
-            "and one remote panel on the network. If the port goes away it is tried again\n"
-            "every second; bytes meanwhile are lost.\n\n"_s
+            u"Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow\n"
+            "control) and one remote panel on the network. If the port goes away it is\n"
+            "tried again every second; bytes meanwhile are lost.\n\n"_s
             + RelayServer::behaviour());
     parser.addHelpOption();
     parser.addOptions({

@@ -103,11 +103,6 @@ QString RelayServer::endpoint() const
     return describe(m_server.serverAddress(), m_server.serverPort());
 }
 
-bool RelayServer::hasClient() const
-{
-    return !m_client.isNull();
-}
-
 void RelayServer::sendToClient(const QByteArray &data)
 {
     if (!m_client)

@@ -40,7 +40,6 @@ public:
     bool listen(const QString &endpoint);
     QString errorString() const;
     QString endpoint() const;
-    bool hasClient() const;
 
 public slots:
     void sendToClient(const QByteArray &data);

@@ -2,6 +2,7 @@
 
 SerialLink::SerialLink(const QString &portName, QObject *parent)
     : QObject(parent)
+    , m_name(portName)
 {
     m_port.setPortName(portName);
     m_port.setBaudRate(BaudRate);
@@ -22,14 +23,9 @@ bool SerialLink::open()
     return m_port.open(QIODevice::ReadWrite);
 }
 
-bool SerialLink::isOpen() const
-{
-    return m_port.isOpen();
-}
-
 QString SerialLink::errorString() const
 {
-    return QStringLiteral("%1: %2").arg(m_port.portName(), m_port.errorString());
+    return QStringLiteral("%1: %2").arg(m_name, m_port.errorString());
 }
 
 void SerialLink::send(const QByteArray &data)
@@ -38,7 +34,7 @@ void SerialLink::send(const QByteArray &data)
         return;
     if (m_port.bytesToWrite() + data.size() > MaxBacklog) {
         emit message(QStringLiteral("%1: radio is not keeping up; %2 bytes dropped")
-                     .arg(m_port.portName()).arg(data.size()));
+                     .arg(m_name).arg(data.size()));
         return;
     }
     m_port.write(data);
@@ -57,7 +53,7 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     const QString why = error == QSerialPort::ResourceError ? QStringLiteral("the device went away")
                                                             : m_port.errorString();
     emit message(QStringLiteral("%1 lost: %2; retrying every %3 s")
-                 .arg(m_port.portName(), why)
+                 .arg(m_name, why)
                  .arg(RetryInterval.count() / 1000));
     m_port.close();
     m_retryTimer.start();
@@ -68,5 +64,5 @@ void SerialLink::retry()
     if (!open())
         return;
     m_retryTimer.stop();
-    emit message(QStringLiteral("%1 is back").arg(m_port.portName()));
+    emit message(QStringLiteral("%1 is back").arg(m_name));
 }

@@ -26,7 +26,6 @@ public:
     explicit SerialLink(const QString &portName, QObject *parent = nullptr);
 
     bool open();
-    bool isOpen() const;
     QString errorString() const;
 
 public slots:
@@ -41,6 +40,7 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void retry();
 
+    QString m_name;
     QSerialPort m_port;
     QTimer m_retryTimer;
 };
