@@ -7,10 +7,34 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QStyle>
 #include <QStyleFactory>
 
 namespace {
+
+const QColor ReadoutBack{0, 0, 0};
+const QColor ReadoutDigits{255, 191, 0};
+const QColor DisplayBezel{48, 48, 48};
+const QColor CaptionOnDark{255, 255, 255};
+
+// Text boxes paint their field from QPalette::Base, not the back colour of
+// buttons and labels.
+void setBoxColours(QWidget *box, const QColor &back, const QColor &text)
+{
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, back);
+    palette.setColor(QPalette::Text, text);
+    box->setPalette(palette);
+}
+
+// Captions of labels and frame titles.
+void setTextColour(QWidget *control, const QColor &colour)
+{
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    control->setPalette(palette);
+}
 
 // Buttons show their state through their back colour; the Fusion style is
 // one that paints a button's face from its palette on every platform.
@@ -60,14 +84,41 @@ void Rmt_Q9::setLocalTimeSource(std::function<QTime()> source)
     m_localTime = std::move(source);
 }
 
-// The look that the form cannot carry: colours that must follow the
-// platform's button face, and a fixed size.
+// The look that the form cannot carry: colours, some of which the program
+// changes at run time through the same palette roles, and a fixed size.
 void Rmt_Q9::applyPanelLook()
 {
-    setFixedSize(size());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
+
+    // Read-outs as on the radio: bright digits on black.
+    for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
+                             static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
+        setBoxColours(readout, ReadoutBack, ReadoutDigits);
+    for (QWidget *readout : {ui->SPD, ui->PWR, ui->SQ}) {
+        setBackColour(readout, ReadoutBack);
+        setTextColour(readout, ReadoutDigits);
+    }
+    setBackColour(ui->Shape1, DisplayBezel);
+    setTextColour(ui->Shape1, CaptionOnDark);
+
+    QPalette meter = ui->Smeter->palette();
+    meter.setColor(QPalette::Base, ReadoutBack);
+    meter.setColor(QPalette::Highlight, PanelColour::MeterReceive);
+    ui->Smeter->setPalette(meter);
+    for (QWidget *indicator : {ui->Q9_present_ind, ui->Server_Conn})
+        setBackColour(indicator, PanelColour::On);
+
+    // The RIT/XIT frame is as blue as an indicator that is off.
+    setBackColour(ui->Frame3, PanelColour::IndicatorOff);
+    setTextColour(ui->Frame3, CaptionOnDark);
     for (QWidget *indicator : {ui->rit_ind, ui->xit_ind})
         setBackColour(indicator, PanelColour::IndicatorOff);
+    setBoxColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
+
+    setBoxColours(ui->CWsend, PanelColour::CwBoxGrey, Qt::black);
+    setBoxColours(ui->Debug_send, PanelColour::ConsoleGreen, Qt::white);
+    setBoxColours(ui->Text1, PanelColour::ConsoleGreen, Qt::white);
 }
 
 // The window's own start-up steps, then the settings step and the
