@@ -38,3 +38,27 @@ void setOnColour(QWidget *control, bool on)
 {
     setBackColour(control, on ? PanelColour::On : PanelColour::buttonFace());
 }
+
+void setTextColour(QWidget *control, const QColor &colour)
+{
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::Text, colour);
+    control->setPalette(palette);
+}
+
+QColor textColour(const QWidget *control)
+{
+    return control->palette().color(QPalette::Text);
+}
+
+void setGaugeColour(QWidget *gauge, const QColor &colour)
+{
+    QPalette palette = gauge->palette();
+    palette.setColor(QPalette::Highlight, colour);
+    gauge->setPalette(palette);
+}
+
+QColor gaugeColour(const QWidget *gauge)
+{
+    return gauge->palette().color(QPalette::Highlight);
+}

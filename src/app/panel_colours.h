@@ -23,5 +23,10 @@ QColor buttonFace();
 // One place to set and read the back colour of any control, button or label.
 void setBackColour(QWidget *control, const QColor &colour);
 QColor backColour(const QWidget *control);
+void setTextColour(QWidget *control, const QColor &colour);
+QColor textColour(const QWidget *control);
+// The filled part of a gauge.
+void setGaugeColour(QWidget *gauge, const QColor &colour);
+QColor gaugeColour(const QWidget *gauge);
 // Shorthand for the common case: green when on, button face when off.
 void setOnColour(QWidget *control, bool on);

@@ -13,6 +13,7 @@
 #include <memory>
 
 class Dialogs;
+class ReplyFields;
 class QAbstractButton;
 class QCloseEvent;
 
@@ -100,8 +101,28 @@ private:
     void Form_Unload();
     void exit_cmd_Click();
 
+    // ---- cat: reply dispatcher (handle_reply.cpp), one branch per code
+    void replyServerGreeting(const ReplyFields &reply);
+    void replyAntenna(const ReplyFields &reply);
+    void replyVfoA(const ReplyFields &reply);
+    void replyVfoB(const ReplyFields &reply);
+    void replyReceiveVfo(const ReplyFields &reply);
+    void replyTransmitVfo(const ReplyFields &reply);
+    void replyFilter(const ReplyFields &reply);
+    void replyAgc(const ReplyFields &reply);
+    void replyRadioPresent(const ReplyFields &reply);
+    void replyKeyerSpeed(const ReplyFields &reply);
+    void replyMode(const ReplyFields &reply);
+    void replyNoiseBlanker(const ReplyFields &reply);
+    void replySMeter(const ReplyFields &reply);
+    void replySquelch(const ReplyFields &reply);
+    void replyPreamp(const ReplyFields &reply);
+    void replyPower(const ReplyFields &reply);
+    void replyAttenuator(const ReplyFields &reply);
+    void showReceiveVfo(qint16 vfo);
+    void selectModeButton(QChar digit);
     // ---- cat: status record and RIT/XIT display (status_record.cpp, rit_display.cpp)
-    void DecodeStatusRecord(const QString &record);
+    void DecodeStatusRecord(const ReplyFields &record);
     void ShowRitOffset(double offset);
     void ShowRitXitState();
 

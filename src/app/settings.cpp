@@ -1,14 +1,55 @@
 #include "app/rmt_q9.h"
+#include "app/settings_record.h"
 #include "ui_rmt_q9.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+const QString SettingsFile = QStringLiteral("d9iduzid.ini");
+// The relay server a first start proposes: a typical shack computer on the
+// operator's home network.
+const QString DefaultServerAddress = QStringLiteral("192.168.1.20");
+// The record is one short line; a settings file of any other size is read
+// no further than this.
+constexpr qint64 MaxSettingsBytes = 64 * 1024;
+} // namespace
 
 void Rmt_Q9::LoadSettings()
 {
+    QFile file(SettingsFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        g.CommPortNumber = 1;
+        g.HostAddress = DefaultServerAddress;
+        g.UtcOffset = QStringLiteral("+8");
+        g.AutoConnect = false;
+        SaveSettings();
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+    }
+    const SettingsRecord record = parseSettingsRecord(file.read(MaxSettingsBytes));
+    g.CommPortNumber = record.commPortNumber.value_or(g.CommPortNumber);
+    g.HostAddress = record.hostAddress.value_or(g.HostAddress);
+    g.UtcOffset = record.utcOffset.value_or(g.UtcOffset);
+    g.AutoConnect = record.autoConnect.value_or(g.AutoConnect);
+    g.DebugOn = record.debugOn.value_or(g.DebugOn);
 }
 
+// Written whole to a temporary file that then replaces the old one, so a
+// crash or a full disk leaves either the new record or the old file.
 void Rmt_Q9::SaveSettings()
 {
+    QSaveFile file(SettingsFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(formatSettingsRecord(g.CommPortNumber, g.HostAddress, g.UtcOffset, g.AutoConnect, g.DebugOn));
+    file.commit();
 }
 
 void Rmt_Q9::applySettingsToMenu()
 {
+    checkPortItem(g.CommPortNumber);
+    ui->debug_on->setChecked(g.DebugOn);
+    showDebugConsole(g.DebugOn);
+    ui->Auto_comm_con->setChecked(g.AutoConnect);
 }

@@ -1,10 +1,65 @@
 #include "app/rmt_q9.h"
+#include "link/event_wait.h"
 #include "ui_rmt_q9.h"
+
+#include <QApplication>
+
+namespace {
+// A send that never completes (the relay gone mid-release) must not hold
+// the release, or the program's exit, for ever.
+constexpr double SendCompleteBound = 2.0;
+constexpr double SignOffGrace = 0.5;
+} // namespace
 
 void Rmt_Q9::wireShutDown()
 {
+    connect(ui->exit_cmd, &QAction::triggered, this, &Rmt_Q9::exit_cmd_Click);
 }
 
+void Rmt_Q9::QueryRadioState()
+{
+    SendCommand(QStringLiteral("RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;"));
+    SendCommand(QStringLiteral("IF;"));
+}
+
+// Takes the radio out of its reporting mode, stops the poll, hides the
+// link indicators and signs off from the relay server. The serial port stays
+// open until the next port is opened.
+void Rmt_Q9::ReleaseLink()
+{
+    if (g.RadioPresent)
+        SendCommand(QStringLiteral("AI0;"));
+    stopSmeterPoll();
+    ui->Server_Conn->hide();
+    ui->Q9_present_ind->hide();
+    if (!g.LinkIsTcp)
+        return;
+    waitUntil([this] { return g.TcpSendComplete; }, SendCompleteBound);
+    tcpClient.expectRemoteClose();
+    SendCommand(QStringLiteral("##"));
+    waitFor(SignOffGrace);
+    tcpClient.close();
+}
+
+void Rmt_Q9::ResetLinkSelection()
+{
+    ReleaseLink();
+    for (int n = 1; n <= 10; ++n)
+        findChild<QAction *>(QStringLiteral("Setcomm%1").arg(n))->setChecked(false);
+}
+
+// Closing the window and "Exit" both end here, once: release, then save.
 void Rmt_Q9::Form_Unload()
 {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    ReleaseLink();
+    SaveSettings();
+}
+
+void Rmt_Q9::exit_cmd_Click()
+{
+    Form_Unload();
+    QApplication::quit();
 }

@@ -1,6 +1,80 @@
+#include "app/dialogs.h"
 #include "app/rmt_q9.h"
 #include "ui_rmt_q9.h"
 
+namespace {
+constexpr quint16 ServerPort = 2300;
+}
+
 void Rmt_Q9::wireServerConnection()
 {
+    connect(ui->Set_Host_Addr, &QAction::triggered, this, &Rmt_Q9::Set_Host_Addr_Click);
+    connect(&tcpClient, &TcpLink::connected, this, &Rmt_Q9::tcpClient_Connect);
+    connect(&tcpClient, &TcpLink::error, this, &Rmt_Q9::tcpClient_Error);
+}
+
+// Connects to the relay server, waits for its greeting, then probes for the
+// radio behind it as the serial link does.
+void Rmt_Q9::Set_Host_Addr_Click()
+{
+    g.RadioPresent = false;
+    g.ServerConnected = false;
+    ui->Auto_comm_con->setChecked(false);
+    g.AutoConnect = false;
+    ResetLinkSelection();
+    g.ReplyTimeout = 5;
+    g.HostAddress = m_dialogs.input(this, QStringLiteral("Enter Q9 Remote Server iP Address if needed"),
+                                    QStringLiteral("Host iP"), g.HostAddress);
+    g.LinkIsTcp = true;
+    g.LinkIsSerial = false;
+
+    g.AwaitingReply = true;
+    tcpClient.connectToRemote(g.HostAddress, ServerPort);
+    WaitForReply();
+    if (!g.ServerConnected) {
+        m_dialogs.message(this,
+                          QStringLiteral("TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure "
+                                         "R9Ezuziz is running."),
+                          Dialogs::Icon::Warning);
+        tcpClient.close();
+        g.LinkIsTcp = false;
+        return;
+    }
+    ui->Server_Conn->show();
+
+    g.AwaitingReply = true;
+    g.RadioPresent = false;
+    ui->Q9_present_ind->hide();
+    SendCommand(QStringLiteral("id;"));
+    WaitForReply();
+    g.AwaitingReply = true;
+    SendCommand(QStringLiteral("q92;q9;"));
+    WaitForReply();
+    if (!g.RadioPresent) {
+        g.AwaitingReply = true;
+        SendCommand(QStringLiteral("q9;"));
+        WaitForReply();
+    }
+    if (!g.RadioPresent) {
+        // The server stays linked: only the radio behind it is silent.
+        m_dialogs.message(this,
+                          QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
+                          Dialogs::Icon::Warning);
+        return;
+    }
+    QueryRadioState();
+    SendCommand(QStringLiteral("AI2;"));
+}
+
+// The connection counts only once the greeting has arrived.
+void Rmt_Q9::tcpClient_Connect()
+{
+    if (g.DebugOn)
+        replaceDebugText(QStringLiteral("Connected"));
+}
+
+void Rmt_Q9::tcpClient_Error(const QString &description)
+{
+    m_dialogs.message(this, description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),
+                      Dialogs::Icon::None);
 }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// The five settings as the settings file holds them: one line of comma-
+// separated fields, text between double quotes, booleans as #TRUE# or
+// #FALSE#, ended by carriage return and line feed.
+struct SettingsRecord
+{
+    std::optional<qint16> commPortNumber;
+    std::optional<QString> hostAddress;
+    std::optional<QString> utcOffset;
+    std::optional<bool> autoConnect;
+    std::optional<bool> debugOn;
+};
+
+// A text field cannot hold a double quote; one inside the address or the
+// offset would end the field early and lose every field after it, so quotes
+// are left out when writing.
+QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress,
+                                const QString &utcOffset, bool autoConnect, bool debugOn);
+
+// Reads the fields in order and stops at the first one that cannot be read
+// (missing, or not of its field's kind): the fields before it keep what was
+// read, the rest stay unset.
+SettingsRecord parseSettingsRecord(const QByteArray &contents);

@@ -1,0 +1,29 @@
+#include "app/panel_colours.h"
+#include "app/rmt_q9.h"
+#include "cat/reply_fields.h"
+#include "tuning/frequency_command.h"
+#include "ui_rmt_q9.h"
+
+// The status record: operating frequency and receive VFO, transmit state,
+// mode and the RIT/XIT offset and switches, applied in that order. The
+// frequency and the mode are located from the end of the record, the rest
+// from its start.
+void Rmt_Q9::DecodeStatusRecord(const ReplyFields &record)
+{
+    selectModeButton(record.at(record.fromEnd(8)));
+
+    const qint16 vfo = record.at(31) == u'0' ? 0 : 1;
+    QLineEdit *box = vfo == 0 ? ui->vfoa_edbox : ui->vfob_edbox;
+    box->setText(frequencyDisplayText(record.number(record.fromEnd(32), record.fromEnd(26)) / 100));
+    showReceiveVfo(vfo);
+
+    g.Transmitting = record.at(29) != u'0';
+    if (!g.Transmitting)
+        setOnColour(ui->Tune, false);
+    setGaugeColour(ui->Smeter, g.Transmitting ? PanelColour::MeterTransmit : PanelColour::MeterReceive);
+
+    g.RitOn = record.number(24, 24);
+    g.XitOn = record.number(25, 25);
+    ShowRitOffset(record.number(19, 22));
+    ShowRitXitState();
+}
