@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLayout>
 #include <QStyle>
 #include <QStyleFactory>
 
@@ -17,19 +16,21 @@ const QColor ReadoutBack{0, 0, 0};
 const QColor ReadoutDigits{255, 191, 0};
 const QColor DisplayBezel{48, 48, 48};
 const QColor CaptionOnDark{255, 255, 255};
+const QColor SectionGrey{96, 96, 96};
+const QColor TrimGrey{72, 72, 72};
 
-// Text boxes paint their field from QPalette::Base, not the back colour of
-// buttons and labels.
-void setBoxColours(QWidget *box, const QColor &back, const QColor &text)
+// Text boxes paint their field from QPalette::Base, where buttons and labels
+// use their back colour.
+void setFieldColours(QWidget *box, const QColor &back, const QColor &text)
 {
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, back);
-    palette.setColor(QPalette::Text, text);
     box->setPalette(palette);
+    setTextColour(box, text);
 }
 
 // Captions of labels and frame titles.
-void setTextColour(QWidget *control, const QColor &colour)
+void setCaptionColour(QWidget *control, const QColor &colour)
 {
     QPalette palette = control->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -94,37 +95,42 @@ void Rmt_Q9::setLocalTimeSource(std::function<QTime()> source)
 // changes at run time through the same palette roles, and a fixed size.
 void Rmt_Q9::applyPanelLook()
 {
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setFixedSize(sizeHint());
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
 
     // Read-outs as on the radio: bright digits on black.
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
                              static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
-        setBoxColours(readout, ReadoutBack, ReadoutDigits);
+        setFieldColours(readout, ReadoutBack, ReadoutDigits);
     for (QWidget *readout : {ui->SPD, ui->PWR, ui->SQ}) {
         setBackColour(readout, ReadoutBack);
-        setTextColour(readout, ReadoutDigits);
+        setCaptionColour(readout, ReadoutDigits);
     }
     setBackColour(ui->Shape1, DisplayBezel);
-    setTextColour(ui->Shape1, CaptionOnDark);
+    setCaptionColour(ui->Shape1, CaptionOnDark);
 
-    QPalette meter = ui->Smeter->palette();
-    meter.setColor(QPalette::Base, ReadoutBack);
-    meter.setColor(QPalette::Highlight, PanelColour::MeterReceive);
-    ui->Smeter->setPalette(meter);
+    setFieldColours(ui->Smeter, ReadoutBack, CaptionOnDark);
+    setGaugeColour(ui->Smeter, PanelColour::MeterReceive);
     for (QWidget *indicator : {ui->Q9_present_ind, ui->Server_Conn})
         setBackColour(indicator, PanelColour::On);
 
+    for (QWidget *section : {ui->Frame1, ui->MD_Frame, ui->AGC_Frame}) {
+        setBackColour(section, SectionGrey);
+        setCaptionColour(section, CaptionOnDark);
+    }
+    setCaptionColour(ui->fine_tune, Qt::black);
+    setBackColour(ui->ConsoleBay, TrimGrey);
+    setCaptionColour(ui->ConsoleBay, CaptionOnDark);
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);
-    setTextColour(ui->Frame3, CaptionOnDark);
+    setCaptionColour(ui->Frame3, CaptionOnDark);
     for (QWidget *indicator : {ui->rit_ind, ui->xit_ind})
         setBackColour(indicator, PanelColour::IndicatorOff);
-    setBoxColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
+    setFieldColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
 
-    setBoxColours(ui->CWsend, PanelColour::CwBoxGrey, Qt::black);
-    setBoxColours(ui->Debug_send, PanelColour::ConsoleGreen, Qt::white);
-    setBoxColours(ui->Text1, PanelColour::ConsoleGreen, Qt::white);
+    setFieldColours(ui->CWsend, PanelColour::CwBoxGrey, Qt::black);
+    setFieldColours(ui->Debug_send, PanelColour::ConsoleGreen, Qt::white);
+    setFieldColours(ui->Text1, PanelColour::ConsoleGreen, Qt::white);
 }
 
 // The window's own start-up steps, then the settings step and the
