@@ -97,18 +97,33 @@ double contrast(const QColor &a, const QColor &b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// What a caption is painted on: buttons and boxes fill their own face, the
-// rest show the nearest filled widget behind them.
+bool isTextBox(const QWidget *control)
+{
+    return qobject_cast<const QLineEdit *>(control) || qobject_cast<const QPlainTextEdit *>(control);
+}
+
+// What a caption is painted on: buttons and text boxes fill their own face,
+// the rest show the nearest filled widget behind them.
 QColor backgroundBehind(const QWidget *control)
 {
-    if (qobject_cast<const QPushButton *>(control) || qobject_cast<const QLineEdit *>(control)
-        || qobject_cast<const QPlainTextEdit *>(control))
-        return control->palette().color(control->backgroundRole());
+    if (isTextBox(control))
+        return control->palette().color(QPalette::Base);
+    if (qobject_cast<const QPushButton *>(control))
+        return control->palette().color(QPalette::Button);
     for (const QWidget *w = control; w; w = w->parentWidget()) {
         if (w->autoFillBackground())
             return w->palette().color(w->backgroundRole());
     }
     return control->palette().color(QPalette::Window);
+}
+
+QColor captionColour(const QWidget *control)
+{
+    if (isTextBox(control))
+        return control->palette().color(QPalette::Text);
+    if (qobject_cast<const QPushButton *>(control))
+        return control->palette().color(QPalette::ButtonText);
+    return control->palette().color(QPalette::WindowText);
 }
 
 // Where a frame's controls may stand: below a group box's title, inside a
@@ -155,11 +170,10 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
 
         QStringList texts = RunTimeTexts.value(name);
         texts.prepend(shownText(control));
+        texts.removeAll(QString());
         const QFontMetrics metrics(control->font());
         const QSize space = textRoom(control);
         for (const QString &text : std::as_const(texts)) {
-            if (text.isEmpty())
-                continue;
             if (metrics.horizontalAdvance(text) > space.width() || metrics.height() > space.height())
                 faults << QStringLiteral("%1: \"%2\" needs %3 x %4, has %5 x %6")
                               .arg(name, text)
@@ -168,9 +182,8 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
                               .arg(space.width())
                               .arg(space.height());
         }
-        if (!shownText(control).isEmpty()) {
-            const double ratio = contrast(control->palette().color(control->foregroundRole()),
-                                          backgroundBehind(control));
+        if (!texts.isEmpty()) {
+            const double ratio = contrast(captionColour(control), backgroundBehind(control));
             if (ratio < 4.5)
                 faults << QStringLiteral("%1: caption contrast only %2").arg(name).arg(ratio, 0, 'f', 1);
         }
