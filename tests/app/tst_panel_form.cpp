@@ -39,7 +39,7 @@ const QHash<QString, QStringList> RunTimeTexts{
     {QStringLiteral("Afil"), {QStringLiteral("AF2")}},
     {QStringLiteral("NB"), {QStringLiteral("NB2")}},
     {QStringLiteral("NB_level"), {QStringLiteral("Low")}},
-    {QStringLiteral("Label12"), {QStringLiteral("    | -050.000  | 0 | +050.000 | khz")}},
+    {QStringLiteral("Label12"), {QStringLiteral("    | --050.000  | 0 | +-050.000 | khz")}},
 };
 
 QString shownText(const QWidget *control)
@@ -190,18 +190,6 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
         if (isContainer(control))
             collectLayoutFaults(control, faults);
     }
-}
-
-void showLinkIndicators(PanelFixture &fixture)
-{
-    fixture.control<QLabel>("Q9_present_ind")->show();
-    fixture.control<QLabel>("Server_Conn")->show();
-}
-
-void showWindow(Rmt_Q9 &panel)
-{
-    panel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&panel));
 }
 
 } // namespace
@@ -465,7 +453,8 @@ void TestPanelForm::fixedWindow()
 {
     PanelFixture fixture;
     Rmt_Q9 &panel = fixture.start();
-    showWindow(panel);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
 
     QCOMPARE(panel.windowTitle(), QStringLiteral("Q9 Remote v1.0 beta"));
     QCOMPARE(panel.centralWidget()->size(), QSize(796, 416));
@@ -507,9 +496,11 @@ void TestPanelForm::layoutIsTidy()
     }
     if (consoleShown) {
         fixture.control<QAction>("debug_on")->trigger();
-        showLinkIndicators(fixture);
+        fixture.control<QLabel>("Q9_present_ind")->show();
+        fixture.control<QLabel>("Server_Conn")->show();
     }
-    showWindow(panel);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
     QCOMPARE(fixture.control<QWidget>("Text1")->isVisible(), consoleShown);
 
     QStringList faults;
@@ -517,14 +508,15 @@ void TestPanelForm::layoutIsTidy()
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
 }
 
-// Pictures of the panel for a person to look at, at start-up and with the
-// debug console on; the colours the panel relies on must come out in them.
+// Pictures of the panel for a person to look at: at start-up, with the debug
+// console on, and in use. The colours the panel relies on must come out.
 void TestPanelForm::screenshots()
 {
     PanelFixture fixture;
     Rmt_Q9 &panel = fixture.start();
     panel.setLocalTimeSource([] { return QTime(21, 2, 30); });
-    showWindow(panel);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
 
     const QDir dir(QStringLiteral(Q9_SCREENSHOT_DIR));
     QVERIFY(dir.mkpath(QStringLiteral(".")));
@@ -546,9 +538,10 @@ void TestPanelForm::screenshots()
     QCOMPARE(colourAt("CWsend", QPoint(10, 10)), QColor(224, 224, 224));
 
     // In use: the radio has reported its state, and an operator has typed.
-    for (const char *reply : {"Q91;", "FA00014060000;", "FB00007040500;", "FR0;", "FT0;", "FW250011;", "GT002;",
-                              "MD3;", "NB11;", "KS020;", "PC0501;", "SQ050;", "SM0009;", "AN2;", "RA01;"})
+    for (const char *reply : {"Q91;", "FB00007040500;", "FT0;", "FW250011;", "GT002;", "NB11;", "KS020;", "PC0501;",
+                              "SQ050;", "SM0009;", "AN2;", "RA01;", "IF00014060000     +012010 0002000001 ;"})
         panel.HandleReply(QString::fromLatin1(reply));
+    fixture.control<QLabel>("Server_Conn")->show();
     fixture.control<QPlainTextEdit>("CWsend")->setPlainText(QStringLiteral("CQ CQ DE Q9XYZ K"));
     fixture.control<QPlainTextEdit>("Debug_send")->setPlainText(QStringLiteral("FA;"));
     QVERIFY(panel.grab().toImage().save(dir.filePath(QStringLiteral("panel_in_use.png"))));
