@@ -92,7 +92,8 @@ void Rmt_Q9::setLocalTimeSource(std::function<QTime()> source)
 }
 
 // The look that the form cannot carry: colours, some of which the program
-// changes at run time through the same palette roles, and a fixed size.
+// changes at run time through the same palette roles, and a fixed size. The
+// form fixes the client area; the window adds the menu bar to it.
 void Rmt_Q9::applyPanelLook()
 {
     setFixedSize(sizeHint());
@@ -109,18 +110,23 @@ void Rmt_Q9::applyPanelLook()
     setBackColour(ui->Shape1, DisplayBezel);
     setCaptionColour(ui->Shape1, CaptionOnDark);
 
-    setFieldColours(ui->Smeter, ReadoutBack, CaptionOnDark);
+    QPalette meter = ui->Smeter->palette();
+    meter.setColor(QPalette::Base, ReadoutBack);
+    ui->Smeter->setPalette(meter);
     setGaugeColour(ui->Smeter, PanelColour::MeterReceive);
-    for (QWidget *indicator : {ui->Q9_present_ind, ui->Server_Conn})
-        setBackColour(indicator, PanelColour::On);
+    for (QWidget *lamp : {ui->Q9_present_ind, ui->Server_Conn})
+        setBackColour(lamp, PanelColour::On);
 
+    // Sections are darker than the panel, with white legends.
     for (QWidget *section : {ui->Frame1, ui->MD_Frame, ui->AGC_Frame}) {
         setBackColour(section, SectionGrey);
         setCaptionColour(section, CaptionOnDark);
     }
-    setCaptionColour(ui->fine_tune, Qt::black);
     setBackColour(ui->ConsoleBay, TrimGrey);
     setCaptionColour(ui->ConsoleBay, CaptionOnDark);
+    // Fusion draws the scroll bar's arrows in the caption colour.
+    setCaptionColour(ui->fine_tune, Qt::black);
+
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);
     setCaptionColour(ui->Frame3, CaptionOnDark);
