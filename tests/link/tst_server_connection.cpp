@@ -69,6 +69,7 @@ private slots:
     void switchingFromSerialSendsNoReleaseToTheRadio();
     void releaseSignsOffAfterTheLastSend();
     void silentRadioKeepsTheServerLinked();
+    void releaseAfterTheRelayHasGone();
 };
 
 void TestServerConnection::connectGreetsProbesAndQueries()
@@ -208,6 +209,24 @@ void TestServerConnection::silentRadioKeepsTheServerLinked()
     QTRY_VERIFY(!relay.server.hasClient());
     QCOMPARE(relay.heard, QByteArray("id;q92;q9;q9;"));
     QVERIFY(fixture.control<QLabel>("Server_Conn")->isHidden());
+}
+
+void TestServerConnection::releaseAfterTheRelayHasGone()
+{
+    RecordingRelay relay(QStringLiteral("127.0.0.48"));
+    PanelFixture fixture;
+    fixture.start();
+    chooseServer(fixture, QStringLiteral("127.0.0.48"));
+    QVERIFY(fixture.globals().RadioPresent);
+    relay.client->disconnectFromHost();
+    QTRY_COMPARE(fixture.dialogs.messages.size(), 1);
+    QVERIFY(fixture.dialogs.messages.first().text.endsWith(ErrorTail));
+
+    // Each failed send of the release is reported, and the exit goes on.
+    fixture.control<QAction>("exit_cmd")->trigger();
+    const QString failure = QStringLiteral("TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
+    QCOMPARE(fixture.dialogs.messageTexts().mid(1), QStringList({failure, failure}));
+    QVERIFY(fixture.readSettings().startsWith("1,\"127.0.0.48\""));
 }
 
 QTEST_MAIN(TestServerConnection)
