@@ -65,13 +65,17 @@ int main(int argc, char *argv[])
 
     panel.findChild<QAction *>(QStringLiteral("debug_on"))->trigger();
     const double tenThousand = pushSMeterChunks(panel, 10000);
+    const double residentBefore = peakResidentMiB();
     const double hundredThousand = pushSMeterChunks(panel, 100000);
+    // The window keeps a bounded number of lines; its memory must stay flat.
+    const double residentGrowth = peakResidentMiB() - residentBefore;
 
     std::printf("mixed_stream_replies %d\n", 2 * rounds);
     std::printf("mixed_stream_seconds %.3f\n", seconds);
     std::printf("debug_on_10000_chunks_s %.3f\n", tenThousand);
     std::printf("debug_on_100000_chunks_s %.3f\n", hundredThousand);
     std::printf("debug_on_growth_ratio %.2f\n", hundredThousand / tenThousand);
+    std::printf("debug_on_100000_chunks_rss_growth_mib %.1f\n", residentGrowth);
     std::printf("replies_per_s %.0f\n", repliesPerSecond);
     return dialogs.messages == 0 ? 0 : 1;
 }

@@ -38,13 +38,19 @@ void Rmt_Q9::showDebugConsole(bool visible)
         control->setVisible(visible);
 }
 
-// A line break and the raw chunk at the end, appended rather than the whole
-// text rewritten, so each chunk costs the same however long the panel runs.
+// A line break and the raw chunk at the end, appended as a new line rather
+// than the whole text rewritten, so each chunk costs the same however long
+// the panel runs. appendPlainText is the log-friendly way: inserting through
+// a cursor into a block-limited document keeps memory for every line ever
+// shown.
 void Rmt_Q9::appendDebugText(const QString &chunk)
 {
-    QTextCursor end(ui->Text1->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(u'\n' + chunk);
+    if (ui->Text1->document()->isEmpty()) {
+        // The first line of an empty window is the line break itself.
+        ui->Text1->setPlainText(u'\n' + chunk);
+        return;
+    }
+    ui->Text1->appendPlainText(chunk);
 }
 
 void Rmt_Q9::replaceDebugText(const QString &text)
