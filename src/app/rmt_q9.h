@@ -84,6 +84,7 @@ private:
     void wireSerialConnection();
     void OpenSerialLink();
     void WaitForReply();
+    bool ProbeForRadio();
     void Setcomm_Click(int portNumber);
     void Auto_comm_con_Click();
     void AutoConnectStep();

@@ -30,23 +30,9 @@ void Rmt_Q9::OpenSerialLink()
     }
     Comm1.configure();
 
-    g.AwaitingReply = true;
     g.LinkIsSerial = true;
     g.LinkIsTcp = false;
-    g.RadioPresent = false;
-    ui->Q9_present_ind->hide();
-
-    SendCommand(QStringLiteral("id;"));
-    WaitForReply();
-    g.AwaitingReply = true;
-    SendCommand(QStringLiteral("q92;q9;"));
-    WaitForReply();
-    if (!g.RadioPresent) {
-        g.AwaitingReply = true;
-        SendCommand(QStringLiteral("q9;"));
-        WaitForReply();
-    }
-    if (!g.RadioPresent) {
+    if (!ProbeForRadio()) {
         m_dialogs.message(this,
                           QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
                           Dialogs::Icon::Warning);
@@ -55,6 +41,25 @@ void Rmt_Q9::OpenSerialLink()
     }
     QueryRadioState();
     SendCommand(QStringLiteral("AI2;"));
+}
+
+// Asks whether a radio is there, on whichever link is active: "id;" gives a
+// radio time to wake, "q92;q9;" is the real probe, "q9;" a second chance.
+// Returns whether a radio answered.
+bool Rmt_Q9::ProbeForRadio()
+{
+    g.RadioPresent = false;
+    ui->Q9_present_ind->hide();
+    const auto ask = [this](const QString &probe) {
+        g.AwaitingReply = true;
+        SendCommand(probe);
+        WaitForReply();
+    };
+    ask(QStringLiteral("id;"));
+    ask(QStringLiteral("q92;q9;"));
+    if (!g.RadioPresent)
+        ask(QStringLiteral("q9;"));
+    return g.RadioPresent;
 }
 
 // Any reply ends the wait, not only the one the probe asked for.

@@ -42,20 +42,7 @@ void Rmt_Q9::Set_Host_Addr_Click()
     }
     ui->Server_Conn->show();
 
-    g.AwaitingReply = true;
-    g.RadioPresent = false;
-    ui->Q9_present_ind->hide();
-    SendCommand(QStringLiteral("id;"));
-    WaitForReply();
-    g.AwaitingReply = true;
-    SendCommand(QStringLiteral("q92;q9;"));
-    WaitForReply();
-    if (!g.RadioPresent) {
-        g.AwaitingReply = true;
-        SendCommand(QStringLiteral("q9;"));
-        WaitForReply();
-    }
-    if (!g.RadioPresent) {
+    if (!ProbeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
         m_dialogs.message(this,
                           QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
