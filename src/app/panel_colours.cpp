@@ -13,6 +13,17 @@ QPalette::ColorRole backRole(const QWidget *control)
     return qobject_cast<const QAbstractButton *>(control) ? QPalette::Button : QPalette::Window;
 }
 
+// A palette change reaches every child and repaints; replies restate the
+// same state many times a second, so only a real change is applied.
+void setPaletteColour(QWidget *control, QPalette::ColorRole role, const QColor &colour)
+{
+    if (control->palette().color(role) == colour)
+        return;
+    QPalette palette = control->palette();
+    palette.setColor(role, colour);
+    control->setPalette(palette);
+}
+
 } // namespace
 
 QColor PanelColour::buttonFace()
@@ -22,11 +33,10 @@ QColor PanelColour::buttonFace()
 
 void setBackColour(QWidget *control, const QColor &colour)
 {
-    QPalette palette = control->palette();
-    palette.setColor(backRole(control), colour);
-    control->setPalette(palette);
-    if (backRole(control) == QPalette::Window)
+    const QPalette::ColorRole role = backRole(control);
+    if (role == QPalette::Window)
         control->setAutoFillBackground(true);
+    setPaletteColour(control, role, colour);
 }
 
 QColor backColour(const QWidget *control)
@@ -41,9 +51,7 @@ void setOnColour(QWidget *control, bool on)
 
 void setTextColour(QWidget *control, const QColor &colour)
 {
-    QPalette palette = control->palette();
-    palette.setColor(QPalette::Text, colour);
-    control->setPalette(palette);
+    setPaletteColour(control, QPalette::Text, colour);
 }
 
 QColor textColour(const QWidget *control)
@@ -53,9 +61,7 @@ QColor textColour(const QWidget *control)
 
 void setGaugeColour(QWidget *gauge, const QColor &colour)
 {
-    QPalette palette = gauge->palette();
-    palette.setColor(QPalette::Highlight, colour);
-    gauge->setPalette(palette);
+    setPaletteColour(gauge, QPalette::Highlight, colour);
 }
 
 QColor gaugeColour(const QWidget *gauge)

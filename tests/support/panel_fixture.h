@@ -30,7 +30,7 @@ public:
     // `radio.received` is empty and `radio.onReceive` unset.
     void connectSerial(PtyPair &radio);
 
-    Rmt_Q9 &panel() { return *m_panel; }
+    Rmt_Q9 &panel() const { return *m_panel; }
     const Q9_globals &globals() const { return m_panel->globals(); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
