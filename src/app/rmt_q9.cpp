@@ -12,6 +12,31 @@
 
 namespace {
 
+const QColor ReadoutBack{0, 0, 0};
+const QColor ReadoutDigits{255, 191, 0};
+const QColor DisplayBezel{48, 48, 48};
+const QColor CaptionOnDark{255, 255, 255};
+const QColor SectionGrey{96, 96, 96};
+const QColor TrimGrey{72, 72, 72};
+
+// Text boxes paint their field from QPalette::Base, where buttons and labels
+// use their back colour.
+void setFieldColours(QWidget *box, const QColor &back, const QColor &text)
+{
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, back);
+    box->setPalette(palette);
+    setTextColour(box, text);
+}
+
+// Captions of labels and frame titles.
+void setCaptionColour(QWidget *control, const QColor &colour)
+{
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    control->setPalette(palette);
+}
+
 // Buttons show their state through their back colour; the Fusion style is
 // one that paints a button's face from its palette on every platform.
 void useColourableButtonStyle()
@@ -66,14 +91,52 @@ void Rmt_Q9::setLocalTimeSource(std::function<QTime()> source)
     m_localTime = std::move(source);
 }
 
-// The look that the form cannot carry: colours that must follow the
-// platform's button face, and a fixed size.
+// The look that the form cannot carry: colours, some of which the program
+// changes at run time through the same palette roles, and a fixed size. The
+// form fixes the client area; the window adds the menu bar to it.
 void Rmt_Q9::applyPanelLook()
 {
-    setFixedSize(size());
+    setFixedSize(sizeHint());
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
+
+    // Read-outs as on the radio: bright digits on black.
+    for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
+                             static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
+        setFieldColours(readout, ReadoutBack, ReadoutDigits);
+    for (QWidget *readout : {ui->SPD, ui->PWR, ui->SQ}) {
+        setBackColour(readout, ReadoutBack);
+        setCaptionColour(readout, ReadoutDigits);
+    }
+    setBackColour(ui->Shape1, DisplayBezel);
+    setCaptionColour(ui->Shape1, CaptionOnDark);
+
+    QPalette meter = ui->Smeter->palette();
+    meter.setColor(QPalette::Base, ReadoutBack);
+    ui->Smeter->setPalette(meter);
+    setGaugeColour(ui->Smeter, PanelColour::MeterReceive);
+    for (QWidget *lamp : {ui->Q9_present_ind, ui->Server_Conn})
+        setBackColour(lamp, PanelColour::On);
+
+    // Sections are darker than the panel, with white legends.
+    for (QWidget *section : {ui->Frame1, ui->MD_Frame, ui->AGC_Frame}) {
+        setBackColour(section, SectionGrey);
+        setCaptionColour(section, CaptionOnDark);
+    }
+    setBackColour(ui->ConsoleBay, TrimGrey);
+    setCaptionColour(ui->ConsoleBay, CaptionOnDark);
+    // Fusion draws the scroll bar's arrows in the caption colour.
+    setCaptionColour(ui->fine_tune, Qt::black);
+
+    // The RIT/XIT frame is as blue as an indicator that is off.
+    setBackColour(ui->Frame3, PanelColour::IndicatorOff);
+    setCaptionColour(ui->Frame3, CaptionOnDark);
     for (QWidget *indicator : {ui->rit_ind, ui->xit_ind})
         setBackColour(indicator, PanelColour::IndicatorOff);
+    setFieldColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
+
+    setFieldColours(ui->CWsend, PanelColour::CwBoxGrey, Qt::black);
+    setFieldColours(ui->Debug_send, PanelColour::ConsoleGreen, Qt::white);
+    setFieldColours(ui->Text1, PanelColour::ConsoleGreen, Qt::white);
 }
 
 // The window's own start-up steps, then the settings step and the

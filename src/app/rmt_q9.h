@@ -2,8 +2,8 @@
 
 #include "app/q9_globals.h"
 #include "link/reply_framer.h"
-#include "link/serial_link.h"
-#include "link/tcp_link.h"
+#include "link/serial_control.h"
+#include "link/socket_control.h"
 
 #include <QMainWindow>
 #include <QTime>
@@ -187,8 +187,8 @@ private:
     std::unique_ptr<Ui::Rmt_Q9> ui;
     Dialogs &m_dialogs;
     Q9_globals g;
-    SerialLink Comm1;
-    TcpLink tcpClient;
+    SerialControl Comm1;
+    SocketControl tcpClient;
     QTimer Timer1;
     QTimer Timer2;
     ReplyFramer RxBuffer;

@@ -10,9 +10,9 @@ const QString SerialSendFailure = QStringLiteral(
 
 void Rmt_Q9::wireLinks()
 {
-    connect(&Comm1, &SerialLink::readyRead, this, &Rmt_Q9::Comm1_OnComm);
-    connect(&tcpClient, &TcpLink::dataArrival, this, &Rmt_Q9::tcpClient_DataArrival);
-    connect(&tcpClient, &TcpLink::sendComplete, this, &Rmt_Q9::tcpClient_SendComplete);
+    connect(&Comm1, &SerialControl::readyRead, this, &Rmt_Q9::Comm1_OnComm);
+    connect(&tcpClient, &SocketControl::dataArrival, this, &Rmt_Q9::tcpClient_DataArrival);
+    connect(&tcpClient, &SocketControl::sendComplete, this, &Rmt_Q9::tcpClient_SendComplete);
 }
 
 bool Rmt_Q9::SendCommand(const QString &command)

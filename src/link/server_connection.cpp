@@ -9,8 +9,8 @@ constexpr quint16 ServerPort = 2300;
 void Rmt_Q9::wireServerConnection()
 {
     connect(ui->Set_Host_Addr, &QAction::triggered, this, &Rmt_Q9::Set_Host_Addr_Click);
-    connect(&tcpClient, &TcpLink::connected, this, &Rmt_Q9::tcpClient_Connect);
-    connect(&tcpClient, &TcpLink::error, this, &Rmt_Q9::tcpClient_Error);
+    connect(&tcpClient, &SocketControl::connected, this, &Rmt_Q9::tcpClient_Connect);
+    connect(&tcpClient, &SocketControl::error, this, &Rmt_Q9::tcpClient_Error);
 }
 
 // Connects to the relay server, waits for its greeting, then probes for the

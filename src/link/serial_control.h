@@ -8,12 +8,12 @@
 // The serial control: one port, chosen by number, at the radio's line
 // settings. Port n is the device that a link named "comN" in the working
 // directory points to, else /dev/ttyS(n-1).
-class SerialLink : public QObject
+class SerialControl : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SerialLink(QObject *parent = nullptr);
+    explicit SerialControl(QObject *parent = nullptr);
 
     static QString devicePathFor(int portNumber, const QDir &workingDir = QDir::current());
 

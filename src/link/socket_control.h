@@ -5,12 +5,12 @@
 #include <QTcpSocket>
 
 // The socket control for the relay server link.
-class TcpLink : public QObject
+class SocketControl : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TcpLink(QObject *parent = nullptr);
+    explicit SocketControl(QObject *parent = nullptr);
 
     void connectToRemote(const QString &host, quint16 port);
     void close();

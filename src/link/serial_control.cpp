@@ -1,15 +1,15 @@
-#include "serial_link.h"
+#include "serial_control.h"
 
 #include <QFileInfo>
 
-SerialLink::SerialLink(QObject *parent)
+SerialControl::SerialControl(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readyRead);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialControl::readyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialControl::onError);
 }
 
-QString SerialLink::devicePathFor(int portNumber, const QDir &workingDir)
+QString SerialControl::devicePathFor(int portNumber, const QDir &workingDir)
 {
     if (portNumber < 1)
         return {};
@@ -21,7 +21,7 @@ QString SerialLink::devicePathFor(int portNumber, const QDir &workingDir)
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 }
 
-bool SerialLink::open(int portNumber)
+bool SerialControl::open(int portNumber)
 {
     const QString device = devicePathFor(portNumber);
     if (device.isEmpty())
@@ -30,7 +30,7 @@ bool SerialLink::open(int portNumber)
     return m_port.open(QIODevice::ReadWrite);
 }
 
-void SerialLink::configure()
+void SerialControl::configure()
 {
     m_port.setBaudRate(QSerialPort::Baud4800);
     m_port.setParity(QSerialPort::NoParity);
@@ -41,18 +41,18 @@ void SerialLink::configure()
     m_port.clearError();
 }
 
-void SerialLink::close()
+void SerialControl::close()
 {
     if (m_port.isOpen())
         m_port.close();
 }
 
-bool SerialLink::isOpen() const
+bool SerialControl::isOpen() const
 {
     return m_port.isOpen();
 }
 
-bool SerialLink::write(const QByteArray &bytes)
+bool SerialControl::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return false;
@@ -64,12 +64,12 @@ bool SerialLink::write(const QByteArray &bytes)
     return m_port.isOpen();
 }
 
-QByteArray SerialLink::readAll()
+QByteArray SerialControl::readAll()
 {
     return m_port.readAll();
 }
 
-void SerialLink::onError(QSerialPort::SerialPortError error)
+void SerialControl::onError(QSerialPort::SerialPortError error)
 {
     // An unplugged adapter reports ResourceError and then a read error on
     // every turn of the event loop; close at the first so the panel stays

@@ -1,0 +1,68 @@
+#include "seriallink.h"
+
+SerialLink::SerialLink(const QString &portName, QObject *parent)
+    : QObject(parent)
+    , m_name(portName)
+{
+    m_port.setPortName(portName);
+    m_port.setBaudRate(BaudRate);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readPort);
+    // Queued: closing the port from inside its own error signal is not safe.
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::handleError, Qt::QueuedConnection);
+
+    m_retryTimer.setInterval(RetryInterval);
+    connect(&m_retryTimer, &QTimer::timeout, this, &SerialLink::retry);
+}
+
+bool SerialLink::open()
+{
+    return m_port.open(QIODevice::ReadWrite);
+}
+
+QString SerialLink::errorString() const
+{
+    return QStringLiteral("%1: %2").arg(m_name, m_port.errorString());
+}
+
+void SerialLink::send(const QByteArray &data)
+{
+    if (!m_port.isOpen())
+        return;
+    if (m_port.bytesToWrite() + data.size() > MaxBacklog) {
+        emit message(QStringLiteral("%1: radio is not keeping up; %2 bytes dropped")
+                     .arg(m_name).arg(data.size()));
+        return;
+    }
+    m_port.write(data);
+}
+
+void SerialLink::readPort()
+{
+    emit received(m_port.readAll());
+}
+
+void SerialLink::handleError(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError || !m_port.isOpen())
+        return;
+    // Qt's text for a vanished device is often a stale errno; say it plainly.
+    const QString why = error == QSerialPort::ResourceError ? QStringLiteral("the device went away")
+                                                            : m_port.errorString();
+    emit message(QStringLiteral("%1 lost: %2; retrying every %3 s")
+                 .arg(m_name, why)
+                 .arg(RetryInterval.count() / 1000));
+    m_port.close();
+    m_retryTimer.start();
+}
+
+void SerialLink::retry()
+{
+    if (!open())
+        return;
+    m_retryTimer.stop();
+    emit message(QStringLiteral("%1 is back").arg(m_name));
+}
