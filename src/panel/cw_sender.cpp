@@ -63,9 +63,9 @@ void Rmt_Q9::CWsend_Change()
     ui->CWsend->setTextCursor(cut);
 }
 
-// The radio keys the text at its own speed. The S-meter poll would
-// interleave with the keying command, so it stops until the operator turns
-// it on again.
+// The radio keys the text at its own speed. While it transmits its S-meter
+// has nothing to show, so the poll stops here and stays off until the
+// operator turns it on again.
 void Rmt_Q9::CW_SendBuff_Click()
 {
     stopSmeterPoll();
