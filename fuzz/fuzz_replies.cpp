@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes, cut into arbitrary chunks, through the panel's
 // receive path: framing, the reply interpreter, the status record and the
-// debug window. The first byte picks the chunk sizes and the debug window.
+// debug window. The first byte picks the chunk size (its low six bits) and
+// whether the debug window echoes (both high bits set).
 
 #include "app/dialogs.h"
 #include "app/rmt_q9.h"
@@ -66,9 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     Rmt_Q9 &panel = *harness().panel;
     auto *debug = panel.findChild<QAction *>(QStringLiteral("debug_on"));
-    if (debug->isChecked() != bool(data[0] & 0x80))
+    if (debug->isChecked() != ((data[0] & 0xc0) == 0xc0))
         debug->trigger();
-    const size_t chunk = (data[0] & 0x7f) + 1;
+    const size_t chunk = (data[0] & 0x3f) + 1;
     for (size_t at = 1; at < size; at += chunk) {
         const size_t length = std::min(chunk, size - at);
         panel.ReceiveText(QString::fromLatin1(reinterpret_cast<const char *>(data + at),

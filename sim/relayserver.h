@@ -40,6 +40,7 @@ public:
     bool listen(const QString &endpoint);
     QString errorString() const;
     QString endpoint() const;
+    bool hasClient() const { return !m_client.isNull(); }
 
 public slots:
     void sendToClient(const QByteArray &data);

@@ -34,7 +34,8 @@ void Rmt_Q9::ReleaseLink()
     ui->Q9_present_ind->hide();
     if (!g.LinkIsTcp)
         return;
-    waitUntil([this] { return g.TcpSendComplete; }, SendCompleteBound);
+    // A socket that is no longer connected will report nothing more.
+    waitUntil([this] { return g.TcpSendComplete || !tcpClient.isConnected(); }, SendCompleteBound);
     tcpClient.expectRemoteClose();
     SendCommand(QStringLiteral("##"));
     waitFor(SignOffGrace);

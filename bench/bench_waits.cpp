@@ -1,0 +1,66 @@
+// What the panel's waits cost while nothing answers: a serial connect to a
+// simulated radio that stays silent (three reply waits, about 1.5 s) and a
+// server connect to a relay that accepts but never greets (a 5 s wait). The
+// waits must sleep in the event loop: the figure is the CPU time used during
+// each as a share of its wall time.
+
+#include "app/rmt_q9.h"
+#include "bench_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTcpServer>
+
+#include <algorithm>
+
+namespace {
+
+double cpuShareOf(const std::function<void()> &work, double *wallSeconds)
+{
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    work();
+    *wallSeconds = secondsSince(wall);
+    return (processCpuSeconds() - cpuBefore) / *wallSeconds;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    BenchWorkingDir workingDir;
+    QProcess radio;
+    if (!startSimulatedRadio(radio, workingDir.path() + QStringLiteral("/com1"), {QStringLiteral("--silent")})) {
+        std::fprintf(stderr, "bench_waits: the simulated radio did not start\n");
+        return 1;
+    }
+    QTcpServer mute;
+    if (!mute.listen(QHostAddress(QStringLiteral("127.0.0.61")), 2300)) {
+        std::fprintf(stderr, "bench_waits: cannot listen on 127.0.0.61:2300\n");
+        return 1;
+    }
+
+    BenchDialogs dialogs;
+    dialogs.inputAnswer = QStringLiteral("127.0.0.61");
+    Rmt_Q9 panel(dialogs);
+
+    double serialWall = 0;
+    const double serialShare = cpuShareOf(
+        [&] { panel.findChild<QAction *>(QStringLiteral("Setcomm1"))->trigger(); }, &serialWall);
+    double serverWall = 0;
+    const double serverShare = cpuShareOf(
+        [&] { panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger(); }, &serverWall);
+
+    std::printf("serial_connect_wait_s %.2f\n", serialWall);
+    std::printf("serial_connect_cpu_share %.4f\n", serialShare);
+    std::printf("server_connect_wait_s %.2f\n", serverWall);
+    std::printf("server_connect_cpu_share %.4f\n", serverShare);
+    std::printf("wait_cpu_share %.4f\n", std::max(serialShare, serverShare));
+    radio.terminate();
+    radio.waitForFinished(5000);
+    // Both connects end in their failure box: the radio never answered.
+    return dialogs.messages == 2 ? 0 : 1;
+}
