@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 class Dialogs;
 class ReplyFields;
@@ -135,6 +137,8 @@ private:
     void Tune_Click();
     void BandUp_Click();
     void BandDn_Click();
+    void sendOnClick(std::initializer_list<std::pair<QAbstractButton *, QString>> buttons);
+    void flipSwitch(bool &on, QWidget *button, const QString &onCommand, const QString &offCommand);
     // ---- panel: level sliders (level_sliders.cpp)
     void wireLevelSliders();
     void PowerSlider_Scroll();
@@ -145,6 +149,7 @@ private:
     void CW_SendBuff_Click();
     void CW_Stop_Click();
     void CW_ClearBox_Click();
+    void CWsend_Change();
 
     // ---- tuning: fine-tune slider (fine_tune.cpp)
     void wireFineTune();
@@ -165,6 +170,9 @@ private:
     void rx_vfob_Click();
     void tx_vfoa_Click();
     void tx_vfob_Click();
+    void sendFrequency(const QString &code, const QString &boxText);
+    void selectReceiveVfo(qint16 vfo);
+    void selectTransmitVfo(qint16 vfo);
     // ---- tuning: step tuning (step_tuning.cpp)
     void wireStepTuning();
     void stepTune(const QString &stepCommand);
@@ -175,6 +183,7 @@ private:
     void rit_clr_Click();
     void rit_cmd_Click();
     void xit_cmd_Click();
+    void sendRitSteps(const QString &step, int count);
 
     std::unique_ptr<Ui::Rmt_Q9> ui;
     Dialogs &m_dialogs;
