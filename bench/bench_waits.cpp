@@ -2,12 +2,14 @@
 // simulated radio that stays silent (three reply waits, about 1.5 s) and a
 // server connect to a relay that accepts but never greets (a 5 s wait). The
 // waits must sleep in the event loop: the figure is the CPU time used during
-// each as a share of its wall time.
+// each as a share of its wall time. Then TUNE against a radio that
+// transmits for four seconds, whose handler waits between status polls.
 
 #include "app/rmt_q9.h"
 #include "bench_support.h"
 
 #include <QAction>
+#include <QPushButton>
 #include <QApplication>
 #include <QTcpServer>
 
@@ -37,6 +39,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_waits: the simulated radio did not start\n");
         return 1;
     }
+    QProcess tuningRadio;
+    if (!startSimulatedRadio(tuningRadio, workingDir.path() + QStringLiteral("/com2"),
+                             {QStringLiteral("--tune-seconds"), QStringLiteral("4")})) {
+        std::fprintf(stderr, "bench_waits: the second simulated radio did not start\n");
+        return 1;
+    }
     QTcpServer mute;
     if (!mute.listen(QHostAddress(QStringLiteral("127.0.0.61")), 2300)) {
         std::fprintf(stderr, "bench_waits: cannot listen on 127.0.0.61:2300\n");
@@ -54,13 +62,22 @@ int main(int argc, char *argv[])
     const double serverShare = cpuShareOf(
         [&] { panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger(); }, &serverWall);
 
+    panel.findChild<QAction *>(QStringLiteral("Setcomm2"))->trigger();
+    double tuneWall = 0;
+    const double tuneShare = cpuShareOf(
+        [&] { panel.findChild<QPushButton *>(QStringLiteral("Tune"))->click(); }, &tuneWall);
+
     std::printf("serial_connect_wait_s %.2f\n", serialWall);
     std::printf("serial_connect_cpu_share %.4f\n", serialShare);
     std::printf("server_connect_wait_s %.2f\n", serverWall);
     std::printf("server_connect_cpu_share %.4f\n", serverShare);
-    std::printf("wait_cpu_share %.4f\n", std::max(serialShare, serverShare));
-    radio.terminate();
-    radio.waitForFinished(5000);
+    std::printf("tune_s %.2f\n", tuneWall);
+    std::printf("tune_cpu_share %.4f\n", tuneShare);
+    std::printf("wait_cpu_share %.4f\n", std::max({serialShare, serverShare, tuneShare}));
+    for (QProcess *process : {&radio, &tuningRadio}) {
+        process->terminate();
+        process->waitForFinished(5000);
+    }
     // Both connects end in their failure box: the radio never answered.
     return dialogs.messages == 2 ? 0 : 1;
 }

@@ -171,6 +171,9 @@ void Rmt_Q9::Form_Load()
 
     LoadSettings();
     applySettingsToMenu();
+    // The clock shows the time from the first moment, not the form's text
+    // until its first tick.
+    Timer2_Timer();
     AutoConnectStep();
 }
 
