@@ -1,12 +1,11 @@
 #include "app/panel_colours.h"
 #include "panel_fixture.h"
+#include "recording_relay.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -85,19 +84,7 @@ void TestPeriodic::pollPeriodFollowsTheLink()
     QCOMPARE(fixture.control<QTimer>("Timer1")->interval(), 100);
     fixture.control<QPushButton>("SM_en")->click();
 
-    QTcpServer relay;
-    QVERIFY(relay.listen(QHostAddress(QStringLiteral("127.0.0.31")), 2300));
-    connect(&relay, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket *client = relay.nextPendingConnection();
-        client->write("!!relay;");
-        connect(client, &QTcpSocket::readyRead, client, [client] {
-            const QByteArray asked = client->readAll();
-            if (asked.contains("id;"))
-                client->write("ID900;");
-            if (asked.contains("q9;"))
-                client->write("Q91;");
-        });
-    });
+    RecordingRelay relay(QStringLiteral("127.0.0.31"));
     fixture.dialogs.inputAnswers = {QStringLiteral("127.0.0.31")};
     fixture.control<QAction>("Set_Host_Addr")->trigger();
     QVERIFY(fixture.globals().RadioPresent);

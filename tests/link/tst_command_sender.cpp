@@ -1,4 +1,5 @@
 #include "panel_fixture.h"
+#include "recording_relay.h"
 #include "pty_pair.h"
 
 #include <QAction>
@@ -7,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
@@ -74,22 +74,8 @@ void TestCommandSender::serialLinkCarriesExactBytes()
 
 void TestCommandSender::serverLinkCarriesExactBytesAndReportsCompletion()
 {
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress(QStringLiteral("127.0.0.21")), 2300));
-    QTcpSocket *client = nullptr;
-    QByteArray received;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        client = server.nextPendingConnection();
-        client->write("!!relay;");
-        connect(client, &QTcpSocket::readyRead, this, [&] {
-            const QByteArray chunk = client->readAll();
-            received += chunk;
-            if (chunk.contains("id;"))
-                client->write("ID900;");
-            if (chunk.contains("q9;"))
-                client->write("Q91;");
-        });
-    });
+    RecordingRelay relay(QStringLiteral("127.0.0.21"));
+    QVERIFY(relay.isListening());
 
     PanelFixture fixture;
     fixture.start();
@@ -100,11 +86,11 @@ void TestCommandSender::serverLinkCarriesExactBytesAndReportsCompletion()
     QVERIFY(fixture.globals().LinkIsTcp);
 
     QTRY_VERIFY(fixture.globals().TcpSendComplete);
-    received.clear();
+    relay.received.clear();
     fixture.panel().SendCommand(QStringLiteral("MD1;FW;"));
     QVERIFY(!fixture.globals().TcpSendComplete);
     QTRY_VERIFY(fixture.globals().TcpSendComplete);
-    QTRY_COMPARE(received, QByteArray("MD1;FW;"));
+    QTRY_COMPARE(relay.received, QByteArray("MD1;FW;"));
     QVERIFY(fixture.dialogs.messages.isEmpty());
 }
 
@@ -119,25 +105,11 @@ void TestCommandSender::failedSendsShowOneBoxEach()
 
     // A server link whose relay has gone: the two-line box, and no
     // completion ever reported.
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress(QStringLiteral("127.0.0.22")), 2300));
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket *client = server.nextPendingConnection();
-        client->write("!!relay;");
-        connect(client, &QTcpSocket::readyRead, client, [client] {
-            const QByteArray chunk = client->readAll();
-            if (chunk.contains("id;"))
-                client->write("ID900;");
-            if (chunk.contains("q9;"))
-                client->write("Q91;");
-        });
-    });
+    RecordingRelay relay(QStringLiteral("127.0.0.22"));
     fixture.dialogs.inputAnswers = {QStringLiteral("127.0.0.22")};
     fixture.control<QAction>("Set_Host_Addr")->trigger();
     QVERIFY(fixture.globals().RadioPresent);
-    const QList<QTcpSocket *> clients = server.findChildren<QTcpSocket *>();
-    QCOMPARE(clients.size(), 1);
-    clients.first()->disconnectFromHost();
+    relay.client->disconnectFromHost();
     QTRY_COMPARE(fixture.dialogs.messages.size(), 3);
 
     fixture.dialogs.messages.clear();

@@ -1,12 +1,12 @@
 #include "link/reply_framer.h"
 #include "panel_fixture.h"
+#include "recording_relay.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QSlider>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -151,23 +151,10 @@ void TestReplyFraming::everyByteValuePassesThroughBothLinks()
     QTRY_COMPARE(fixture.control<QLineEdit>("vfoa_edbox")->text(), QStringLiteral("21074.00"));
     QVERIFY(fixture.control<QPlainTextEdit>("Text1")->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
 
-    QTcpServer relay;
-    QVERIFY(relay.listen(QHostAddress(QStringLiteral("127.0.0.23")), 2300));
-    connect(&relay, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket *client = relay.nextPendingConnection();
-        client->write("!!relay;");
-        connect(client, &QTcpSocket::readyRead, client, [client, allBytes] {
-            const QByteArray asked = client->readAll();
-            if (asked.contains("id;"))
-                client->write("ID900;");
-            if (asked.contains("q9;"))
-                client->write("Q91;");
-            if (asked.contains("AI2;"))
-                client->write(allBytes + ";FB00028074000;");
-        });
-    });
+    RecordingRelay relay(QStringLiteral("127.0.0.23"));
     fixture.dialogs.inputAnswers = {QStringLiteral("127.0.0.23")};
     fixture.control<QAction>("Set_Host_Addr")->trigger();
+    relay.client->write(allBytes + ";FB00028074000;");
     QTRY_COMPARE(fixture.control<QLineEdit>("vfob_edbox")->text(), QStringLiteral("28074.00"));
     QVERIFY(fixture.dialogs.messages.isEmpty());
 }

@@ -1,11 +1,11 @@
 #include "panel_fixture.h"
+#include "recording_relay.h"
 #include "sim_relay.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -14,39 +14,6 @@ const QByteArray StartUpQuery = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
 const QString Timeout = QStringLiteral(
     "TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure R9Ezuziz is running.");
 const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
-
-// A relay that records the raw bytes the panel sends, sign-off included,
-// and answers the probes; it greets only when told to.
-class RecordingRelay : public QObject
-{
-public:
-    explicit RecordingRelay(const QString &address, bool greets = true)
-    {
-        m_server.listen(QHostAddress(address), 2300);
-        connect(&m_server, &QTcpServer::newConnection, this, [this, greets] {
-            client = m_server.nextPendingConnection();
-            if (greets)
-                client->write("!!relay;");
-            connect(client, &QTcpSocket::readyRead, this, [this] {
-                const QByteArray chunk = client->readAll();
-                received += chunk;
-                if (chunk.contains("q9;"))
-                    client->write("Q91;");
-            });
-        });
-    }
-
-    bool closedByPanel() const
-    {
-        return client && client->state() == QAbstractSocket::UnconnectedState;
-    }
-
-    QTcpSocket *client = nullptr;
-    QByteArray received;
-
-private:
-    QTcpServer m_server;
-};
 
 void chooseServer(PanelFixture &fixture, const QString &address)
 {
