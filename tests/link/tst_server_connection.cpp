@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 const QByteArray StartUpQuery = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
@@ -120,20 +121,31 @@ void TestServerConnection::switchingFromSerialSendsNoReleaseToTheRadio()
     SimRadio radio;
     PtyPair port;
     port.answerWith(radio);
-    auto relay = std::make_unique<SimRelay>();
-    QVERIFY(relay->listen(QStringLiteral("127.0.0.44:2300")));
     PanelFixture fixture;
     fixture.start();
     fixture.connectSerial(port);
 
+    // The radio on the serial port, never told to stop reporting, goes on
+    // talking while a slow relay takes its time to greet: that must neither
+    // end the server's waits nor reach the panel.
+    RecordingRelay relay(QStringLiteral("127.0.0.44"), false);
+    QTimer chatter;
+    connect(&chatter, &QTimer::timeout, &port, [&port] { port.write("FA00007000000;"); });
+    chatter.start(2);
+    QTimer::singleShot(300, &relay, [&relay] {
+        if (relay.client)
+            relay.client->write("!!relay;");
+    });
     chooseServer(fixture, QStringLiteral("127.0.0.44"));
-    QTRY_VERIFY(relay->heard.endsWith("AI2;"));
-    QTest::qWait(100);
-    QCOMPARE(port.received, QByteArray());
+    chatter.stop();
     QVERIFY(fixture.dialogs.messages.isEmpty());
+    QVERIFY(fixture.globals().RadioPresent);
+    QTRY_VERIFY(relay.received.endsWith("AI2;"));
+    QVERIFY(fixture.control<QLineEdit>("vfoa_edbox")->text() != QStringLiteral("07000.00"));
+    QCOMPARE(port.received, QByteArray());
 
     // A second attempt with the server gone: the earlier greeting does not count.
-    relay.reset();
+    relay.close();
     chooseServer(fixture, QStringLiteral("127.0.0.44"));
     QCOMPARE(fixture.dialogs.messages.last().text, Timeout);
     QVERIFY(!fixture.globals().ServerConnected);

@@ -24,3 +24,10 @@ bool RecordingRelay::closedByPanel() const
 {
     return client && client->state() == QAbstractSocket::UnconnectedState;
 }
+
+void RecordingRelay::close()
+{
+    m_server.close();
+    if (client)
+        client->abort();
+}

@@ -16,6 +16,8 @@ public:
     explicit RecordingRelay(const QString &address, bool greets = true);
 
     bool isListening() const { return m_server.isListening(); }
+    // The relay goes away: it stops listening and drops its client.
+    void close();
     bool closedByPanel() const;
 
     QTcpSocket *client = nullptr;
