@@ -1,6 +1,7 @@
 #ifndef CONSOLE_H
 #define CONSOLE_H
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QString>
 
@@ -23,6 +24,27 @@ inline void printInfo(const QString &text)
 inline void printError(const QString &text)
 {
     printLine(stderr, text);
+}
+
+// A bad command line: the complaint, a hint, and the exit code to return.
+inline int usageError(const QString &text)
+{
+    printError(text);
+    printError(QStringLiteral("try --help"));
+    return 1;
+}
+
+// Parses the arguments, shows the help when asked (and exits), and refuses
+// positional arguments. Returns 0, or the exit code of a usage error.
+inline int parseCommandLine(QCommandLineParser &parser)
+{
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    return 0;
 }
 
 #endif

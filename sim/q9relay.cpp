@@ -27,12 +27,6 @@ void addOptions(QCommandLineParser &parser)
     });
 }
 
-int usageError(const QString &text)
-{
-    printError(text);
-    printError(u"try --help"_s);
-    return 1;
-}
 
 } // namespace
 
@@ -43,12 +37,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     addOptions(parser);
-    if (!parser.parse(app.arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(u"help"_s))
-        parser.showHelp();
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(u"unexpected argument \"%1\""_s.arg(parser.positionalArguments().first()));
+    if (const int error = parseCommandLine(parser))
+        return error;
     if (!parser.isSet(u"device"_s))
         return usageError(u"--device is required"_s);
 

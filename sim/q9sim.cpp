@@ -90,12 +90,6 @@ QString configureRadio(const QCommandLineParser &parser, SimRadio &radio)
     return {};
 }
 
-int usageError(const QString &text)
-{
-    printError(text);
-    printError(u"try --help"_s);
-    return 1;
-}
 
 int serveOnPty(SimRadio &radio, const QString &linkPath)
 {
@@ -138,12 +132,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     addOptions(parser);
-    if (!parser.parse(app.arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(u"help"_s))
-        parser.showHelp();
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(u"unexpected argument \"%1\""_s.arg(parser.positionalArguments().first()));
+    if (const int error = parseCommandLine(parser))
+        return error;
     if (parser.isSet(u"pty"_s) && parser.isSet(u"listen"_s))
         return usageError(u"--pty and --listen exclude each other"_s);
 
