@@ -44,7 +44,7 @@ void Rmt_Q9::wireSwitchButtons()
 void Rmt_Q9::sendOnClick(std::initializer_list<std::pair<QAbstractButton *, QString>> buttons)
 {
     for (const auto &[button, command] : buttons)
-        connect(button, &QAbstractButton::clicked, this, [this, command] { SendCommand(command); });
+        connect(button, &QAbstractButton::clicked, this, [this, text = command] { SendCommand(text); });
 }
 
 void Rmt_Q9::att_cmd_Click()

@@ -10,7 +10,7 @@ void Rmt_Q9::wireStepTuning()
         {ui->up10hz, QStringLiteral("UP1;")},      {ui->dn10hz, QStringLiteral("DN1;")},
     };
     for (const auto &[button, command] : stepButtons)
-        connect(button, &QPushButton::clicked, this, [this, command] { stepTune(command); });
+        connect(button, &QPushButton::clicked, this, [this, step = command] { stepTune(step); });
 }
 
 // Steps the receive VFO, asks for its new frequency, whose reply rewrites
