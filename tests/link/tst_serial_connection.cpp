@@ -11,6 +11,13 @@ const QByteArray StartUpQuery = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
 const QString NotResponding =
     QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port.");
 const QString PortInvalid = QStringLiteral("Comm Port in use or invalid. Please chose another port");
+// Starts the panel and chooses Comm1, which leads to the radio's port.
+void startOnComm1(PanelFixture &fixture, const PtyPair &port)
+{
+    fixture.linkPort(1, port.slavePath());
+    fixture.start();
+    fixture.control<QAction>("Setcomm1")->trigger();
+}
 } // namespace
 
 // The serial link against the simulated radio on a real pseudo-terminal.
@@ -34,9 +41,7 @@ void TestSerialConnection::connectProbesQueriesAndFillsThePanel()
     PtyPair port;
     port.answerWith(radio);
     PanelFixture fixture;
-    fixture.linkPort(1, port.slavePath());
-    fixture.start();
-    fixture.control<QAction>("Setcomm1")->trigger();
+    startOnComm1(fixture, port);
 
     // The radio answers the first probe, so the second is never sent.
     QTRY_COMPARE(port.received, "id;q92;q9;" + StartUpQuery + "AI2;");
@@ -64,9 +69,7 @@ void TestSerialConnection::radioAnsweringOnlyTheSecondProbe()
     PtyPair port;
     port.answerWith(radio);
     PanelFixture fixture;
-    fixture.linkPort(1, port.slavePath());
-    fixture.start();
-    fixture.control<QAction>("Setcomm1")->trigger();
+    startOnComm1(fixture, port);
     QTRY_COMPARE(port.received, "id;q92;q9;q9;" + StartUpQuery + "AI2;");
     QVERIFY(fixture.globals().RadioPresent);
     QVERIFY(fixture.dialogs.messages.isEmpty());
@@ -79,9 +82,7 @@ void TestSerialConnection::silentRadioGivesUpAndClosesThePort()
     PtyPair port;
     port.answerWith(radio);
     PanelFixture fixture;
-    fixture.linkPort(1, port.slavePath());
-    fixture.start();
-    fixture.control<QAction>("Setcomm1")->trigger();
+    startOnComm1(fixture, port);
     QCOMPARE(fixture.dialogs.messageTexts(), QStringList{NotResponding});
     QCOMPARE(fixture.dialogs.messages.first().icon, Dialogs::Icon::Warning);
     QTRY_COMPARE(port.received, QByteArray("id;q92;q9;q9;"));
