@@ -14,13 +14,24 @@ namespace {
 
 QString mixedStream(int rounds)
 {
-    const QStringList replies = {
-        QStringLiteral("FA00014060000;"), QStringLiteral("FB00007040500;"), QStringLiteral("FR0;"),
-        QStringLiteral("FT1;"), QStringLiteral("FW250010;"), QStringLiteral("GT0021;"),
-        QStringLiteral("Q91;"), QStringLiteral("KS020;"), QStringLiteral("MD3;"), QStringLiteral("NB10;"),
-        QStringLiteral("SQ050;"), QStringLiteral("PA1;"), QStringLiteral("PC0501;"), QStringLiteral("RA01;"),
-        QStringLiteral("AN2;"), QStringLiteral("IF00014060000     +012010 0002000001 ;"),
-        QStringLiteral("IF00007040500     -005001 0013100001 ;"), QStringLiteral("!!relay;")};
+    const QStringList replies = {QStringLiteral("FA00014060000;"),
+                                 QStringLiteral("FB00007040500;"),
+                                 QStringLiteral("FR0;"),
+                                 QStringLiteral("FT1;"),
+                                 QStringLiteral("FW250010;"),
+                                 QStringLiteral("GT0021;"),
+                                 QStringLiteral("Q91;"),
+                                 QStringLiteral("KS020;"),
+                                 QStringLiteral("MD3;"),
+                                 QStringLiteral("NB10;"),
+                                 QStringLiteral("SQ050;"),
+                                 QStringLiteral("PA1;"),
+                                 QStringLiteral("PC0501;"),
+                                 QStringLiteral("RA01;"),
+                                 QStringLiteral("AN2;"),
+                                 QStringLiteral("IF00014060000     +012010 0002000001 ;"),
+                                 QStringLiteral("IF00007040500     -005001 0013100001 ;"),
+                                 QStringLiteral("!!relay;")};
     QString stream;
     for (int round = 0; round < rounds; ++round) {
         stream += replies.at(round % replies.size());

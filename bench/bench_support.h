@@ -15,7 +15,10 @@ class BenchDialogs : public Dialogs
 {
 public:
     void message(QWidget *, const QString &, Icon) override { ++messages; }
-    QString input(QWidget *, const QString &, const QString &, const QString &) override { return inputAnswer; }
+    QString input(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return inputAnswer;
+    }
     int messages = 0;
     QString inputAnswer;
 };

@@ -9,8 +9,8 @@
 #include "bench_support.h"
 
 #include <QAction>
-#include <QPushButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QTcpServer>
 
 #include <algorithm>
@@ -35,7 +35,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     BenchWorkingDir workingDir;
     QProcess radio;
-    if (!startSimulatedRadio(radio, workingDir.path() + QStringLiteral("/com1"), {QStringLiteral("--silent")})) {
+    if (!startSimulatedRadio(radio, workingDir.path() + QStringLiteral("/com1"),
+                             {QStringLiteral("--silent")})) {
         std::fprintf(stderr, "bench_waits: the simulated radio did not start\n");
         return 1;
     }
@@ -56,16 +57,16 @@ int main(int argc, char *argv[])
     Rmt_Q9 panel(dialogs);
 
     double serialWall = 0;
-    const double serialShare = cpuShareOf(
-        [&] { panel.findChild<QAction *>(QStringLiteral("Setcomm1"))->trigger(); }, &serialWall);
+    const double serialShare
+        = cpuShareOf([&] { panel.findChild<QAction *>(QStringLiteral("Setcomm1"))->trigger(); }, &serialWall);
     double serverWall = 0;
     const double serverShare = cpuShareOf(
         [&] { panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger(); }, &serverWall);
 
     panel.findChild<QAction *>(QStringLiteral("Setcomm2"))->trigger();
     double tuneWall = 0;
-    const double tuneShare = cpuShareOf(
-        [&] { panel.findChild<QPushButton *>(QStringLiteral("Tune"))->click(); }, &tuneWall);
+    const double tuneShare
+        = cpuShareOf([&] { panel.findChild<QPushButton *>(QStringLiteral("Tune"))->click(); }, &tuneWall);
 
     std::printf("serial_connect_wait_s %.2f\n", serialWall);
     std::printf("serial_connect_cpu_share %.4f\n", serialShare);

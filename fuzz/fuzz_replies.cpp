@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t chunk = (data[0] & 0x3f) + 1;
     for (size_t at = 1; at < size; at += chunk) {
         const size_t length = std::min(chunk, size - at);
-        panel.ReceiveText(QString::fromLatin1(reinterpret_cast<const char *>(data + at),
-                                              static_cast<qsizetype>(length)));
+        panel.ReceiveText(
+            QString::fromLatin1(reinterpret_cast<const char *>(data + at), static_cast<qsizetype>(length)));
     }
     return 0;
 }

@@ -1,5 +1,4 @@
-#ifndef CONSOLE_H
-#define CONSOLE_H
+#pragma once
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -11,7 +10,7 @@
 // flushed at once, so a parent process reading a pipe sees it straight away.
 inline void printLine(std::FILE *stream, const QString &text)
 {
-    const QString line = QCoreApplication::applicationName() + QLatin1String(": ") + text + QLatin1Char('\n');
+    const QString line = QCoreApplication::applicationName() + QStringLiteral(": ") + text + u'\n';
     std::fputs(line.toLocal8Bit().constData(), stream);
     std::fflush(stream);
 }
@@ -43,8 +42,7 @@ inline int parseCommandLine(QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp();
     if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     return 0;
 }
-
-#endif

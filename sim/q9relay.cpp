@@ -1,54 +1,53 @@
 #include "console.h"
-#include "relayserver.h"
-#include "seriallink.h"
-#include "signalwatcher.h"
+#include "relay_server.h"
+#include "serial_link.h"
+#include "signal_watcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <csignal>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-            u"Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow\n"
-            "control) and one remote panel on the network. If the port goes away it is\n"
-            "tried again every second; bytes meanwhile are lost.\n\n"_s
-            + RelayServer::behaviour());
+        QStringLiteral("Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow\n"
+                       "control) and one remote panel on the network. If the port goes away it is\n"
+                       "tried again every second; bytes meanwhile are lost.\n\n")
+        + RelayServer::behaviour());
     parser.addHelpOption();
     parser.addOptions({
-        {u"device"_s, u"Serial port of the radio, e.g. /dev/ttyUSB0."_s, u"DEVICE"_s},
-        {u"listen"_s, u"Serve on ADDRESS:PORT (port 0 picks a free one). Default: 127.0.0.1:2300."_s,
-         u"ADDRESS:PORT"_s, u"127.0.0.1:2300"_s},
+        {QStringLiteral("device"), QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
+         QStringLiteral("DEVICE")},
+        {QStringLiteral("listen"),
+         QStringLiteral("Serve on ADDRESS:PORT (port 0 picks a free one). Default: 127.0.0.1:2300."),
+         QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2300")},
     });
 }
-
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(u"q9relay"_s);
+    QCoreApplication::setApplicationName(QStringLiteral("q9relay"));
 
     QCommandLineParser parser;
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
-    if (!parser.isSet(u"device"_s))
-        return usageError(u"--device is required"_s);
+    if (!parser.isSet(QStringLiteral("device")))
+        return usageError(QStringLiteral("--device is required"));
 
-    SerialLink device(parser.value(u"device"_s));
+    SerialLink device(parser.value(QStringLiteral("device")));
     if (!device.open()) {
-        printError(u"cannot open %1"_s.arg(device.errorString()));
+        printError(QStringLiteral("cannot open %1").arg(device.errorString()));
         return 1;
     }
     RelayServer server;
-    if (!server.listen(parser.value(u"listen"_s))) {
+    if (!server.listen(parser.value(QStringLiteral("listen")))) {
         printError(server.errorString());
         return 1;
     }
@@ -60,6 +59,7 @@ int main(int argc, char *argv[])
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);
 
-    printInfo(u"listening on %1, radio on %2"_s.arg(server.endpoint(), parser.value(u"device"_s)));
+    printInfo(QStringLiteral("listening on %1, radio on %2")
+                  .arg(server.endpoint(), parser.value(QStringLiteral("device"))));
     return QCoreApplication::exec();
 }

@@ -1,8 +1,8 @@
 #include "console.h"
-#include "pseudoterminal.h"
-#include "relayserver.h"
-#include "signalwatcher.h"
-#include "simradio.h"
+#include "pseudo_terminal.h"
+#include "relay_server.h"
+#include "signal_watcher.h"
+#include "sim_radio.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -10,86 +10,98 @@
 
 #include <csignal>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
-const QString DefaultListen = u"127.0.0.1:2300"_s;
+const QString DefaultListen = QStringLiteral("127.0.0.1:2300");
 
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-            u"Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
-            "It serves either a pseudo-terminal (--pty) or, by default, a relay server (--listen).\n\n"_s
-            + RelayServer::behaviour());
+        QStringLiteral(
+            "Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
+            "It serves either a pseudo-terminal (--pty) or, by default, a relay server (--listen).\n\n")
+        + RelayServer::behaviour());
     parser.addHelpOption();
     parser.addOptions({
-        {u"pty"_s, u"Serve a pseudo-terminal and make PATH a symlink to it (removed on exit)."_s, u"PATH"_s},
-        {u"listen"_s, u"Serve through the relay server on ADDRESS:PORT (port 0 picks a free one). Default: %1."_s
-                              .arg(DefaultListen), u"ADDRESS:PORT"_s, DefaultListen},
-        {u"vfoa"_s, u"Start with VFO A on HZ."_s, u"HZ"_s},
-        {u"vfob"_s, u"Start with VFO B on HZ."_s, u"HZ"_s},
-        {u"mode"_s, u"Start in mode DIGIT: 1 LSB, 2 USB, 3 CW, 6 DATA, 7 CW-R, 9 DATA-R."_s, u"DIGIT"_s},
-        {u"power-form"_s, u"Power reply form: long (tenths of a watt, \"PC1050;\") or short (watts, \"PC010;\")."_s,
-         u"FORM"_s, u"long"_s},
-        {u"tune-seconds"_s, u"Length of a tune carrier; CW keying time scales with it. Default: 3."_s,
-         u"S"_s, u"3"_s},
-        {u"seed"_s, u"Seed for the S-meter readings, for repeatable runs."_s, u"N"_s},
-        {u"probe"_s, u"Answer \"q9;\" probes: all, second (ignore the first, answer later ones) or none."_s,
-         u"WHICH"_s, u"all"_s},
-        {u"silent"_s, u"Take commands but never send anything."_s},
-        {u"paced"_s, u"Pace output at 4800 baud, as a real serial line does."_s},
+        {QStringLiteral("pty"),
+         QStringLiteral("Serve a pseudo-terminal and make PATH a symlink to it (removed on exit)."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("listen"),
+         QStringLiteral(
+             "Serve through the relay server on ADDRESS:PORT (port 0 picks a free one). Default: %1.")
+             .arg(DefaultListen),
+         QStringLiteral("ADDRESS:PORT"), DefaultListen},
+        {QStringLiteral("vfoa"), QStringLiteral("Start with VFO A on HZ."), QStringLiteral("HZ")},
+        {QStringLiteral("vfob"), QStringLiteral("Start with VFO B on HZ."), QStringLiteral("HZ")},
+        {QStringLiteral("mode"),
+         QStringLiteral("Start in mode DIGIT: 1 LSB, 2 USB, 3 CW, 6 DATA, 7 CW-R, 9 DATA-R."),
+         QStringLiteral("DIGIT")},
+        {QStringLiteral("power-form"),
+         QStringLiteral(
+             "Power reply form: long (tenths of a watt, \"PC1050;\") or short (watts, \"PC010;\")."),
+         QStringLiteral("FORM"), QStringLiteral("long")},
+        {QStringLiteral("tune-seconds"),
+         QStringLiteral("Length of a tune carrier; CW keying time scales with it. Default: 3."),
+         QStringLiteral("S"), QStringLiteral("3")},
+        {QStringLiteral("seed"), QStringLiteral("Seed for the S-meter readings, for repeatable runs."),
+         QStringLiteral("N")},
+        {QStringLiteral("probe"),
+         QStringLiteral("Answer \"q9;\" probes: all, second (ignore the first, answer later ones) or none."),
+         QStringLiteral("WHICH"), QStringLiteral("all")},
+        {QStringLiteral("silent"), QStringLiteral("Take commands but never send anything.")},
+        {QStringLiteral("paced"), QStringLiteral("Pace output at 4800 baud, as a real serial line does.")},
     });
 }
 
 QString badValue(const QCommandLineParser &parser, const QString &name)
 {
-    return u"bad value for --%1: \"%2\""_s.arg(name, parser.value(name));
+    return QStringLiteral("bad value for --%1: \"%2\"").arg(name, parser.value(name));
 }
 
 // Returns what is wrong with the options, or an empty string.
 QString configureRadio(const QCommandLineParser &parser, SimRadio &radio)
 {
-    if (parser.isSet(u"vfoa"_s) && !radio.setVfoA(parser.value(u"vfoa"_s).toLongLong()))
-        return badValue(parser, u"vfoa"_s);
-    if (parser.isSet(u"vfob"_s) && !radio.setVfoB(parser.value(u"vfob"_s).toLongLong()))
-        return badValue(parser, u"vfob"_s);
-    if (parser.isSet(u"mode"_s) && !radio.setMode(parser.value(u"mode"_s).toInt()))
-        return badValue(parser, u"mode"_s);
+    if (parser.isSet(QStringLiteral("vfoa"))
+        && !radio.setVfoA(parser.value(QStringLiteral("vfoa")).toLongLong()))
+        return badValue(parser, QStringLiteral("vfoa"));
+    if (parser.isSet(QStringLiteral("vfob"))
+        && !radio.setVfoB(parser.value(QStringLiteral("vfob")).toLongLong()))
+        return badValue(parser, QStringLiteral("vfob"));
+    if (parser.isSet(QStringLiteral("mode")) && !radio.setMode(parser.value(QStringLiteral("mode")).toInt()))
+        return badValue(parser, QStringLiteral("mode"));
 
-    const QString form = parser.value(u"power-form"_s);
-    if (form != "long"_L1 && form != "short"_L1)
-        return badValue(parser, u"power-form"_s);
-    radio.setPowerForm(form == "short"_L1 ? SimRadio::PowerForm::Short : SimRadio::PowerForm::Long);
+    const QString form = parser.value(QStringLiteral("power-form"));
+    if (form != u"long" && form != u"short")
+        return badValue(parser, QStringLiteral("power-form"));
+    radio.setPowerForm(form == u"short" ? SimRadio::PowerForm::Short : SimRadio::PowerForm::Long);
 
     bool ok = false;
-    const double tuneSeconds = parser.value(u"tune-seconds"_s).toDouble(&ok);
+    const double tuneSeconds = parser.value(QStringLiteral("tune-seconds")).toDouble(&ok);
     if (!ok || tuneSeconds <= 0 || tuneSeconds > 600)
-        return badValue(parser, u"tune-seconds"_s);
+        return badValue(parser, QStringLiteral("tune-seconds"));
     radio.setTuneDuration(std::chrono::milliseconds(qRound64(tuneSeconds * 1000)));
 
-    if (parser.isSet(u"seed"_s)) {
-        const uint seed = parser.value(u"seed"_s).toUInt(&ok);
+    if (parser.isSet(QStringLiteral("seed"))) {
+        const uint seed = parser.value(QStringLiteral("seed")).toUInt(&ok);
         if (!ok)
-            return badValue(parser, u"seed"_s);
+            return badValue(parser, QStringLiteral("seed"));
         radio.setSeed(seed);
     }
 
     static const QHash<QString, SimRadio::ProbeAnswer> probeAnswers = {
-        {u"all"_s, SimRadio::ProbeAnswer::Always},
-        {u"second"_s, SimRadio::ProbeAnswer::AfterFirst},
-        {u"none"_s, SimRadio::ProbeAnswer::Never},
+        {QStringLiteral("all"), SimRadio::ProbeAnswer::Always},
+        {QStringLiteral("second"), SimRadio::ProbeAnswer::AfterFirst},
+        {QStringLiteral("none"), SimRadio::ProbeAnswer::Never},
     };
-    const auto probe = probeAnswers.constFind(parser.value(u"probe"_s));
+    const auto probe = probeAnswers.constFind(parser.value(QStringLiteral("probe")));
     if (probe == probeAnswers.cend())
-        return badValue(parser, u"probe"_s);
+        return badValue(parser, QStringLiteral("probe"));
     radio.setProbeAnswer(*probe);
 
-    radio.setSilent(parser.isSet(u"silent"_s));
-    radio.setPaced(parser.isSet(u"paced"_s));
+    radio.setSilent(parser.isSet(QStringLiteral("silent")));
+    radio.setPaced(parser.isSet(QStringLiteral("paced")));
     return {};
 }
-
 
 int serveOnPty(SimRadio &radio, const QString &linkPath)
 {
@@ -105,7 +117,7 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
         printError(message);
         QCoreApplication::exit(1);
     });
-    printInfo(u"serving %1 on %2"_s.arg(terminal.linkPath(), terminal.slavePath()));
+    printInfo(QStringLiteral("serving %1 on %2").arg(terminal.linkPath(), terminal.slavePath()));
     return QCoreApplication::exec();
 }
 
@@ -119,7 +131,7 @@ int serveOnNetwork(SimRadio &radio, const QString &endpoint)
     QObject::connect(&server, &RelayServer::clientData, &radio, &SimRadio::receive);
     QObject::connect(&radio, &SimRadio::output, &server, &RelayServer::sendToClient);
     QObject::connect(&server, &RelayServer::message, &printError);
-    printInfo(u"listening on %1"_s.arg(server.endpoint()));
+    printInfo(QStringLiteral("listening on %1").arg(server.endpoint()));
     return QCoreApplication::exec();
 }
 
@@ -128,14 +140,14 @@ int serveOnNetwork(SimRadio &radio, const QString &endpoint)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(u"q9sim"_s);
+    QCoreApplication::setApplicationName(QStringLiteral("q9sim"));
 
     QCommandLineParser parser;
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
-    if (parser.isSet(u"pty"_s) && parser.isSet(u"listen"_s))
-        return usageError(u"--pty and --listen exclude each other"_s);
+    if (parser.isSet(QStringLiteral("pty")) && parser.isSet(QStringLiteral("listen")))
+        return usageError(QStringLiteral("--pty and --listen exclude each other"));
 
     SimRadio radio;
     const QString problem = configureRadio(parser, radio);
@@ -145,7 +157,7 @@ int main(int argc, char *argv[])
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);
 
-    if (parser.isSet(u"pty"_s))
-        return serveOnPty(radio, parser.value(u"pty"_s));
-    return serveOnNetwork(radio, parser.value(u"listen"_s));
+    if (parser.isSet(QStringLiteral("pty")))
+        return serveOnPty(radio, parser.value(QStringLiteral("pty")));
+    return serveOnNetwork(radio, parser.value(QStringLiteral("listen")));
 }

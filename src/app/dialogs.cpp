@@ -9,8 +9,8 @@ const QString AppTitle = QStringLiteral("Q9 Remote");
 
 void QtDialogs::message(QWidget *parent, const QString &text, Icon icon)
 {
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, AppTitle,
-                    text, QMessageBox::Ok, parent);
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, AppTitle, text,
+                    QMessageBox::Ok, parent);
     box.exec();
 }
 

@@ -16,7 +16,8 @@ public:
     virtual void message(QWidget *parent, const QString &text, Icon icon) = 0;
     // An input box; returns the text entered, or an empty text when cancelled.
     virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
-                          const QString &proposed) = 0;
+                          const QString &proposed)
+        = 0;
 };
 
 // The real boxes, QMessageBox and QInputDialog.

@@ -6,8 +6,8 @@ class QWidget;
 
 // The colours the panel uses to show state.
 namespace PanelColour {
-inline const QColor On{0, 255, 0};            // a function, VFO or option is on
-inline const QColor IndicatorOff{0, 0, 255};  // RIT/XIT labels off, same as their frame
+inline const QColor On{0, 255, 0};           // a function, VFO or option is on
+inline const QColor IndicatorOff{0, 0, 255}; // RIT/XIT labels off, same as their frame
 inline const QColor MeterReceive{255, 255, 0};
 inline const QColor MeterTransmit{128, 0, 0};
 inline const QColor OffsetActive{0, 255, 255}; // RIT or XIT in use

@@ -1,8 +1,8 @@
+#include "app/dialogs.h"
 #include "app/numbers.h"
 #include "app/panel_colours.h"
 #include "app/rmt_q9.h"
 #include "app/utc_clock.h"
-#include "app/dialogs.h"
 #include "ui_rmt_q9.h"
 
 void Rmt_Q9::wirePeriodicTasks()

@@ -21,7 +21,9 @@ QByteArray boolean(bool value)
 class FieldReader
 {
 public:
-    explicit FieldReader(const QByteArray &contents) : m_text(contents) {}
+    explicit FieldReader(const QByteArray &contents)
+        : m_text(contents)
+    { }
 
     // The next field, or nothing at the end of the file. `wasQuoted` tells a
     // quoted text from a bare one.
@@ -106,11 +108,11 @@ std::optional<bool> booleanField(const QByteArray &field)
 
 } // namespace
 
-QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress,
-                                const QString &utcOffset, bool autoConnect, bool debugOn)
+QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress, const QString &utcOffset,
+                                bool autoConnect, bool debugOn)
 {
-    return QByteArray::number(commPortNumber) + ',' + quoted(hostAddress) + ',' + quoted(utcOffset)
-        + ',' + boolean(autoConnect) + ',' + boolean(debugOn) + "\r\n";
+    return QByteArray::number(commPortNumber) + ',' + quoted(hostAddress) + ',' + quoted(utcOffset) + ','
+        + boolean(autoConnect) + ',' + boolean(debugOn) + "\r\n";
 }
 
 SettingsRecord parseSettingsRecord(const QByteArray &contents)

@@ -21,8 +21,8 @@ struct SettingsRecord
 // A text field cannot hold a double quote; one inside the address or the
 // offset would end the field early and lose every field after it, so quotes
 // are left out when writing.
-QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress,
-                                const QString &utcOffset, bool autoConnect, bool debugOn);
+QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress, const QString &utcOffset,
+                                bool autoConnect, bool debugOn);
 
 // Reads the fields in order and stops at the first one that cannot be read
 // (missing, or not of its field's kind): the fields before it keep what was

@@ -9,12 +9,11 @@ struct ModeDigit
 {
     QChar digit;
     const char *button; // object name of the option button
-    const char *caption;
 };
 
 inline constexpr ModeDigit ModeDigits[] = {
-    {u'1', "lsb_md", "LSB"},  {u'2', "usb_md", "USB"},   {u'3', "cw_md", "CW"},
-    {u'6', "data_md", "DATA"}, {u'7', "cwr_md", "CW-R"}, {u'9', "datar_md", "DATA-R"},
+    {u'1', "lsb_md"},  {u'2', "usb_md"}, {u'3', "cw_md"},
+    {u'6', "data_md"}, {u'7', "cwr_md"}, {u'9', "datar_md"},
 };
 
 // The option button's object name for a digit, or empty for digits that

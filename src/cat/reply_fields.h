@@ -9,7 +9,9 @@
 class ReplyFields
 {
 public:
-    explicit ReplyFields(const QString &reply) : m_reply(reply) {}
+    explicit ReplyFields(const QString &reply)
+        : m_reply(reply)
+    { }
 
     int length() const { return static_cast<int>(m_reply.size()); }
     QString code() const { return m_reply.left(2); }

@@ -1,7 +1,7 @@
+#include "cat/rit_display.h"
 #include "app/numbers.h"
 #include "app/panel_colours.h"
 #include "app/rmt_q9.h"
-#include "cat/rit_display.h"
 #include "ui_rmt_q9.h"
 
 QString ritOffsetText(double offset)

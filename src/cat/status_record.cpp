@@ -4,9 +4,9 @@
 #include "tuning/frequency_command.h"
 #include "ui_rmt_q9.h"
 
-// The status record: operating frequency and receive VFO, transmit state,
-// mode and the RIT/XIT offset and switches, applied in that order. The
-// frequency and the mode are located from the end of the record, the rest
+// The status record, applied in this order: mode, operating frequency and
+// receive VFO, transmit state, then the RIT/XIT switches and offset. The
+// mode and the frequency are located from the end of the record, the rest
 // from its start.
 void Rmt_Q9::DecodeStatusRecord(const ReplyFields &record)
 {

@@ -2,10 +2,10 @@
 #include "app/rmt_q9.h"
 
 namespace {
-const QString TcpSendFailure = QStringLiteral(
-    "TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
-const QString SerialSendFailure = QStringLiteral(
-    "Serial Communication Error - Check Comm Port and Radio Power");
+const QString TcpSendFailure
+    = QStringLiteral("TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
+const QString SerialSendFailure
+    = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
 } // namespace
 
 void Rmt_Q9::wireLinks()

@@ -33,9 +33,9 @@ void Rmt_Q9::OpenSerialLink()
     g.LinkIsSerial = true;
     g.LinkIsTcp = false;
     if (!ProbeForRadio()) {
-        m_dialogs.message(this,
-                          QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
-                          Dialogs::Icon::Warning);
+        m_dialogs.message(
+            this, QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
+            Dialogs::Icon::Warning);
         Comm1.close();
         return;
     }

@@ -47,11 +47,6 @@ void SerialControl::close()
         m_port.close();
 }
 
-bool SerialControl::isOpen() const
-{
-    return m_port.isOpen();
-}
-
 bool SerialControl::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())

@@ -25,7 +25,6 @@ public:
     // skipped.
     void configure();
     void close();
-    bool isOpen() const;
 
     // Hands the bytes to the port; false when it is not open or refuses them.
     bool write(const QByteArray &bytes);

@@ -44,9 +44,9 @@ void Rmt_Q9::Set_Host_Addr_Click()
 
     if (!ProbeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
-        m_dialogs.message(this,
-                          QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
-                          Dialogs::Icon::Warning);
+        m_dialogs.message(
+            this, QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
+            Dialogs::Icon::Warning);
         return;
     }
     QueryRadioState();
@@ -62,6 +62,7 @@ void Rmt_Q9::tcpClient_Connect()
 
 void Rmt_Q9::tcpClient_Error(const QString &description)
 {
-    m_dialogs.message(this, description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),
+    m_dialogs.message(this,
+                      description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),
                       Dialogs::Icon::None);
 }

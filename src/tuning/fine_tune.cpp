@@ -31,8 +31,8 @@ void Rmt_Q9::fine_tune_Scroll()
     const int position = ui->fine_tune->sliderPosition();
     const bool vfoA = g.RxVfo == 0;
     QLineEdit *box = vfoA ? ui->vfoa_edbox : ui->vfob_edbox;
-    const double kHz = leadingNumber(box->text())
-                       + g.FineTuneStepHz * 0.001 * (position - g.FineTunePosition);
+    const double kHz
+        = leadingNumber(box->text()) + g.FineTuneStepHz * 0.001 * (position - g.FineTunePosition);
     box->setText(frequencyDisplayText(kHz));
     SendCommand(setFrequencyCommand(vfoA ? QStringLiteral("FA") : QStringLiteral("FB"), kHz));
     g.FineTunePosition = static_cast<qint16>(position);

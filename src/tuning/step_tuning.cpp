@@ -5,7 +5,7 @@ void Rmt_Q9::wireStepTuning()
 {
     // The radio does the stepping; two commands make the larger steps.
     const std::pair<QPushButton *, QString> stepButtons[] = {
-        {ui->up1, QStringLiteral("UP4;UP4;")},    {ui->dn1, QStringLiteral("DN4;DN4;")},
+        {ui->up1, QStringLiteral("UP4;UP4;")},     {ui->dn1, QStringLiteral("DN4;DN4;")},
         {ui->up100hx, QStringLiteral("UP3;UP3;")}, {ui->dn100hz, QStringLiteral("DN3;DN3;")},
         {ui->up10hz, QStringLiteral("UP1;")},      {ui->dn10hz, QStringLiteral("DN1;")},
     };

@@ -18,7 +18,7 @@ constexpr int DisplayedWidth = 8;
 bool movesWithinPanel(Qt::FocusReason reason)
 {
     return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
-           && reason != Qt::MenuBarFocusReason;
+        && reason != Qt::MenuBarFocusReason;
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "panel_fixture.h"
-#include "simradio.h"
+#include "sim_radio.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "app/panel_colours.h"
 #include "operator_input.h"
-#include "simradio.h"
+#include "sim_radio.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "pseudoterminal.h"
+#include "pseudo_terminal.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "pseudoterminal.h"
-#include "relayserver.h"
+#include "pseudo_terminal.h"
+#include "relay_server.h"
 #include "testsupport.h"
 
 #include <QProcess>

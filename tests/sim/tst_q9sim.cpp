@@ -1,4 +1,4 @@
-#include "relayserver.h"
+#include "relay_server.h"
 #include "testsupport.h"
 
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "simradio.h"
+#include "sim_radio.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "pty_pair.h"
 
-#include "simradio.h"
+#include "sim_radio.h"
 
 PtyPair::PtyPair()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pseudoterminal.h"
+#include "pseudo_terminal.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "relayserver.h"
-#include "simradio.h"
+#include "relay_server.h"
+#include "sim_radio.h"
 
 #include <QByteArray>
 #include <QString>

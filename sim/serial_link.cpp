@@ -1,4 +1,4 @@
-#include "seriallink.h"
+#include "serial_link.h"
 
 SerialLink::SerialLink(const QString &portName, QObject *parent)
     : QObject(parent)
@@ -33,8 +33,8 @@ void SerialLink::send(const QByteArray &data)
     if (!m_port.isOpen())
         return;
     if (m_port.bytesToWrite() + data.size() > MaxBacklog) {
-        emit message(QStringLiteral("%1: radio is not keeping up; %2 bytes dropped")
-                     .arg(m_name).arg(data.size()));
+        emit message(
+            QStringLiteral("%1: radio is not keeping up; %2 bytes dropped").arg(m_name).arg(data.size()));
         return;
     }
     m_port.write(data);
@@ -50,11 +50,11 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError || !m_port.isOpen())
         return;
     // Qt's text for a vanished device is often a stale errno; say it plainly.
-    const QString why = error == QSerialPort::ResourceError ? QStringLiteral("the device went away")
-                                                            : m_port.errorString();
+    const QString why
+        = error == QSerialPort::ResourceError ? QStringLiteral("the device went away") : m_port.errorString();
     emit message(QStringLiteral("%1 lost: %2; retrying every %3 s")
-                 .arg(m_name, why)
-                 .arg(RetryInterval.count() / 1000));
+                     .arg(m_name, why)
+                     .arg(RetryInterval.count() / 1000));
     m_port.close();
     m_retryTimer.start();
 }

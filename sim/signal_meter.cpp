@@ -1,11 +1,10 @@
-#include "signalmeter.h"
+#include "signal_meter.h"
 
 #include <algorithm>
 
 SignalMeter::SignalMeter(quint32 seed)
     : m_random(seed)
-{
-}
+{ }
 
 int SignalMeter::next()
 {

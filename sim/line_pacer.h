@@ -1,5 +1,4 @@
-#ifndef LINEPACER_H
-#define LINEPACER_H
+#pragma once
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -37,5 +36,3 @@ private:
     qint64 m_sent = 0;
     int m_charactersPerSecond = 0;
 };
-
-#endif

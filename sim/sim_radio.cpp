@@ -1,4 +1,4 @@
-#include "simradio.h"
+#include "sim_radio.h"
 
 #include <QHash>
 
@@ -34,16 +34,11 @@ struct Band
 
 // Where band up/down lands the first time: quiet CW and data spots.
 constexpr Band Bands[] = {
-    {1'800'000, 2'000'000, 1'836'000},
-    {3'500'000, 4'000'000, 3'560'000},
-    {7'000'000, 7'300'000, 7'030'000},
-    {10'100'000, 10'150'000, 10'116'000},
-    {14'000'000, 14'350'000, 14'060'000},
-    {18'068'000, 18'168'000, 18'086'000},
-    {21'000'000, 21'450'000, 21'060'000},
-    {24'890'000, 24'990'000, 24'906'000},
-    {28'000'000, 29'700'000, 28'060'000},
-    {50'000'000, 54'000'000, 50'090'000},
+    {1'800'000, 2'000'000, 1'836'000},    {3'500'000, 4'000'000, 3'560'000},
+    {7'000'000, 7'300'000, 7'030'000},    {10'100'000, 10'150'000, 10'116'000},
+    {14'000'000, 14'350'000, 14'060'000}, {18'068'000, 18'168'000, 18'086'000},
+    {21'000'000, 21'450'000, 21'060'000}, {24'890'000, 24'990'000, 24'906'000},
+    {28'000'000, 29'700'000, 28'060'000}, {50'000'000, 54'000'000, 50'090'000},
 };
 constexpr int BandTotal = int(std::size(Bands));
 
@@ -95,8 +90,8 @@ int stepSize(QByteArrayView argument)
 
 QByteArrayView withoutLeadingSpace(QByteArrayView text)
 {
-    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'
-                               || text.front() == '\r' || text.front() == '\n')) {
+    while (!text.isEmpty()
+           && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n')) {
         text = text.sliced(1);
     }
     return text;
@@ -146,12 +141,9 @@ struct SimRadio::Setting
 };
 
 const SimRadio::Setting SimRadio::settings[] = {
-    {"FR", 1, 0, 1, &RadioState::receiveVfo},
-    {"FT", 1, 0, 1, &RadioState::transmitVfo},
-    {"KS", 3, 9, 50, &RadioState::keyerSpeed},
-    {"SQ", 3, 0, 255, &RadioState::squelch},
-    {"PA", 1, 0, 1, &RadioState::preamp},
-    {"RA", 2, 0, 1, &RadioState::attenuator},
+    {"FR", 1, 0, 1, &RadioState::receiveVfo},  {"FT", 1, 0, 1, &RadioState::transmitVfo},
+    {"KS", 3, 9, 50, &RadioState::keyerSpeed}, {"SQ", 3, 0, 255, &RadioState::squelch},
+    {"PA", 1, 0, 1, &RadioState::preamp},      {"RA", 2, 0, 1, &RadioState::attenuator},
     {"AN", 1, 1, 2, &RadioState::antenna},
 };
 
@@ -295,7 +287,7 @@ SimRadio::Snapshot SimRadio::snapshot() const
 {
     Snapshot snapshot;
     snapshot.reports = {frequencyReport(0), frequencyReport(1), modeReport(), filterReport(),
-                        agcReport(), blankerReport(), powerReport()};
+                        agcReport(),        blankerReport(),    powerReport()};
     for (const Setting &setting : settings)
         snapshot.reports.append(settingReport(setting));
     snapshot.status = {m_state.offset, m_state.rit, m_state.xit, m_state.transmitting};
@@ -538,8 +530,8 @@ QByteArray SimRadio::frequencyReport(int vfo) const
 
 QByteArray SimRadio::filterReport() const
 {
-    return "FW" + padded(FilterBandwidths[m_state.crystalFilter - 1], 4)
-            + digit(m_state.crystalFilter) + digit(m_state.audioFilter) + ';';
+    return "FW" + padded(FilterBandwidths[m_state.crystalFilter - 1], 4) + digit(m_state.crystalFilter)
+        + digit(m_state.audioFilter) + ';';
 }
 
 QByteArray SimRadio::agcReport() const
@@ -651,8 +643,8 @@ void SimRadio::stopTransmitting()
 // 1200 ms / wpm. Scaled with the tune time so tests can key quickly.
 std::chrono::milliseconds SimRadio::keyingTime(QByteArrayView text) const
 {
-    const auto characters = std::count_if(text.begin(), text.end(),
-                                          [](char c) { return c != '\r' && c != '\n'; });
+    const auto characters
+        = std::count_if(text.begin(), text.end(), [](char c) { return c != '\r' && c != '\n'; });
     const double perCharacter = 10.0 * 1200.0 / m_state.keyerSpeed;
     const double scale = double(m_tuneDuration.count()) / DefaultTuneDuration.count();
     return std::chrono::milliseconds(qRound64(characters * perCharacter * scale));

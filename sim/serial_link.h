@@ -1,5 +1,4 @@
-#ifndef SERIALLINK_H
-#define SERIALLINK_H
+#pragma once
 
 #include <QByteArray>
 #include <QObject>
@@ -44,5 +43,3 @@ private:
     QSerialPort m_port;
     QTimer m_retryTimer;
 };
-
-#endif

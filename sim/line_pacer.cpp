@@ -1,4 +1,4 @@
-#include "linepacer.h"
+#include "line_pacer.h"
 
 LinePacer::LinePacer(QObject *parent)
     : QObject(parent)

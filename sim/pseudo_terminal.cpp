@@ -1,4 +1,4 @@
-#include "pseudoterminal.h"
+#include "pseudo_terminal.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,8 +23,7 @@ QString systemError(const QString &what)
 
 PseudoTerminal::PseudoTerminal(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 PseudoTerminal::~PseudoTerminal()
 {

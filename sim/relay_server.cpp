@@ -1,4 +1,4 @@
-#include "relayserver.h"
+#include "relay_server.h"
 
 #include <QTcpSocket>
 
@@ -14,14 +14,14 @@ struct Endpoint
 
 std::optional<Endpoint> parseEndpoint(const QString &text)
 {
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const qsizetype colon = text.lastIndexOf(u':');
     if (colon <= 0)
         return std::nullopt;
     QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    if (host.startsWith(u'[') && host.endsWith(u']'))
         host = host.mid(1, host.size() - 2);
-    const QHostAddress address = host == QLatin1String("localhost")
-            ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
+    const QHostAddress address
+        = host == u"localhost" ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
     bool ok = false;
     const uint port = text.mid(colon + 1).toUInt(&ok);
     if (address.isNull() || !ok || port > 65535)
@@ -32,8 +32,9 @@ std::optional<Endpoint> parseEndpoint(const QString &text)
 QString describe(const QHostAddress &address, quint16 port)
 {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-            ? QLatin1Char('[') + address.toString() + QLatin1Char(']') : address.toString();
-    return host + QLatin1Char(':') + QString::number(port);
+        ? u'[' + address.toString() + u']'
+        : address.toString();
+    return host + u':' + QString::number(port);
 }
 
 // Lets queued bytes go out first, then frees the socket.
@@ -69,21 +70,21 @@ RelayServer::~RelayServer()
 
 QString RelayServer::behaviour()
 {
-    return QStringLiteral(
-            "Each client is greeted with \"%1\", then bytes pass both ways\n"
-            "unchanged; the client's \"##\" ends its session. One client at a time:\n"
-            "another one is sent the line \"%2\"\n"
-            "and closed at once. A client that leaves more than %3 KiB unread is cut off.")
-            .arg(QLatin1String(Greeting), QLatin1String(BusyText.trimmed()))
-            .arg(MaxClientBacklog / 1024);
+    return QStringLiteral("Each client is greeted with \"%1\", then bytes pass both ways\n"
+                          "unchanged; the client's \"##\" ends its session. One client at a time:\n"
+                          "another one is sent the line \"%2\"\n"
+                          "and closed at once. A client that leaves more than %3 KiB unread is cut off.")
+        .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
+        .arg(MaxClientBacklog / 1024);
 }
 
 bool RelayServer::listen(const QString &endpoint)
 {
     const auto parsed = parseEndpoint(endpoint);
     if (!parsed) {
-        m_errorString = QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300)")
-                .arg(endpoint);
+        m_errorString
+            = QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300)")
+                  .arg(endpoint);
         return false;
     }
     if (!m_server.listen(parsed->address, parsed->port)) {
@@ -141,7 +142,7 @@ void RelayServer::serve(QTcpSocket *socket)
 void RelayServer::refuse(QTcpSocket *socket)
 {
     emit message(QStringLiteral("refused %1: busy with %2")
-                 .arg(describe(socket->peerAddress(), socket->peerPort()), m_clientName));
+                     .arg(describe(socket->peerAddress(), socket->peerPort()), m_clientName));
     socket->write(BusyText.toByteArray());
     closeAndDelete(socket);
 }

@@ -1,5 +1,4 @@
-#ifndef SIGNALWATCHER_H
-#define SIGNALWATCHER_H
+#pragma once
 
 #include <QList>
 #include <QObject>
@@ -28,5 +27,3 @@ private:
     QList<int> m_signalNumbers;
     QSocketNotifier *m_notifier = nullptr;
 };
-
-#endif

@@ -1,8 +1,7 @@
-#ifndef SIMRADIO_H
-#define SIMRADIO_H
+#pragma once
 
-#include "linepacer.h"
-#include "signalmeter.h"
+#include "line_pacer.h"
+#include "signal_meter.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -152,5 +151,3 @@ private:
     int m_probesSeen = 0;
     bool m_silent = false;
 };
-
-#endif

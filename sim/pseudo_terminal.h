@@ -1,5 +1,4 @@
-#ifndef PSEUDOTERMINAL_H
-#define PSEUDOTERMINAL_H
+#pragma once
 
 #include <QByteArray>
 #include <QObject>
@@ -66,5 +65,3 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef SIGNALMETER_H
-#define SIGNALMETER_H
+#pragma once
 
 #include <QRandomGenerator>
 
@@ -20,5 +19,3 @@ private:
     int m_noiseFloor = 3;
     int m_station = 0;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef RELAYSERVER_H
-#define RELAYSERVER_H
+#pragma once
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -63,5 +62,3 @@ private:
     QString m_errorString;
     bool m_holdingHash = false;
 };
-
-#endif
