@@ -1,0 +1,379 @@
+#include "station.h"
+
+#include "app/panel_colours.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// The radio takes this probe without a word, so the marker leaves no reply
+// behind to disturb what the test looks at next.
+const QByteArray Marker = QByteArrayLiteral("Q92;");
+constexpr quint16 ServerPort = 2300;
+
+QString colourName(const QColor &colour)
+{
+    static const QList<std::pair<QColor, QString>> names = {
+        {PanelColour::On, QStringLiteral("green")},
+        {PanelColour::IndicatorOff, QStringLiteral("blue")},
+        {PanelColour::MeterReceive, QStringLiteral("yellow")},
+        {PanelColour::MeterTransmit, QStringLiteral("dark red")},
+        {PanelColour::OffsetActive, QStringLiteral("cyan")},
+        {PanelColour::OffsetIdle, QStringLiteral("black")},
+    };
+    if (colour == PanelColour::buttonFace())
+        return QStringLiteral("face");
+    for (const auto &[known, name] : names) {
+        if (colour == known)
+            return name;
+    }
+    return {};
+}
+
+QString joined(const QString &text, const QString &colour)
+{
+    return colour.isEmpty() ? text : text + u' ' + colour;
+}
+
+// The style's own idea of where a slider's parts lie, so the mouse lands
+// where an operator's would.
+QRect sliderPart(const QAbstractSlider *slider, int part)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.state |= QStyle::State_Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.singleStep = slider->singleStep();
+    option.pageStep = slider->pageStep();
+    if (auto *bar = qobject_cast<const QScrollBar *>(slider))
+        return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
+    const auto *ticked = static_cast<const QSlider *>(slider);
+    option.tickPosition = ticked->tickPosition();
+    option.tickInterval = ticked->tickInterval();
+    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SubControl(part), slider);
+}
+
+QRect thumb(const QAbstractSlider *slider)
+{
+    return sliderPart(slider,
+                      qobject_cast<const QScrollBar *>(slider) ? QStyle::SC_ScrollBarSlider
+                                                               : QStyle::SC_SliderHandle);
+}
+
+// Presses the thumb, moves it a pixel at a time until the control reports
+// the position, and lets go there.
+void drag(QAbstractSlider *slider, int position)
+{
+    QPoint at = thumb(slider).center();
+    QTest::mousePress(slider, Qt::LeftButton, {}, at);
+    const int step = position >= slider->sliderPosition() ? 1 : -1;
+    while (slider->sliderPosition() != position && slider->rect().contains(at)) {
+        at.rx() += step;
+        QTest::mouseMove(slider, at);
+    }
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, at);
+}
+
+void clickTrack(QAbstractSlider *slider, bool after)
+{
+    const QRect handle = thumb(slider);
+    QTest::mouseClick(slider, Qt::LeftButton, {},
+                      QPoint(after ? handle.right() + 6 : handle.left() - 6, handle.center().y()));
+}
+
+void clickArrow(QAbstractSlider *bar, bool after)
+{
+    const QRect arrow = sliderPart(bar, after ? QStyle::SC_ScrollBarAddLine : QStyle::SC_ScrollBarSubLine);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, arrow.center());
+}
+
+// Where the operator clicks: options take clicks on their mark and caption,
+// text boxes in their text area.
+void click(QWidget *control)
+{
+    if (auto *box = qobject_cast<QPlainTextEdit *>(control))
+        QTest::mouseClick(box->viewport(), Qt::LeftButton);
+    else
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+}
+
+void showActive(QWidget &window)
+{
+    window.show();
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window))
+        qWarning("the panel did not become the active window");
+}
+
+} // namespace
+
+QString shown(const QObject *control)
+{
+    if (auto *action = qobject_cast<const QAction *>(control))
+        return action->isChecked() ? QStringLiteral("checked") : QStringLiteral("unchecked");
+    if (auto *timer = qobject_cast<const QTimer *>(control))
+        return timer->isActive() ? QStringLiteral("every %1 ms").arg(timer->interval())
+                                 : QStringLiteral("stopped");
+    auto *widget = qobject_cast<const QWidget *>(control);
+    if (!widget)
+        return QStringLiteral("missing");
+    if (widget->isHidden())
+        return QStringLiteral("hidden");
+    if (auto *slider = qobject_cast<const QAbstractSlider *>(widget))
+        return QStringLiteral("%1/%2").arg(slider->value()).arg(slider->maximum());
+    if (auto *gauge = qobject_cast<const QProgressBar *>(widget))
+        return joined(QString::number(gauge->value()), colourName(gaugeColour(widget)));
+    if (auto *option = qobject_cast<const QRadioButton *>(widget))
+        return option->isChecked() ? QStringLiteral("checked") : QStringLiteral("unchecked");
+    if (auto *button = qobject_cast<const QPushButton *>(widget))
+        return joined(button->text(), colourName(backColour(widget)));
+    if (auto *box = qobject_cast<const QLineEdit *>(widget)) {
+        const bool ownColour = widget->testAttribute(Qt::WA_SetPalette);
+        return joined(box->text(), ownColour ? colourName(textColour(widget)) : QString());
+    }
+    if (auto *box = qobject_cast<const QPlainTextEdit *>(widget))
+        return box->toPlainText();
+    if (auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text().isEmpty() ? colourName(backColour(widget)) : label->text();
+    return {};
+}
+
+QString loopbackAddress()
+{
+    static int tests = 0;
+    const int program = int(qHash(QCoreApplication::applicationName()) % 200) + 20;
+    return QStringLiteral("127.%1.%2.1").arg(program).arg(++tests % 250 + 1);
+}
+
+Station::Station()
+    : m_previousDir(QDir::currentPath())
+{
+    QDir::setCurrent(m_dir.path());
+}
+
+Station::~Station()
+{
+    m_panel.reset();
+    QDir::setCurrent(m_previousDir);
+}
+
+void Station::writeSettings(const QByteArray &record)
+{
+    QFile file(path(QStringLiteral("d9iduzid.ini")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(record);
+}
+
+QByteArray Station::settings() const
+{
+    QFile file(path(QStringLiteral("d9iduzid.ini")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString Station::path(const QString &name) const
+{
+    return m_dir.filePath(name);
+}
+
+Rmt_Q9 &Station::start()
+{
+    m_panel = std::make_unique<Rmt_Q9>(dialogs);
+    return *m_panel;
+}
+
+QObject *Station::find(const QString &name) const
+{
+    return m_panel->findChild<QObject *>(name);
+}
+
+void Station::plugSerial(int portNumber)
+{
+    if (!m_serial) {
+        m_serial = std::make_unique<PseudoTerminal>();
+        m_serial->open();
+        connect(m_serial.get(), &PseudoTerminal::readyRead, this, [this] {
+            const QByteArray chunk = m_serial->readAll();
+            radio.receive(chunk);
+            hear(chunk);
+        });
+        connect(&radio, &SimRadio::output, m_serial.get(), &PseudoTerminal::write);
+    }
+    const QString link = path(QStringLiteral("com%1").arg(portNumber));
+    QFile::remove(link);
+    QFile::link(m_serial->slavePath(), link);
+}
+
+void Station::unplugSerial()
+{
+    m_serial.reset();
+}
+
+void Station::writeSerial(const QByteArray &bytes)
+{
+    m_serial->write(bytes);
+}
+
+void Station::startRelay(const QString &address)
+{
+    m_relay = std::make_unique<RelayServer>();
+    if (!m_relay->listen(QStringLiteral("%1:%2").arg(address).arg(ServerPort)))
+        qWarning("relay: %s", qPrintable(m_relay->errorString()));
+    connect(m_relay.get(), &RelayServer::clientData, this, [this](const QByteArray &chunk) {
+        radio.receive(chunk);
+        hear(chunk);
+    });
+    connect(&radio, &SimRadio::output, m_relay.get(), &RelayServer::sendToClient);
+    connect(m_relay.get(), &RelayServer::message, this,
+            [this](const QString &line) { relayLog.append(line); });
+}
+
+void Station::stopRelay()
+{
+    m_relay.reset();
+}
+
+void Station::connectSerial()
+{
+    if (!m_panel)
+        start();
+    if (!m_serial)
+        plugSerial();
+    perform(QStringLiteral("trigger Setcomm1"));
+    awaitRadioState();
+}
+
+void Station::connectServer(const QString &address)
+{
+    if (!m_panel)
+        start();
+    if (!m_relay)
+        startRelay(address);
+    perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    awaitRadioState();
+}
+
+// The status record is the last answer to the start-up query; once its
+// offset is shown, every answer before it has been too.
+void Station::awaitRadioState()
+{
+    if (!QTest::qWaitFor([this] {
+            return heard.endsWith("AI2;") && shown(find(QStringLiteral("rit_box"))).startsWith(u' ');
+        }))
+        qWarning("the radio's state never reached the panel; the panel sent: %s", heard.constData());
+    heard.clear();
+}
+
+void Station::hear(const QByteArray &chunk)
+{
+    heard += chunk;
+    emit heardChunk(chunk);
+}
+
+void Station::perform(const QString &steps)
+{
+    if (!m_panel)
+        start();
+    if (!m_panel->isVisible())
+        showActive(*m_panel);
+    for (const QString &step : steps.split(u'|', Qt::SkipEmptyParts))
+        performStep(step);
+}
+
+void Station::performStep(const QString &step)
+{
+    const QString verb = step.section(u' ', 0, 0);
+    const QString name = step.section(u' ', 1, 1);
+    const QString rest = step.section(u' ', 2);
+    if (verb == u"reply") {
+        m_panel->ReceiveText(step.mid(6));
+        return;
+    }
+    if (verb == u"answer") {
+        dialogs.inputAnswers.append(step.mid(7));
+        return;
+    }
+    if (verb == u"close") {
+        m_panel->close();
+        return;
+    }
+    QObject *target = find(name);
+    QVERIFY2(target, qPrintable(QStringLiteral("no control named %1").arg(name)));
+    auto *widget = qobject_cast<QWidget *>(target);
+    if (verb == u"trigger") {
+        qobject_cast<QAction *>(target)->trigger();
+    } else if (verb == u"click") {
+        click(widget);
+    } else if (verb == u"type") {
+        if (auto *box = qobject_cast<QPlainTextEdit *>(widget)) {
+            box->setFocus(Qt::MouseFocusReason);
+            box->moveCursor(QTextCursor::End);
+        } else {
+            click(widget);
+            QCoreApplication::processEvents();
+        }
+        QTest::keyClicks(widget, rest);
+    } else if (verb == u"key") {
+        const QKeyCombination key = QKeySequence(rest)[0];
+        QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+    } else if (verb == u"set") {
+        if (auto *box = qobject_cast<QLineEdit *>(widget))
+            box->setText(rest);
+        else
+            qobject_cast<QPlainTextEdit *>(widget)->setPlainText(rest);
+    } else if (verb == u"drag") {
+        drag(qobject_cast<QAbstractSlider *>(widget), rest.toInt());
+    } else if (verb == u"track") {
+        clickTrack(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
+    } else if (verb == u"arrow") {
+        clickArrow(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
+    } else {
+        QFAIL(qPrintable(QStringLiteral("unknown step: %1").arg(step)));
+    }
+}
+
+QByteArray Station::sentDuring(const QString &steps)
+{
+    heard.clear();
+    perform(steps);
+    return sentSoFar();
+}
+
+QByteArray Station::sentSoFar()
+{
+    m_panel->SendCommand(QString::fromLatin1(Marker));
+    if (!QTest::qWaitFor([this] { return heard.endsWith(Marker); }))
+        return QByteArrayLiteral("(marker never arrived) ") + heard;
+    return heard.chopped(Marker.size());
+}
+
+// A "|" that does not start another NAME= belongs to the text before it.
+QString Station::shows(const QString &expected) const
+{
+    static const QRegularExpression check(QStringLiteral("(?:^|\\|)(\\w+)="));
+    QStringList actual;
+    for (const QRegularExpressionMatch &match : check.globalMatch(expected)) {
+        if (find(match.captured(1)) || actual.isEmpty())
+            actual.append(match.captured(1) + u'=' + shown(find(match.captured(1))));
+    }
+    return actual.join(u'|');
+}

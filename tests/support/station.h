@@ -1,0 +1,110 @@
+#pragma once
+
+#include "app/rmt_q9.h"
+#include "pseudo_terminal.h"
+#include "recording_dialogs.h"
+#include "relay_server.h"
+#include "sim_radio.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A panel as the operator starts it, in a working directory of its own
+// (where its settings file and the comN port links live), with the radio's
+// end of both links: the simulated radio behind a pseudo-terminal and behind
+// the relay server. Everything the panel sends on either link is kept in
+// `heard`.
+class Station : public QObject
+{
+    Q_OBJECT
+
+public:
+    Station();
+    ~Station() override;
+
+    // The settings file: written before start(), read after the panel ended.
+    void writeSettings(const QByteArray &record);
+    QByteArray settings() const;
+    QString path(const QString &name) const;
+
+    // Builds the window, which runs its start-up.
+    Rmt_Q9 &start();
+    Rmt_Q9 &panel() const { return *m_panel; }
+    // A control, menu item or timer of the window by its designer name.
+    QObject *find(const QString &name) const;
+    template<typename T> T *control(const char *name) const
+    {
+        return qobject_cast<T *>(find(QString::fromLatin1(name)));
+    }
+
+    // The radio's serial port, linked as the panel's port N (one line may
+    // have several links); unplugging makes it vanish under the panel as a
+    // pulled USB adapter does.
+    void plugSerial(int portNumber = 1);
+    void unplugSerial();
+    // Bytes the radio's end puts on the serial line, unasked.
+    void writeSerial(const QByteArray &bytes);
+    // The relay server with the radio behind it on ADDRESS:2300, and the
+    // relay program ending.
+    void startRelay(const QString &address);
+    void stopRelay();
+    RelayServer *relay() const { return m_relay.get(); }
+
+    // Chooses Comm1 or the server as the operator does and waits until the
+    // radio's answers to the start-up query are shown.
+    void connectSerial();
+    void connectServer(const QString &address);
+
+    // Runs the operator's steps, separated by "|":
+    //   click NAME, trigger NAME (menu item), type NAME TEXT (click into a
+    //   box and type), key NAME KEY (as QKeySequence names it), set NAME TEXT
+    //   (the text as pasted), drag NAME POSITION, track NAME +|- (a click in
+    //   the track), arrow NAME +|-, reply TEXT (a reply reaching the panel),
+    //   answer TEXT (what the next input box returns), close (the window).
+    void perform(const QString &steps);
+    // What the panel sends while the steps run: a marker sent after them
+    // arrives after all of it, so nothing is missed and nothing is still on
+    // its way.
+    QByteArray sentDuring(const QString &steps);
+    // What the panel has sent since `heard` was last cleared, the same way.
+    QByteArray sentSoFar();
+    // "NAME=SHOWN|NAME=SHOWN", with what those controls show now (see shown()).
+    QString shows(const QString &expected) const;
+
+    SimRadio radio;
+    QByteArray heard;
+    QStringList relayLog;
+    RecordingDialogs dialogs;
+
+signals:
+    void heardChunk(const QByteArray &chunk);
+
+private:
+    void hear(const QByteArray &chunk);
+    void performStep(const QString &step);
+    void awaitRadioState();
+
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    std::unique_ptr<Rmt_Q9> m_panel;
+    std::unique_ptr<PseudoTerminal> m_serial;
+    std::unique_ptr<RelayServer> m_relay;
+};
+
+// What a control shows the operator, in a few words: a box's text (with its
+// text colour when that carries meaning), a button's caption and back colour,
+// a lamp's colour, an option's or menu item's check, a slider's value and
+// maximum, a gauge's value and colour, "hidden", or a timer's period.
+QString shown(const QObject *control);
+
+// Compares what the named controls show ("NAME=SHOWN|...") with the
+// expectation, at once or as soon as round trips through the radio let it.
+#define COMPARE_SHOWS(station, expected) QCOMPARE((station).shows(expected), QString(expected))
+#define TRY_COMPARE_SHOWS(station, expected) QTRY_COMPARE((station).shows(expected), QString(expected))
+
+// A loopback address of the test's own, so that tests running at the same
+// time never meet on port 2300.
+QString loopbackAddress();

@@ -1,0 +1,393 @@
+#include "station.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+// Reaching the radio: the serial and the server link, their probes, waits
+// and release, the settings that outlive a run, and the panel's own timers.
+class TestLinks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void serialProbe_data();
+    void serialProbe();
+    void serialPortMenu();
+    void serverLink();
+    void serverThatNeverGreets();
+    void serverRefusedOrCancelled();
+    void serialRadioNeverDisturbsTheServerLink();
+    void serverRadioSilent();
+    void serverGoneBeforeRelease();
+    void failedSendsShowOneBoxAtATime();
+    void smeterPoll();
+    void utcClock();
+    void settingsFile_data();
+    void settingsFile();
+    void unreadableSettingsPath();
+};
+
+namespace {
+
+const QByteArray Query = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
+const QString NotResponding
+    = QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port.");
+const QString SerialFailure = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
+const QString TcpFailure
+    = QStringLiteral("TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
+const QString Timeout = QStringLiteral(
+    "TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure R9Ezuziz is running.");
+const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
+// Warning boxes are told from plain ones by this mark in front of their text.
+const QString Warned = QStringLiteral("! ");
+const QByteArray DefaultRecord = "1,\"192.168.1.20\",\"+8\",#FALSE#,#FALSE#\r\n";
+
+QStringList warnings(const RecordingDialogs &dialogs)
+{
+    QStringList texts;
+    for (const RecordingDialogs::Message &message : dialogs.messages)
+        texts.append((message.icon == Dialogs::Icon::Warning ? Warned : QString())
+                     + message.text);
+    return texts;
+}
+
+} // namespace
+
+void TestLinks::serialProbe_data()
+{
+    QTest::addColumn<SimRadio::ProbeAnswer>("answer");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("shows");
+    QTest::newRow("first probe") << SimRadio::ProbeAnswer::Always << "id;q92;q9;" + Query + "AI2;"
+                                 << QStringList()
+                                 << "Q9_present_ind= Q9 Present|Setcomm1=checked|vfoa_edbox=07074.00|"
+                                    "fil_bw=FL1/2500|PWR=10.0W|rit_box= 0.00 black";
+    QTest::newRow("second probe") << SimRadio::ProbeAnswer::AfterFirst << "id;q92;q9;q9;" + Query + "AI2;"
+                                  << QStringList() << "Q9_present_ind= Q9 Present";
+    QTest::newRow("silent") << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
+                            << QStringList({Warned + NotResponding, SerialFailure}) << "Q9_present_ind=hidden";
+}
+
+// The radio answering the first probe is not sent the second; a silent one
+// gets three, then the port is closed, so the next command reports it.
+void TestLinks::serialProbe()
+{
+    QFETCH(SimRadio::ProbeAnswer, answer);
+    QFETCH(QByteArray, sent);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, shows);
+    Station station;
+    station.radio.setProbeAnswer(answer);
+    station.radio.setVfoA(7'074'000);
+    station.plugSerial();
+    station.perform(QStringLiteral("trigger Setcomm1"));
+    QTRY_COMPARE(station.heard, sent);
+    station.panel().SendCommand(QStringLiteral("FB;"));
+    QCOMPARE(warnings(station.dialogs), boxes);
+    TRY_COMPARE_SHOWS(station, shows);
+}
+
+void TestLinks::serialPortMenu()
+{
+    // A port whose device is missing: the warning, nothing sent, the item
+    // checked and the number kept.
+    Station station;
+    station.writeSettings("3,\"127.0.0.1\",\"+0\",#TRUE#,#FALSE#\r\n");
+    station.plugSerial(3);
+    station.start();
+    // Auto-connect reached the radio before the window was first shown.
+    COMPARE_SHOWS(station, "Q9_present_ind= Q9 Present|Setcomm3=checked|Auto_comm_con=checked");
+    QTRY_VERIFY(station.heard.endsWith("AI2;"));
+
+    // Choosing the port in use releases the radio first and starts afresh.
+    station.plugSerial(1);
+    QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")), "AI0;id;q92;q9;" + Query + "AI2;");
+    COMPARE_SHOWS(station, "Setcomm1=checked|Setcomm3=unchecked");
+
+    QFile::link(station.path(QStringLiteral("no-such-device")), station.path(QStringLiteral("com5")));
+    station.heard.clear();
+    station.perform(QStringLiteral("trigger Setcomm5"));
+    QTRY_COMPARE(station.heard, QByteArray("AI0;"));
+    QCOMPARE(warnings(station.dialogs),
+             QStringList{QStringLiteral("! Comm Port in use or invalid. Please chose another port")});
+    station.perform(QStringLiteral("trigger Auto_comm_con|trigger exit_cmd"));
+    COMPARE_SHOWS(station, "Setcomm5=checked|Setcomm1=unchecked");
+    QCOMPARE(station.settings(), QByteArray("5,\"127.0.0.1\",\"+0\",#FALSE#,#FALSE#\r\n"));
+}
+
+// Greeting, probes and query through the relay; choosing the server turns
+// auto-connect off and unchecks the ports; the sign-off follows the last
+// send, and the typed address is saved at exit.
+void TestLinks::serverLink()
+{
+    const QString address = loopbackAddress();
+    Station station;
+    station.writeSettings("2,\"" + address.toLatin1() + "\",\"+8\",#TRUE#,#TRUE#\r\n");
+    QFile::link(station.path(QStringLiteral("missing")), station.path(QStringLiteral("com2")));
+    station.start();
+    station.dialogs.messages.clear();
+    station.startRelay(address);
+    QCOMPARE(station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address)),
+             "id;q92;q9;" + Query + "AI2;");
+    const RecordingDialogs::Input asked = station.dialogs.inputs.last();
+    QCOMPARE(QStringList({asked.prompt, asked.title, asked.proposed}),
+             QStringList({"Enter Q9 Remote Server iP Address if needed", "Host iP", address}));
+    QCOMPARE(warnings(station.dialogs), QStringList());
+    TRY_COMPARE_SHOWS(station,
+                      "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present|Auto_comm_con=unchecked|"
+                      "Setcomm2=unchecked|vfoa_edbox=14060.00");
+    QVERIFY(station.control<QPlainTextEdit>("Text1")->toPlainText().startsWith(u"R9Ezuziz Connected"));
+
+    // A send is complete once the socket has handed it on.
+    QTRY_VERIFY(station.panel().globals().TcpSendComplete);
+    station.panel().SendCommand(QStringLiteral("MD1;FW;"));
+    QVERIFY(!station.panel().globals().TcpSendComplete);
+    QTRY_VERIFY(station.panel().globals().TcpSendComplete);
+
+    station.heard.clear();
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
+    QCOMPARE(station.heard, QByteArray("AI0;"));
+    QCOMPARE(station.settings(), "2,\"" + address.toLatin1() + "\",\"+8\",#FALSE#,#TRUE#\r\n");
+    QCOMPARE(warnings(station.dialogs), QStringList());
+}
+
+void TestLinks::serverThatNeverGreets()
+{
+    const QString address = loopbackAddress();
+    QTcpServer mute;
+    QVERIFY(mute.listen(QHostAddress(address), 2300));
+    Station station;
+    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    QCOMPARE(warnings(station.dialogs), QStringList{Warned + Timeout});
+    COMPARE_SHOWS(station, "Server_Conn=hidden");
+    QTcpSocket *client = mute.nextPendingConnection();
+    QVERIFY(client);
+    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    // Only the connection was made: no probe before the greeting.
+    QCOMPARE(client->readAll(), QByteArray());
+}
+
+// Nobody listening: the socket's own error, then the timeout. A cancelled
+// box leaves an empty address, which is kept.
+void TestLinks::serverRefusedOrCancelled()
+{
+    Station station;
+    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr|trigger Set_Host_Addr|trigger exit_cmd")
+                        .arg(loopbackAddress()));
+    const QStringList boxes = warnings(station.dialogs);
+    QCOMPARE(boxes.size(), 4);
+    QVERIFY(boxes.at(0).endsWith(ErrorTail) && boxes.at(0).size() > ErrorTail.size()
+            && !boxes.at(0).startsWith(u'!'));
+    QCOMPARE(boxes.at(1), Warned + Timeout);
+    QVERIFY(boxes.at(2).endsWith(ErrorTail));
+    QCOMPARE(boxes.at(3), Warned + Timeout);
+    QCOMPARE(station.settings(), QByteArray("1,\"\",\"+8\",#FALSE#,#FALSE#\r\n"));
+}
+
+// The radio on the serial port, never told to stop reporting, goes on
+// talking while the server link probes a radio behind a slow line: that
+// must neither end the server's waits nor reach the panel. A second try
+// with the relay gone does not count the earlier greeting.
+void TestLinks::serialRadioNeverDisturbsTheServerLink()
+{
+    const QString address = loopbackAddress();
+    Station station;
+    station.connectSerial();
+    station.startRelay(address);
+    station.radio.setPaced(true);
+    QTimer chatter;
+    connect(&chatter, &QTimer::timeout, &station, [&station] { station.writeSerial("FA00007000000;"); });
+    chatter.start(2);
+    const QByteArray sent
+        = station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    chatter.stop();
+    QCOMPARE(sent, "id;q92;q9;" + Query + "AI2;");
+    QCOMPARE(warnings(station.dialogs), QStringList());
+    QVERIFY(station.shows(QStringLiteral("vfoa_edbox=")) != u"vfoa_edbox=07000.00");
+
+    station.stopRelay();
+    station.dialogs.messages.clear();
+    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    QCOMPARE(warnings(station.dialogs).last(), Warned + Timeout);
+    COMPARE_SHOWS(station, "Server_Conn=hidden");
+}
+
+// The server is reachable, only the radio behind it is silent: the link
+// stays, and its release is the sign-off alone.
+void TestLinks::serverRadioSilent()
+{
+    const QString address = loopbackAddress();
+    Station station;
+    station.radio.setProbeAnswer(SimRadio::ProbeAnswer::Never);
+    station.startRelay(address);
+    QCOMPARE(station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address)),
+             QByteArray("id;q92;q9;q9;"));
+    QCOMPARE(warnings(station.dialogs),
+             QStringList{QStringLiteral(
+                 "! Q9 is not responding. Please check radio power and Host RS232 Comm port.")});
+    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked");
+    QVERIFY(station.relay()->hasClient());
+    station.heard.clear();
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QTRY_VERIFY(!station.relay()->hasClient());
+    QCOMPARE(station.heard, QByteArray());
+    QVERIFY(station.relayLog.last().endsWith(u"signed off"));
+    COMPARE_SHOWS(station, "Server_Conn=hidden");
+}
+
+// Each failed send of the release is reported, and the exit goes on.
+void TestLinks::serverGoneBeforeRelease()
+{
+    const QString address = loopbackAddress();
+    Station station;
+    station.connectServer(address);
+    station.stopRelay();
+    QTRY_COMPARE(station.dialogs.messages.size(), 1);
+    QVERIFY(station.dialogs.messages.first().text.endsWith(ErrorTail));
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QCOMPARE(warnings(station.dialogs).mid(1), QStringList({TcpFailure, TcpFailure}));
+    QVERIFY(!station.panel().globals().TcpSendComplete);
+    QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
+}
+
+// A failure box is modal but the event loop goes on: what tries to send
+// while it is open is dropped, so there is one box at a time. Once it is
+// closed, the next failure is reported again.
+void TestLinks::failedSendsShowOneBoxAtATime()
+{
+    Station station;
+    Rmt_Q9 &panel = station.start();
+    int sendsWhileOpen = 0;
+    station.dialogs.whileMessageOpen = [&] {
+        for (int i = 0; i < 5; ++i)
+            sendsWhileOpen += panel.SendCommand(QStringLiteral("SM;")) ? 1 : 0;
+    };
+    QVERIFY(!panel.SendCommand(QStringLiteral("FA;")));
+    QCOMPARE(station.dialogs.deepestNesting, 1);
+    QCOMPARE(sendsWhileOpen, 0);
+    station.dialogs.whileMessageOpen = nullptr;
+    panel.SendCommand(QString());
+    QCOMPARE(warnings(station.dialogs), QStringList({SerialFailure, SerialFailure}));
+}
+
+// The poll starts only once a radio has answered, at 100 ms on the serial
+// link and 250 ms on the server link; releasing the link or a failed send
+// stops it, the latter after its one box.
+void TestLinks::smeterPoll()
+{
+    Station station;
+    station.perform(QStringLiteral("click SM_en"));
+    COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
+    station.connectSerial();
+    station.perform(QStringLiteral("click SM_en"));
+    COMPARE_SHOWS(station, "Timer1=every 100 ms|SM_en=SMeter green");
+    QTRY_VERIFY(station.heard.count("SM;") >= 3);
+    QCOMPARE(station.sentDuring(QStringLiteral("click SM_en")), QByteArray());
+    COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
+
+    station.perform(QStringLiteral("click SM_en|trigger Setcomm1"));
+    COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
+    station.perform(QStringLiteral("click SM_en"));
+    station.unplugSerial();
+    QTRY_COMPARE(shown(station.find(QStringLiteral("Timer1"))), QStringLiteral("stopped"));
+    QCOMPARE(warnings(station.dialogs), QStringList{SerialFailure});
+    COMPARE_SHOWS(station, "SM_en=SMeter face");
+
+    station.connectServer(loopbackAddress());
+    station.perform(QStringLiteral("click SM_en"));
+    COMPARE_SHOWS(station, "Timer1=every 250 ms|SM_en=SMeter green");
+}
+
+void TestLinks::utcClock()
+{
+    Station station;
+    Rmt_Q9 &panel = station.start();
+    panel.setLocalTimeSource([] { return QTime(17, 45, 10); });
+    TRY_COMPARE_SHOWS(station, "utc_time=01:45:10");
+    QVERIFY(station.control<QLineEdit>("utc_time")->isReadOnly());
+
+    station.perform(QStringLiteral("answer -5|trigger set_UTC"));
+    const RecordingDialogs::Input asked = station.dialogs.inputs.last();
+    QCOMPARE(QStringList({asked.prompt, asked.title, asked.proposed}),
+             QStringList({"Enter UTC +/- Offset value.", "Set UTC Clock Offset", "+8"}));
+    panel.setLocalTimeSource([] { return QTime(2, 0, 0); });
+    TRY_COMPARE_SHOWS(station, "utc_time=21:00:00");
+    // Cancelling stores an empty offset: local time.
+    station.perform(QStringLiteral("trigger set_UTC"));
+    TRY_COMPARE_SHOWS(station, "utc_time=02:00:00");
+}
+
+void TestLinks::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("shows");
+    QTest::newRow("first start")
+        << QByteArray() << "" << DefaultRecord
+        << "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden";
+    QTest::newRow("read back")
+        << QByteArray("3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n") << "trigger exit_cmd"
+        << QByteArray("3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n")
+        << "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=|Label4=Test TX String";
+    QTest::newRow("port beyond the menu")
+        << QByteArray("12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n") << "trigger exit_cmd"
+        << QByteArray("12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n") << "Setcomm1=unchecked";
+    QTest::newRow("auto-connect twice") << QByteArray() << "trigger Auto_comm_con|trigger Auto_comm_con"
+                                        << DefaultRecord << "Auto_comm_con=unchecked|Q9_present_ind=hidden";
+    QTest::newRow("exit saves") << QByteArray()
+                                << "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|"
+                                   "trigger exit_cmd"
+                                << QByteArray("1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n") << "";
+    QTest::newRow("spaces and quotes")
+        << QByteArray(" 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n") << "trigger exit_cmd"
+        << QByteArray("4,\"\",\"+8\",#FALSE#,#TRUE#\r\n") << "Setcomm4=checked";
+    QTest::newRow("cut short") << QByteArray("4,\"10.0.0.9\"") << "trigger exit_cmd"
+                               << QByteArray("4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n") << "Setcomm4=checked";
+    QTest::newRow("closing saves") << QByteArray() << "answer +2|trigger set_UTC|close"
+                                   << QByteArray("1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n") << "";
+    QTest::newRow("quote typed") << QByteArray()
+                                 << "answer a\"b|trigger set_UTC|trigger debug_on|trigger exit_cmd"
+                                 << QByteArray("1,\"192.168.1.20\",\"ab\",#FALSE#,#TRUE#\r\n") << "";
+}
+
+// What the file holds after start-up (and the steps), and what the panel
+// shows from it.
+void TestLinks::settingsFile()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, steps);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, shows);
+    Station station;
+    if (!before.isEmpty())
+        station.writeSettings(before);
+    station.start();
+    station.perform(steps);
+    QCOMPARE(station.settings(), after);
+    COMPARE_SHOWS(station, shows);
+    QCOMPARE(warnings(station.dialogs), QStringList());
+}
+
+// A settings file that can be neither read nor written: defaults, no box,
+// and shut-down goes through without touching it.
+void TestLinks::unreadableSettingsPath()
+{
+    Station station;
+    QVERIFY(QDir(station.path(QString())).mkdir(QStringLiteral("d9iduzid.ini")));
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QCOMPARE(warnings(station.dialogs), QStringList());
+    QVERIFY(QFileInfo(station.path(QStringLiteral("d9iduzid.ini"))).isDir());
+    COMPARE_SHOWS(station, "Setcomm1=checked");
+}
+
+QTEST_MAIN(TestLinks)
+#include "tst_links.moc"

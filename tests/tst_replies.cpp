@@ -1,0 +1,261 @@
+#include "programs.h"
+#include "station.h"
+
+#include "app/numbers.h"
+#include "app/utc_clock.h"
+#include "link/reply_framer.h"
+#include "tuning/frequency_command.h"
+
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <limits>
+
+// What the radio's text does to the panel: how the stream is cut into
+// replies, what each reply shows, and the text rules behind the displays.
+class TestReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replyShowsOnThePanel_data();
+    void replyShowsOnThePanel();
+    void framingIsTheSameUnderEverySplit();
+    void debugWindowEchoesEachChunk();
+    void everyByteValueCrossesBothLinks();
+    void repliesSendNothing();
+    void textRules_data();
+    void textRules();
+};
+
+namespace {
+
+const QString Stream = QStringLiteral(
+    "FA00014060000;FB00007040500;\r\nIF00014060000     +012010 0002000001 ;;SM0007;GT0021;NB10;PC0501;");
+
+QStringList frame(const QStringList &chunks)
+{
+    ReplyFramer framer;
+    QStringList replies;
+    for (const QString &chunk : chunks)
+        replies += framer.feed(chunk);
+    return replies;
+}
+
+} // namespace
+
+void TestReplies::replyShowsOnThePanel_data()
+{
+    QTest::addColumn<QString>("replies");
+    QTest::addColumn<QString>("shows");
+    const auto row = [](const char *replies, const char *shows) {
+        QTest::newRow(replies) << QString::fromLatin1(replies) << QString::fromLatin1(shows);
+    };
+    row("FA00014060000;", "vfoa_edbox=14060.00");
+    row("FB00007040500;", "vfob_edbox=07040.50");
+    row("FB00000135000;", "vfob_edbox=00135.00");
+    row("FA00144300000;", "vfoa_edbox=44300.00");
+    row("FA14060000;", "vfoa_edbox=14060.00");
+    row("FA;", "vfoa_edbox=00000.00");
+    row("fa00007000000;", "vfoa_edbox=");
+    row("FA00014060000;ZZ123;RM10012;;\r\nFA00007000000;?;F;", "vfoa_edbox=14060.00");
+    row("FR1;FR2;", "rx_vfob=RX green|rx_vfoa=RX face");
+    row("FR1;FR0;", "rx_vfoa=RX green|rx_vfob=RX face");
+    row("FT1;FT;", "tx_vfob=TX green|tx_vfoa=TX face");
+    row("FT1;FT0;", "tx_vfoa=TX green|tx_vfob=TX face");
+    row("Q91;", "Q9_present_ind= Q9 Present");
+    row("FW250010;", "fil_bw=FL1/2500|Afil=AFIL face");
+    row("FW050031;", "fil_bw=FL3/0500|Afil=AF1 green");
+    row("FW050031;FW25002;", "fil_bw=FL2/2500|Afil=AF1 green");
+    row("FW250092;", "fil_bw=/2500|Afil=AF2 green");
+    row("GT0021;", "AGC_Fast=checked|AGC_on=AGC green");
+    row("GT0021;GT0040;", "AGC_Slow=checked|AGC_Fast=unchecked|AGC_on=AGC face");
+    row("GT004;", "AGC_Slow=checked|AGC_on=AGC green");
+    row("NB10;", "NB=NB1 green|NB_level=High face");
+    row("NB1;", "NB=NB face");
+    row("NB20;NB01;", "NB=NB face|NB_level=Low face");
+    row("NB20;NB91;", "NB=NB2 green|NB_level=Low face");
+    row("AN2;", "Ant1_2=ANT 2 face");
+    row("AN2;AN1;", "Ant1_2=ANT 1 face");
+    row("AN;", "Ant1_2=ANT 1 face");
+    row("KS020;", "CWSpeedSlider=20/50|SPD=20");
+    row("SQ050;", "SquelchSlider=2/10|SQ=02");
+    row("SQ037;", "SquelchSlider=1/10|SQ=01");
+    row("SQ038;", "SquelchSlider=2/10|SQ=02");
+    row("SQ255;", "SquelchSlider=10/10|SQ=10");
+    row("PC010;", "NB_level=hidden|PowerSlider=10/15|PWR=10W");
+    row("PC010;PC1500;", "NB_level=High face|PowerSlider=150/150|PWR=15.0W");
+    row("PC0501;", "PowerSlider=50/150|PWR=05.0W");
+    row("SM0007;", "Smeter=14 yellow");
+    row("SM0001;", "Smeter=2 yellow");
+    row("SM0005;", "Smeter=10 yellow");
+    row("SM0015;", "Smeter=30 yellow");
+    row("SM0020;", "Smeter=30 yellow");
+    row("SM0020;SM;", "Smeter=0 yellow");
+    row("RA01;", "att_cmd=ATT green");
+    row("RA01;RA00;", "att_cmd=ATT face");
+    row("PA1;", "AIP_cmd=PRE green");
+    row("PA1;PA0;", "AIP_cmd=PRE face");
+    row("MD3;", "cw_md=checked|lsb_md=unchecked");
+    row("MD7;", "cwr_md=checked");
+    row("MD6;", "data_md=checked");
+    row("MD9;", "datar_md=checked");
+    row("MD2;MD5;", "usb_md=checked");
+    row("MD2;MD;", "usb_md=checked");
+    row("MD2;MD1;", "lsb_md=checked");
+    row("GT;PC;SQ;KS;FW;IF;RA;PA;",
+        "SquelchSlider=0/10|fil_bw=/;|Smeter=0 dark red|PWR=;.W|att_cmd=ATT green|"
+        "AIP_cmd=PRE green|AGC_on=AGC green|AGC_Slow=checked");
+    row("IF00014060000     +012010 0002000001 ;",
+        "usb_md=checked|vfoa_edbox=14060.00|rx_vfoa=RX green|rx_vfob=RX face|Tune=TUNE face|Smeter=0 yellow|"
+        "rit_box=+0.12 cyan|rit_ind=green|xit_ind=blue");
+    row("IF00007040500     -005001 0013100001 ;",
+        "cw_md=checked|vfob_edbox=07040.50|vfoa_edbox=|rx_vfob=RX green|"
+        "rx_vfoa=RX face|Smeter=0 dark red|rit_box=-0.05 cyan|"
+        "rit_ind=blue|xit_ind=green");
+    row("MD3;IF00003500000     +000000 0005000001 ;",
+        "cw_md=checked|vfoa_edbox=03500.00|rit_box= 0.00 black|rit_ind=blue|xit_ind=blue");
+    row("IFX00007074000     +000000 0006000001 ;", "vfob_edbox=07074.00|data_md=checked");
+    row("IF00014060000     -999901 0002000001 ;", "rit_box=-9.99 cyan|rit_ind=blue|xit_ind=green");
+    row("IF00014060000     +100000 0002000001 ;", "rit_box=+1.00 black|rit_ind=blue|xit_ind=blue");
+    row("IF00014060000     +000020 0002000001 ;", "rit_box= 0.00 black|rit_ind=blue");
+}
+
+// Each row starts from a fresh panel and hands it the text as one chunk.
+void TestReplies::replyShowsOnThePanel()
+{
+    QFETCH(QString, replies);
+    QFETCH(QString, shows);
+    Station station;
+    station.start().ReceiveText(replies);
+    QCOMPARE(station.shows(shows), shows);
+}
+
+void TestReplies::framingIsTheSameUnderEverySplit()
+{
+    const QStringList whole = frame({Stream});
+    QCOMPARE(whole,
+             QStringList({"FA00014060000;", "FB00007040500;", "\r\nIF00014060000     +012010 0002000001 ;",
+                          ";", "SM0007;", "GT0021;", "NB10;", "PC0501;"}));
+    for (qsizetype cut = 0; cut <= Stream.size(); ++cut)
+        QCOMPARE(frame({Stream.left(cut), Stream.mid(cut)}), whole);
+    QRandomGenerator random(7);
+    for (int round = 0; round < 200; ++round) {
+        QStringList chunks;
+        for (qsizetype at = 0; at < Stream.size();) {
+            const qsizetype length = random.bounded(0, round % 2 ? 2 : 12);
+            chunks.append(Stream.mid(at, length));
+            at += length;
+        }
+        QCOMPARE(frame(chunks), whole);
+    }
+    // Noise that never ends a reply keeps only a bounded tail.
+    ReplyFramer framer;
+    for (int i = 0; i < 1000; ++i)
+        QVERIFY(framer.feed(QString(1000, u'x')).isEmpty());
+    const QStringList after = framer.feed(QStringLiteral("\r\nFA00014060000;"));
+    QCOMPARE(after.size(), 1);
+    QVERIFY(after.first().endsWith(QStringLiteral("x\r\nFA00014060000;")));
+    QVERIFY(after.first().size() <= ReplyFramer::MaxPending + 16);
+}
+
+void TestReplies::debugWindowEchoesEachChunk()
+{
+    Station station;
+    station.perform(QStringLiteral("reply FA000|trigger debug_on|reply 14060000;|reply |reply SM0007;"));
+    COMPARE_SHOWS(station, "Text1=\n14060000;\n\nSM0007;|vfoa_edbox=14060.00");
+    // The greeting replaces the window, but only while it is shown; what
+    // arrives while it is hidden is not echoed.
+    station.perform(QStringLiteral("reply !!relay;"));
+    COMPARE_SHOWS(station, "Text1=R9Ezuziz Connected");
+    station.perform(QStringLiteral("trigger debug_on|reply !!;|reply FB;|trigger debug_on"));
+    COMPARE_SHOWS(station, "Text1=R9Ezuziz Connected");
+
+    // Hours of S-meter replies keep only the newest lines.
+    for (int i = 0; i < 10000; ++i)
+        station.panel().ReceiveText(QStringLiteral("SM%1;").arg(i % 16, 4, 10, QChar(u'0')));
+    auto *window = station.control<QPlainTextEdit>("Text1");
+    QVERIFY(window->blockCount() <= 5000);
+    QVERIFY(window->toPlainText().endsWith(QStringLiteral("\nSM0015;")));
+}
+
+// The byte values include ";" itself: the noise after it is ended by one
+// more, and the reply that follows stands alone.
+void TestReplies::everyByteValueCrossesBothLinks()
+{
+    const QByteArray allBytes = everyByteValue();
+    Station station;
+    station.perform(QStringLiteral("trigger debug_on"));
+    station.connectSerial();
+    station.writeSerial(allBytes + ";FA00021074000;");
+    TRY_COMPARE_SHOWS(station, "vfoa_edbox=21074.00");
+    QVERIFY(station.control<QPlainTextEdit>("Text1")->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
+
+    station.connectServer(loopbackAddress());
+    station.relay()->sendToClient(allBytes + ";FB00028074000;");
+    TRY_COMPARE_SHOWS(station, "vfob_edbox=28074.00");
+    QVERIFY(station.dialogs.messages.isEmpty());
+}
+
+// Replies move sliders and select options as the program, not the
+// operator: nothing goes back to the radio.
+void TestReplies::repliesSendNothing()
+{
+    Station station;
+    station.connectSerial();
+    QCOMPARE(station.sentDuring(QStringLiteral("reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;"
+                                               "IF00007040500     -005001 0013100001 ;")),
+             QByteArray());
+    COMPARE_SHOWS(station, "PowerSlider=12/15|cw_md=checked");
+}
+
+void TestReplies::textRules_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("expected");
+    const auto number = [](double value) { return QString::number(value, 'g', 17); };
+    const auto row = [](const char *name, const QString &result, const char *expected) {
+        QTest::newRow(name) << result << QString::fromLatin1(expected);
+    };
+    // Reading a number the way the radio's fields and the boxes are read.
+    row("sign and zeros", number(leadingNumber(QStringLiteral("+012"))), "12");
+    row("negative", number(leadingNumber(QStringLiteral("-005"))), "-5");
+    row("no number", number(leadingNumber(QStringLiteral("abc12"))), "0");
+    row("sign alone", number(leadingNumber(QStringLiteral("-"))), "0");
+    row("blanks anywhere", number(leadingNumber(QStringLiteral("\t\n 70 40.5 kHz"))), "7040.5");
+    row("second point", number(leadingNumber(QStringLiteral("12.5.6"))), "12.5");
+    row("point first", number(leadingNumber(QStringLiteral(".5"))), "0.5");
+    row("sign inside", number(leadingNumber(QStringLiteral("1-2"))), "1");
+    row("return ends it", number(leadingNumber(QStringLiteral("1\r2"))), "1");
+    row("saturates", number(leadingNumber(QString(400, u'9'))), "1.7976931348623157e+308");
+    // Writing numbers into displays and commands.
+    row("half up", formatZeroPadded(7040.005, 5, 2), "07040.01");
+    row("half away", formatZeroPadded(-7040.005, 5, 2), "-07040.01");
+    row("whole half", formatZeroPadded(2.5, 2, 0), "03");
+    row("no minus zero", formatZeroPadded(-0.001, 1, 2), "0.00");
+    row("wide", formatZeroPadded(123456.789, 5, 2), "123456.79");
+    row("optional whole", formatOptionalDigits(7040, 2), "7040.");
+    row("optional fraction", formatOptionalDigits(0.5, 2), ".5");
+    row("optional rounds", formatOptionalDigits(7040.004, 2), "7040.");
+    row("optional zero", formatOptionalDigits(0.4, 0), "");
+    row("optional huge", formatOptionalDigits(1e20, 0), "100000000000000000000");
+    row("prefix before rounding", setFrequencyCommand(QStringLiteral("FA"), 9999.9999), "FA000010000000;");
+    row("nearest hertz", setFrequencyCommand(QStringLiteral("FB"), 7040.0125), "FB00007040013;");
+    // The clock: the local hour plus the offset, corrected once.
+    row("clock +8", utcClockText(QTime(17, 45, 10), QStringLiteral("+8")), "01:45:10");
+    row("clock -5", utcClockText(QTime(2, 0, 0), QStringLiteral("-5")), "21:00:00");
+    row("clock no offset", utcClockText(QTime(9, 8, 7), QStringLiteral("abc")), "09:08:07");
+    row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
+    row("clock midnight", utcClockText(QTime(23, 59, 59), QStringLiteral("+1")), "00:59:59");
+}
+
+void TestReplies::textRules()
+{
+    QFETCH(QString, result);
+    QFETCH(QString, expected);
+    QCOMPARE(result, expected);
+}
+
+QTEST_MAIN(TestReplies)
+#include "tst_replies.moc"
