@@ -23,8 +23,9 @@ Q9_BUILD_PACKAGES=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core fonts-liberation
 )
-# What the tests add: clang's fuzzer and sanitizer runtimes.
-Q9_TEST_PACKAGES=(clang libclang-rt-14-dev)
+# What the tests add: clang's fuzzer and sanitizer runtimes, and the time
+# zones the demo's UTC offset is checked in.
+Q9_TEST_PACKAGES=(clang libclang-rt-14-dev tzdata)
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
 q9_build() {
