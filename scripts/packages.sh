@@ -23,8 +23,14 @@ Q9_BUILD_PACKAGES=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core fonts-liberation
 )
-# What the tests add: clang's fuzzer and sanitizer runtimes.
-Q9_TEST_PACKAGES=(clang libclang-rt-14-dev)
+# What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
+# the demo's UTC offset is checked in, and Debian's tools that check the
+# installed files and the package (dpkg-dev and file let CPack work out
+# the package's dependencies).
+Q9_TEST_PACKAGES=(
+    clang libclang-rt-14-dev tzdata
+    desktop-file-utils appstream man-db lintian dpkg-dev file
+)
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
 q9_build() {

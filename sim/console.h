@@ -33,14 +33,24 @@ inline int usageError(const QString &text)
     return 1;
 }
 
-// Parses the arguments, shows the help when asked (and exits), and refuses
-// positional arguments. Returns 0, or the exit code of a usage error.
+// --help and --version, which parseCommandLine() answers.
+inline void addHelpAndVersion(QCommandLineParser &parser)
+{
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// Parses the arguments, shows the help or the version when asked (and
+// exits), and refuses positional arguments. Returns 0, or the exit code of a
+// usage error.
 inline int parseCommandLine(QCommandLineParser &parser)
 {
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp();
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));

@@ -17,7 +17,7 @@ void addOptions(QCommandLineParser &parser)
                        "control) and one remote panel on the network. If the port goes away it is\n"
                        "tried again every second; bytes meanwhile are lost.\n\n")
         + RelayServer::behaviour());
-    parser.addHelpOption();
+    addHelpAndVersion(parser);
     parser.addOptions({
         {QStringLiteral("device"), QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
          QStringLiteral("DEVICE")},
@@ -33,6 +33,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q9relay"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q9_VERSION));
 
     QCommandLineParser parser;
     addOptions(parser);
@@ -40,6 +41,9 @@ int main(int argc, char *argv[])
         return error;
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
+    const QString listenProblem = RelayServer::endpointProblem(parser.value(QStringLiteral("listen")));
+    if (!listenProblem.isEmpty())
+        return usageError(listenProblem);
 
     SerialLink device(parser.value(QStringLiteral("device")));
     if (!device.open()) {

@@ -21,7 +21,7 @@ void addOptions(QCommandLineParser &parser)
             "Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
             "It serves either a pseudo-terminal (--pty) or, by default, a relay server (--listen).\n\n")
         + RelayServer::behaviour());
-    parser.addHelpOption();
+    addHelpAndVersion(parser);
     parser.addOptions({
         {QStringLiteral("pty"),
          QStringLiteral("Serve a pseudo-terminal and make PATH a symlink to it (removed on exit)."),
@@ -141,6 +141,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q9sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q9_VERSION));
 
     QCommandLineParser parser;
     addOptions(parser);
@@ -153,6 +154,9 @@ int main(int argc, char *argv[])
     const QString problem = configureRadio(parser, radio);
     if (!problem.isEmpty())
         return usageError(problem);
+    const QString listenProblem = RelayServer::endpointProblem(parser.value(QStringLiteral("listen")));
+    if (!parser.isSet(QStringLiteral("pty")) && !listenProblem.isEmpty())
+        return usageError(listenProblem);
 
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);

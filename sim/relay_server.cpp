@@ -78,13 +78,19 @@ QString RelayServer::behaviour()
         .arg(MaxClientBacklog / 1024);
 }
 
+QString RelayServer::endpointProblem(const QString &endpoint)
+{
+    if (parseEndpoint(endpoint))
+        return {};
+    return QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300)")
+        .arg(endpoint);
+}
+
 bool RelayServer::listen(const QString &endpoint)
 {
     const auto parsed = parseEndpoint(endpoint);
     if (!parsed) {
-        m_errorString
-            = QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300)")
-                  .arg(endpoint);
+        m_errorString = endpointProblem(endpoint);
         return false;
     }
     if (!m_server.listen(parsed->address, parsed->port)) {

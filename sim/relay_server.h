@@ -35,6 +35,10 @@ public:
     // How a client sees the server, for a program's --help.
     static QString behaviour();
 
+    // What is wrong with an endpoint as a listen address, or an empty text
+    // when it is one, so a program can refuse it as a bad command line.
+    static QString endpointProblem(const QString &endpoint);
+
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300" or "[::1]:0".
     bool listen(const QString &endpoint);
     QString errorString() const;
