@@ -178,7 +178,7 @@ void TestControls::operatorStory()
     station.connectSerial();
     QCOMPARE(station.sentDuring(steps), sent);
     TRY_COMPARE_SHOWS(station, shows);
-    QCOMPARE(station.dialogs.messageTexts(), QStringList());
+    QCOMPARE(station.dialogs.messages, QStringList());
 }
 
 void TestControls::withoutLinkEachSendFailsOnItsOwn_data()

@@ -250,7 +250,8 @@ void TestFrontPanel::coloursOnScreen_data()
     QTest::newRow("RIT frame") << "" << QByteArray("Frame3") << QPoint(200, 6) << QColor(0, 0, 255);
     QTest::newRow("VFO read-out") << "" << QByteArray("vfoa_edbox") << QPoint(10, 10) << QColor(0, 0, 0);
     QTest::newRow("CW box") << "" << QByteArray("CWsend") << QPoint(10, 10) << QColor(224, 224, 224);
-    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10) << QColor(0, 128, 0);
+    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10)
+                             << QColor(0, 128, 0);
 }
 
 // Sampled from what the window paints, inside each control.

@@ -36,25 +36,19 @@ private slots:
 namespace {
 
 const QByteArray Query = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
-const QString NotResponding
-    = QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port.");
+const QString Warning = RecordingDialogs::Warning;
 const QString SerialFailure = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
 const QString TcpFailure
     = QStringLiteral("TCP/IP Communication Error - No Host!\r\nMake sure to connect to Host First");
-const QString Timeout = QStringLiteral(
-    "TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure R9Ezuziz is running.");
+const QString Timeout = Warning
+    + QStringLiteral("TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure "
+                     "R9Ezuziz is running.");
 const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
-// Warning boxes are told from plain ones by this mark in front of their text.
-const QString Warned = QStringLiteral("! ");
 const QByteArray DefaultRecord = "1,\"192.168.1.20\",\"+8\",#FALSE#,#FALSE#\r\n";
 
-QStringList warnings(const RecordingDialogs &dialogs)
+QString chooseServer(const QString &address)
 {
-    QStringList texts;
-    for (const RecordingDialogs::Message &message : dialogs.messages)
-        texts.append((message.icon == Dialogs::Icon::Warning ? Warned : QString())
-                     + message.text);
-    return texts;
+    return QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address);
 }
 
 } // namespace
@@ -71,8 +65,13 @@ void TestLinks::serialProbe_data()
                                     "fil_bw=FL1/2500|PWR=10.0W|rit_box= 0.00 black";
     QTest::newRow("second probe") << SimRadio::ProbeAnswer::AfterFirst << "id;q92;q9;q9;" + Query + "AI2;"
                                   << QStringList() << "Q9_present_ind= Q9 Present";
-    QTest::newRow("silent") << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
-                            << QStringList({Warned + NotResponding, SerialFailure}) << "Q9_present_ind=hidden";
+    QTest::newRow("silent")
+        << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
+        << QStringList(
+               {Warning
+                    + QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
+                SerialFailure})
+        << "Q9_present_ind=hidden";
 }
 
 // The radio answering the first probe is not sent the second; a silent one
@@ -90,7 +89,7 @@ void TestLinks::serialProbe()
     station.perform(QStringLiteral("trigger Setcomm1"));
     QTRY_COMPARE(station.heard, sent);
     station.panel().SendCommand(QStringLiteral("FB;"));
-    QCOMPARE(warnings(station.dialogs), boxes);
+    QCOMPARE(station.dialogs.messages, boxes);
     TRY_COMPARE_SHOWS(station, shows);
 }
 
@@ -115,8 +114,8 @@ void TestLinks::serialPortMenu()
     station.heard.clear();
     station.perform(QStringLiteral("trigger Setcomm5"));
     QTRY_COMPARE(station.heard, QByteArray("AI0;"));
-    QCOMPARE(warnings(station.dialogs),
-             QStringList{QStringLiteral("! Comm Port in use or invalid. Please chose another port")});
+    QCOMPARE(station.dialogs.messages,
+             QStringList{Warning + QStringLiteral("Comm Port in use or invalid. Please chose another port")});
     station.perform(QStringLiteral("trigger Auto_comm_con|trigger exit_cmd"));
     COMPARE_SHOWS(station, "Setcomm5=checked|Setcomm1=unchecked");
     QCOMPARE(station.settings(), QByteArray("5,\"127.0.0.1\",\"+0\",#FALSE#,#FALSE#\r\n"));
@@ -134,12 +133,10 @@ void TestLinks::serverLink()
     station.start();
     station.dialogs.messages.clear();
     station.startRelay(address);
-    QCOMPARE(station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address)),
-             "id;q92;q9;" + Query + "AI2;");
-    const RecordingDialogs::Input asked = station.dialogs.inputs.last();
-    QCOMPARE(QStringList({asked.prompt, asked.title, asked.proposed}),
-             QStringList({"Enter Q9 Remote Server iP Address if needed", "Host iP", address}));
-    QCOMPARE(warnings(station.dialogs), QStringList());
+    QCOMPARE(station.sentDuring(chooseServer(address)), "id;q92;q9;" + Query + "AI2;");
+    QCOMPARE(station.dialogs.inputs.last(),
+             QStringLiteral("Enter Q9 Remote Server iP Address if needed|Host iP|") + address);
+    QCOMPARE(station.dialogs.messages, QStringList());
     TRY_COMPARE_SHOWS(station,
                       "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present|Auto_comm_con=unchecked|"
                       "Setcomm2=unchecked|vfoa_edbox=14060.00");
@@ -156,7 +153,7 @@ void TestLinks::serverLink()
     QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
     QCOMPARE(station.heard, QByteArray("AI0;"));
     QCOMPARE(station.settings(), "2,\"" + address.toLatin1() + "\",\"+8\",#FALSE#,#TRUE#\r\n");
-    QCOMPARE(warnings(station.dialogs), QStringList());
+    QCOMPARE(station.dialogs.messages, QStringList());
 }
 
 void TestLinks::serverThatNeverGreets()
@@ -165,8 +162,8 @@ void TestLinks::serverThatNeverGreets()
     QTcpServer mute;
     QVERIFY(mute.listen(QHostAddress(address), 2300));
     Station station;
-    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    QCOMPARE(warnings(station.dialogs), QStringList{Warned + Timeout});
+    station.perform(chooseServer(address));
+    QCOMPARE(station.dialogs.messages, QStringList{Timeout});
     COMPARE_SHOWS(station, "Server_Conn=hidden");
     QTcpSocket *client = mute.nextPendingConnection();
     QVERIFY(client);
@@ -182,13 +179,11 @@ void TestLinks::serverRefusedOrCancelled()
     Station station;
     station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr|trigger Set_Host_Addr|trigger exit_cmd")
                         .arg(loopbackAddress()));
-    const QStringList boxes = warnings(station.dialogs);
+    const QStringList boxes = station.dialogs.messages;
     QCOMPARE(boxes.size(), 4);
-    QVERIFY(boxes.at(0).endsWith(ErrorTail) && boxes.at(0).size() > ErrorTail.size()
-            && !boxes.at(0).startsWith(u'!'));
-    QCOMPARE(boxes.at(1), Warned + Timeout);
-    QVERIFY(boxes.at(2).endsWith(ErrorTail));
-    QCOMPARE(boxes.at(3), Warned + Timeout);
+    for (const QString &error : {boxes.at(0), boxes.at(2)})
+        QVERIFY(error.endsWith(ErrorTail) && error.size() > ErrorTail.size() && !error.startsWith(Warning));
+    QCOMPARE(QStringList({boxes.at(1), boxes.at(3)}), QStringList({Timeout, Timeout}));
     QCOMPARE(station.settings(), QByteArray("1,\"\",\"+8\",#FALSE#,#FALSE#\r\n"));
 }
 
@@ -206,17 +201,16 @@ void TestLinks::serialRadioNeverDisturbsTheServerLink()
     QTimer chatter;
     connect(&chatter, &QTimer::timeout, &station, [&station] { station.writeSerial("FA00007000000;"); });
     chatter.start(2);
-    const QByteArray sent
-        = station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    const QByteArray sent = station.sentDuring(chooseServer(address));
     chatter.stop();
     QCOMPARE(sent, "id;q92;q9;" + Query + "AI2;");
-    QCOMPARE(warnings(station.dialogs), QStringList());
+    QCOMPARE(station.dialogs.messages, QStringList());
     QVERIFY(station.shows(QStringLiteral("vfoa_edbox=")) != u"vfoa_edbox=07000.00");
 
     station.stopRelay();
     station.dialogs.messages.clear();
-    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    QCOMPARE(warnings(station.dialogs).last(), Warned + Timeout);
+    station.perform(chooseServer(address));
+    QCOMPARE(station.dialogs.messages.last(), Timeout);
     COMPARE_SHOWS(station, "Server_Conn=hidden");
 }
 
@@ -228,11 +222,11 @@ void TestLinks::serverRadioSilent()
     Station station;
     station.radio.setProbeAnswer(SimRadio::ProbeAnswer::Never);
     station.startRelay(address);
-    QCOMPARE(station.sentDuring(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address)),
-             QByteArray("id;q92;q9;q9;"));
-    QCOMPARE(warnings(station.dialogs),
-             QStringList{QStringLiteral(
-                 "! Q9 is not responding. Please check radio power and Host RS232 Comm port.")});
+    QCOMPARE(station.sentDuring(chooseServer(address)), QByteArray("id;q92;q9;q9;"));
+    QCOMPARE(station.dialogs.messages,
+             QStringList{Warning
+                         + QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 "
+                                          "Comm port.")});
     COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked");
     QVERIFY(station.relay()->hasClient());
     station.heard.clear();
@@ -251,9 +245,9 @@ void TestLinks::serverGoneBeforeRelease()
     station.connectServer(address);
     station.stopRelay();
     QTRY_COMPARE(station.dialogs.messages.size(), 1);
-    QVERIFY(station.dialogs.messages.first().text.endsWith(ErrorTail));
+    QVERIFY(station.dialogs.messages.first().endsWith(ErrorTail));
     station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(warnings(station.dialogs).mid(1), QStringList({TcpFailure, TcpFailure}));
+    QCOMPARE(station.dialogs.messages.mid(1), QStringList({TcpFailure, TcpFailure}));
     QVERIFY(!station.panel().globals().TcpSendComplete);
     QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
 }
@@ -275,7 +269,7 @@ void TestLinks::failedSendsShowOneBoxAtATime()
     QCOMPARE(sendsWhileOpen, 0);
     station.dialogs.whileMessageOpen = nullptr;
     panel.SendCommand(QString());
-    QCOMPARE(warnings(station.dialogs), QStringList({SerialFailure, SerialFailure}));
+    QCOMPARE(station.dialogs.messages, QStringList({SerialFailure, SerialFailure}));
 }
 
 // The poll starts only once a radio has answered, at 100 ms on the serial
@@ -298,7 +292,7 @@ void TestLinks::smeterPoll()
     station.perform(QStringLiteral("click SM_en"));
     station.unplugSerial();
     QTRY_COMPARE(shown(station.find(QStringLiteral("Timer1"))), QStringLiteral("stopped"));
-    QCOMPARE(warnings(station.dialogs), QStringList{SerialFailure});
+    QCOMPARE(station.dialogs.messages, QStringList{SerialFailure});
     COMPARE_SHOWS(station, "SM_en=SMeter face");
 
     station.connectServer(loopbackAddress());
@@ -315,9 +309,8 @@ void TestLinks::utcClock()
     QVERIFY(station.control<QLineEdit>("utc_time")->isReadOnly());
 
     station.perform(QStringLiteral("answer -5|trigger set_UTC"));
-    const RecordingDialogs::Input asked = station.dialogs.inputs.last();
-    QCOMPARE(QStringList({asked.prompt, asked.title, asked.proposed}),
-             QStringList({"Enter UTC +/- Offset value.", "Set UTC Clock Offset", "+8"}));
+    QCOMPARE(station.dialogs.inputs.last(),
+             QStringLiteral("Enter UTC +/- Offset value.|Set UTC Clock Offset|+8"));
     panel.setLocalTimeSource([] { return QTime(2, 0, 0); });
     TRY_COMPARE_SHOWS(station, "utc_time=21:00:00");
     // Cancelling stores an empty offset: local time.
@@ -331,32 +324,30 @@ void TestLinks::settingsFile_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<QString>("shows");
-    QTest::newRow("first start")
-        << QByteArray() << "" << DefaultRecord
-        << "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden";
-    QTest::newRow("read back")
-        << QByteArray("3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n") << "trigger exit_cmd"
-        << QByteArray("3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n")
-        << "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=|Label4=Test TX String";
-    QTest::newRow("port beyond the menu")
-        << QByteArray("12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n") << "trigger exit_cmd"
-        << QByteArray("12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n") << "Setcomm1=unchecked";
-    QTest::newRow("auto-connect twice") << QByteArray() << "trigger Auto_comm_con|trigger Auto_comm_con"
-                                        << DefaultRecord << "Auto_comm_con=unchecked|Q9_present_ind=hidden";
-    QTest::newRow("exit saves") << QByteArray()
-                                << "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|"
-                                   "trigger exit_cmd"
-                                << QByteArray("1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n") << "";
-    QTest::newRow("spaces and quotes")
-        << QByteArray(" 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n") << "trigger exit_cmd"
-        << QByteArray("4,\"\",\"+8\",#FALSE#,#TRUE#\r\n") << "Setcomm4=checked";
-    QTest::newRow("cut short") << QByteArray("4,\"10.0.0.9\"") << "trigger exit_cmd"
-                               << QByteArray("4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n") << "Setcomm4=checked";
-    QTest::newRow("closing saves") << QByteArray() << "answer +2|trigger set_UTC|close"
-                                   << QByteArray("1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n") << "";
-    QTest::newRow("quote typed") << QByteArray()
-                                 << "answer a\"b|trigger set_UTC|trigger debug_on|trigger exit_cmd"
-                                 << QByteArray("1,\"192.168.1.20\",\"ab\",#FALSE#,#TRUE#\r\n") << "";
+    const auto row = [](const char *name, const char *before, const char *steps, const char *after,
+                        const char *shows = "") {
+        QTest::newRow(name) << QByteArray(before) << QString::fromLatin1(steps) << QByteArray(after)
+                            << QString::fromLatin1(shows);
+    };
+    row("first start", "", "", DefaultRecord,
+        "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden");
+    row("read back", "3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n", "trigger exit_cmd",
+        "3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n",
+        "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=");
+    row("port beyond the menu", "12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n", "trigger exit_cmd",
+        "12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm1=unchecked");
+    row("auto-connect twice", "", "trigger Auto_comm_con|trigger Auto_comm_con", DefaultRecord,
+        "Auto_comm_con=unchecked|Q9_present_ind=hidden");
+    row("exit saves", "", "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|trigger exit_cmd",
+        "1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n");
+    row("closing saves", "", "answer +2|trigger set_UTC|close",
+        "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n");
+    row("quote typed", "", "answer a\"b|trigger set_UTC|trigger exit_cmd",
+        "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n");
+    row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "trigger exit_cmd",
+        "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
+    row("cut short", "4,\"10.0.0.9\"", "trigger exit_cmd", "4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n",
+        "Setcomm4=checked");
 }
 
 // What the file holds after start-up (and the steps), and what the panel
@@ -370,11 +361,10 @@ void TestLinks::settingsFile()
     Station station;
     if (!before.isEmpty())
         station.writeSettings(before);
-    station.start();
     station.perform(steps);
     QCOMPARE(station.settings(), after);
     COMPARE_SHOWS(station, shows);
-    QCOMPARE(warnings(station.dialogs), QStringList());
+    QCOMPARE(station.dialogs.messages, QStringList());
 }
 
 // A settings file that can be neither read nor written: defaults, no box,
@@ -384,7 +374,7 @@ void TestLinks::unreadableSettingsPath()
     Station station;
     QVERIFY(QDir(station.path(QString())).mkdir(QStringLiteral("d9iduzid.ini")));
     station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(warnings(station.dialogs), QStringList());
+    QCOMPARE(station.dialogs.messages, QStringList());
     QVERIFY(QFileInfo(station.path(QStringLiteral("d9iduzid.ini"))).isDir());
     COMPARE_SHOWS(station, "Setcomm1=checked");
 }

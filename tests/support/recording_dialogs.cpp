@@ -4,25 +4,16 @@
 
 void RecordingDialogs::message(QWidget *, const QString &text, Icon icon)
 {
-    messages.append({text, icon});
-    ++openMessages;
-    deepestNesting = std::max(deepestNesting, openMessages);
+    messages.append((icon == Icon::Warning ? Warning : QString()) + text);
+    deepestNesting = std::max(deepestNesting, ++m_open);
     if (whileMessageOpen)
         whileMessageOpen();
-    --openMessages;
+    --m_open;
 }
 
 QString RecordingDialogs::input(QWidget *, const QString &prompt, const QString &title,
                                 const QString &proposed)
 {
-    inputs.append({prompt, title, proposed});
+    inputs.append(QStringList{prompt, title, proposed}.join(u'|'));
     return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
-}
-
-QStringList RecordingDialogs::messageTexts() const
-{
-    QStringList texts;
-    for (const Message &m : messages)
-        texts.append(m.text);
-    return texts;
 }

@@ -2,7 +2,6 @@
 
 #include "app/dialogs.h"
 
-#include <QList>
 #include <QStringList>
 
 #include <functional>
@@ -13,30 +12,22 @@
 class RecordingDialogs : public Dialogs
 {
 public:
-    struct Message
-    {
-        QString text;
-        Icon icon;
-    };
-    struct Input
-    {
-        QString prompt;
-        QString title;
-        QString proposed;
-    };
+    // Warning boxes are told from plain ones by this mark before their text.
+    static inline const QString Warning = QStringLiteral("! ");
 
     void message(QWidget *parent, const QString &text, Icon icon) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
 
-    QStringList messageTexts() const;
-
-    QList<Message> messages;
-    QList<Input> inputs;
+    QStringList messages;
+    // Each input box as "prompt|title|proposed text".
+    QStringList inputs;
     // Answers for the next input boxes, in order; an empty script cancels.
     QStringList inputAnswers;
-    // Runs while a message box is open; `depth` counts boxes open at once.
     std::function<void()> whileMessageOpen;
-    int openMessages = 0;
+    // The most message boxes that were open at once.
     int deepestNesting = 0;
+
+private:
+    int m_open = 0;
 };

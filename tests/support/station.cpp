@@ -2,6 +2,7 @@
 
 #include "app/panel_colours.h"
 
+#include <QAbstractSlider>
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
@@ -14,9 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QScrollBar>
-#include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -51,60 +49,15 @@ QString joined(const QString &text, const QString &colour)
     return colour.isEmpty() ? text : text + u' ' + colour;
 }
 
-// The style's own idea of where a slider's parts lie, so the mouse lands
-// where an operator's would.
-QRect sliderPart(const QAbstractSlider *slider, int part)
-{
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = slider->orientation();
-    option.state |= QStyle::State_Horizontal;
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.singleStep = slider->singleStep();
-    option.pageStep = slider->pageStep();
-    if (auto *bar = qobject_cast<const QScrollBar *>(slider))
-        return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
-    const auto *ticked = static_cast<const QSlider *>(slider);
-    option.tickPosition = ticked->tickPosition();
-    option.tickInterval = ticked->tickInterval();
-    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SubControl(part), slider);
-}
-
-QRect thumb(const QAbstractSlider *slider)
-{
-    return sliderPart(slider,
-                      qobject_cast<const QScrollBar *>(slider) ? QStyle::SC_ScrollBarSlider
-                                                               : QStyle::SC_SliderHandle);
-}
-
-// Presses the thumb, moves it a pixel at a time until the control reports
-// the position, and lets go there.
+// A slider moved as the mouse moves it: a drag reports each new position
+// while the thumb is down and lets go there; a click on an arrow or in the
+// track steps it.
 void drag(QAbstractSlider *slider, int position)
 {
-    QPoint at = thumb(slider).center();
-    QTest::mousePress(slider, Qt::LeftButton, {}, at);
-    const int step = position >= slider->sliderPosition() ? 1 : -1;
-    while (slider->sliderPosition() != position && slider->rect().contains(at)) {
-        at.rx() += step;
-        QTest::mouseMove(slider, at);
-    }
-    QTest::mouseRelease(slider, Qt::LeftButton, {}, at);
-}
-
-void clickTrack(QAbstractSlider *slider, bool after)
-{
-    const QRect handle = thumb(slider);
-    QTest::mouseClick(slider, Qt::LeftButton, {},
-                      QPoint(after ? handle.right() + 6 : handle.left() - 6, handle.center().y()));
-}
-
-void clickArrow(QAbstractSlider *bar, bool after)
-{
-    const QRect arrow = sliderPart(bar, after ? QStyle::SC_ScrollBarAddLine : QStyle::SC_ScrollBarSubLine);
-    QTest::mouseClick(bar, Qt::LeftButton, {}, arrow.center());
+    slider->setSliderDown(true);
+    while (slider->sliderPosition() != position)
+        slider->setSliderPosition(slider->sliderPosition() + (position > slider->sliderPosition() ? 1 : -1));
+    slider->setSliderDown(false);
 }
 
 // Where the operator clicks: options take clicks on their mark and caption,
@@ -342,10 +295,12 @@ void Station::performStep(const QString &step)
             qobject_cast<QPlainTextEdit *>(widget)->setPlainText(rest);
     } else if (verb == u"drag") {
         drag(qobject_cast<QAbstractSlider *>(widget), rest.toInt());
-    } else if (verb == u"track") {
-        clickTrack(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
-    } else if (verb == u"arrow") {
-        clickArrow(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
+    } else if (verb == u"track" || verb == u"arrow") {
+        using Slider = QAbstractSlider;
+        const bool up = rest == u"+";
+        qobject_cast<Slider *>(widget)->triggerAction(
+            verb == u"track" ? (up ? Slider::SliderPageStepAdd : Slider::SliderPageStepSub)
+                             : (up ? Slider::SliderSingleStepAdd : Slider::SliderSingleStepSub));
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown step: %1").arg(step)));
     }
