@@ -183,6 +183,7 @@ void TestFrontPanel::startsWithoutALink()
 
 void TestFrontPanel::formIsCompleteAndTidy_data()
 {
+    // clang-format off
     QTest::addColumn<bool>("consoleShown");
     QTest::addColumn<QString>("family");
     QTest::newRow("start-up") << false << QString();
@@ -190,6 +191,7 @@ void TestFrontPanel::formIsCompleteAndTidy_data()
     // A machine without the panel's font falls back to a wider one.
     QTest::newRow("start-up, fallback font") << false << QStringLiteral("DejaVu Sans");
     QTest::newRow("console shown, fallback font") << true << QStringLiteral("DejaVu Sans");
+    // clang-format on
 }
 
 // Every control the operator needs is there by its designer name, the port
@@ -242,6 +244,7 @@ void TestFrontPanel::formIsCompleteAndTidy()
 
 void TestFrontPanel::coloursOnScreen_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QByteArray>("control");
     QTest::addColumn<QPoint>("at");
@@ -250,8 +253,8 @@ void TestFrontPanel::coloursOnScreen_data()
     QTest::newRow("RIT frame") << "" << QByteArray("Frame3") << QPoint(200, 6) << QColor(0, 0, 255);
     QTest::newRow("VFO read-out") << "" << QByteArray("vfoa_edbox") << QPoint(10, 10) << QColor(0, 0, 0);
     QTest::newRow("CW box") << "" << QByteArray("CWsend") << QPoint(10, 10) << QColor(224, 224, 224);
-    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10)
-                             << QColor(0, 128, 0);
+    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10) << QColor(0, 128, 0);
+    // clang-format on
 }
 
 // Sampled from what the window paints, inside each control.

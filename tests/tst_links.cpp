@@ -55,6 +55,7 @@ QString chooseServer(const QString &address)
 
 void TestLinks::serialProbe_data()
 {
+    // clang-format off
     QTest::addColumn<SimRadio::ProbeAnswer>("answer");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QStringList>("boxes");
@@ -72,6 +73,7 @@ void TestLinks::serialProbe_data()
                     + QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
                 SerialFailure})
         << "Q9_present_ind=hidden";
+    // clang-format on
 }
 
 // The radio answering the first probe is not sent the second; a silent one
@@ -320,6 +322,7 @@ void TestLinks::utcClock()
 
 void TestLinks::settingsFile_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QByteArray>("after");
@@ -340,14 +343,13 @@ void TestLinks::settingsFile_data()
         "Auto_comm_con=unchecked|Q9_present_ind=hidden");
     row("exit saves", "", "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|trigger exit_cmd",
         "1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n");
-    row("closing saves", "", "answer +2|trigger set_UTC|close",
-        "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n");
+    row("closing saves", "", "answer +2|trigger set_UTC|close", "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n");
     row("quote typed", "", "answer a\"b|trigger set_UTC|trigger exit_cmd",
         "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n");
-    row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "trigger exit_cmd",
-        "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
+    row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "trigger exit_cmd", "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
     row("cut short", "4,\"10.0.0.9\"", "trigger exit_cmd", "4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n",
         "Setcomm4=checked");
+    // clang-format on
 }
 
 // What the file holds after start-up (and the steps), and what the panel

@@ -47,6 +47,7 @@ QStringList frame(const QStringList &chunks)
 
 void TestReplies::replyShowsOnThePanel_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("replies");
     QTest::addColumn<QString>("shows");
     const auto row = [](const char *replies, const char *shows) {
@@ -120,6 +121,7 @@ void TestReplies::replyShowsOnThePanel_data()
     row("IF00014060000     -999901 0002000001 ;", "rit_box=-9.99 cyan|rit_ind=blue|xit_ind=green");
     row("IF00014060000     +100000 0002000001 ;", "rit_box=+1.00 black|rit_ind=blue|xit_ind=blue");
     row("IF00014060000     +000020 0002000001 ;", "rit_box= 0.00 black|rit_ind=blue");
+    // clang-format on
 }
 
 // Each row starts from a fresh panel and hands it the text as one chunk.
@@ -212,6 +214,7 @@ void TestReplies::repliesSendNothing()
 
 void TestReplies::textRules_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("expected");
     const auto number = [](double value) { return QString::number(value, 'g', 17); };
@@ -248,6 +251,7 @@ void TestReplies::textRules_data()
     row("clock no offset", utcClockText(QTime(9, 8, 7), QStringLiteral("abc")), "09:08:07");
     row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
     row("clock midnight", utcClockText(QTime(23, 59, 59), QStringLiteral("+1")), "00:59:59");
+    // clang-format on
 }
 
 void TestReplies::textRules()

@@ -67,6 +67,7 @@ struct Radio
 
 void TestSimRadio::answers_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("commands");
     QTest::addColumn<QByteArray>("answer");
     const auto row = [](const QByteArray &commands, const QByteArray &answer) {
@@ -100,8 +101,7 @@ void TestSimRadio::answers_data()
     row("RU;RC;RT1;RT0;IF;", Idle);
     row(QByteArray("RU;").repeated(1200) + "IF;", "IF00014060000     +999000 0002000001 ;");
     row(QByteArray("RD;").repeated(1200) + "IF;", "IF00014060000     -999000 0002000001 ;");
-    row("FA14060000;FR0;MD2;" + QByteArray("RU;").repeated(12) + "RT1;IF;",
-        "IF00014060000     +012010 0002000001 ;");
+    row("FA14060000;FR0;MD2;" + QByteArray("RU;").repeated(12) + "RT1;IF;", "IF00014060000     +012010 0002000001 ;");
     row("FB7040500;FR1;MD3;" + QByteArray("RD;").repeated(5) + "XT1;SW20;IF;",
         "IF00007040500     -005001 0013100001 ;");
     row("AI2;AI;AI0;AI;", "AI2;AI0;");
@@ -121,8 +121,8 @@ void TestSimRadio::answers_data()
           "GT02;|MD4;|MD22;|KS008;|KS051;|KS20;|SQ256;|PA2;|RA1;|RA02;|AN3;|NB2;|PC000;|PC151;|"
           "PC1050;|SM1;|IF1;|UP2;|DN;|SW99;|SW1;|RU1;|RT2;|XT;|KY;|KYCQ;|F A;|\x01\xff;|"
           "KY 1234567890123456789012345;|AI1;|ID1;|Q93;";
-    for (const QByteArray &bad : refused.split('|'))
-        row(bad + Queries, "?;" + StartState);
+    for (const QByteArray &bad : refused.split('|')) row(bad + Queries, "?;" + StartState);
+    // clang-format on
 }
 
 void TestSimRadio::answers()
@@ -291,6 +291,7 @@ void TestSimRadio::q9simServes()
 
 void TestSimRadio::q9simUsageErrors_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("complaint");
     const auto row = [](const char *arguments, const char *complaint) {
         QTest::newRow(arguments) << QString::fromLatin1(complaint);
@@ -310,6 +311,7 @@ void TestSimRadio::q9simUsageErrors_data()
     row("--listen nowhere:2300", "bad listen address");
     row("--listen 127.0.0.1:65536", "bad listen address");
     row("--pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
+    // clang-format on
 }
 
 void TestSimRadio::q9simUsageErrors()
