@@ -36,7 +36,7 @@ QString mixedStream(int rounds)
     for (int round = 0; round < rounds; ++round) {
         stream += replies.at(round % replies.size());
         // The S-meter poll makes most of the traffic.
-        stream += QStringLiteral("SM%1;").arg(round % 21, 4, 10, QLatin1Char('0'));
+        stream += QStringLiteral("SM%1;").arg(round % 21, 4, 10, QChar(u'0'));
     }
     return stream;
 }
@@ -55,7 +55,7 @@ double pushSMeterChunks(Rmt_Q9 &panel, int count)
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < count; ++i)
-        panel.ReceiveText(QStringLiteral("SM%1;").arg(i % 21, 4, 10, QLatin1Char('0')));
+        panel.ReceiveText(QStringLiteral("SM%1;").arg(i % 21, 4, 10, QChar(u'0')));
     return secondsSince(timer);
 }
 

@@ -160,7 +160,7 @@ QColor pixelAt(QWidget &window, const char *name, QPoint offset)
 QString screenshotPath(const char *name)
 {
     QDir().mkpath(QStringLiteral(Q9_SCREENSHOT_DIR));
-    return QStringLiteral(Q9_SCREENSHOT_DIR "/%1.png").arg(QLatin1StringView(name));
+    return QStringLiteral(Q9_SCREENSHOT_DIR "/%1.png").arg(QString::fromLatin1(name));
 }
 
 } // namespace
