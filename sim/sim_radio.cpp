@@ -33,13 +33,20 @@ struct Band
 };
 
 // Where band up/down lands the first time: quiet CW and data spots.
+// clang-format off
 constexpr Band Bands[] = {
-    {1'800'000, 2'000'000, 1'836'000},    {3'500'000, 4'000'000, 3'560'000},
-    {7'000'000, 7'300'000, 7'030'000},    {10'100'000, 10'150'000, 10'116'000},
-    {14'000'000, 14'350'000, 14'060'000}, {18'068'000, 18'168'000, 18'086'000},
-    {21'000'000, 21'450'000, 21'060'000}, {24'890'000, 24'990'000, 24'906'000},
-    {28'000'000, 29'700'000, 28'060'000}, {50'000'000, 54'000'000, 50'090'000},
+    {1'800'000, 2'000'000, 1'836'000},
+    {3'500'000, 4'000'000, 3'560'000},
+    {7'000'000, 7'300'000, 7'030'000},
+    {10'100'000, 10'150'000, 10'116'000},
+    {14'000'000, 14'350'000, 14'060'000},
+    {18'068'000, 18'168'000, 18'086'000},
+    {21'000'000, 21'450'000, 21'060'000},
+    {24'890'000, 24'990'000, 24'906'000},
+    {28'000'000, 29'700'000, 28'060'000},
+    {50'000'000, 54'000'000, 50'090'000},
 };
+// clang-format on
 constexpr int BandTotal = int(std::size(Bands));
 
 int bandAt(qint64 hz)
@@ -140,12 +147,17 @@ struct SimRadio::Setting
     int RadioState::*value;
 };
 
+// clang-format off
 const SimRadio::Setting SimRadio::settings[] = {
-    {"FR", 1, 0, 1, &RadioState::receiveVfo},  {"FT", 1, 0, 1, &RadioState::transmitVfo},
-    {"KS", 3, 9, 50, &RadioState::keyerSpeed}, {"SQ", 3, 0, 255, &RadioState::squelch},
-    {"PA", 1, 0, 1, &RadioState::preamp},      {"RA", 2, 0, 1, &RadioState::attenuator},
+    {"FR", 1, 0, 1, &RadioState::receiveVfo},
+    {"FT", 1, 0, 1, &RadioState::transmitVfo},
+    {"KS", 3, 9, 50, &RadioState::keyerSpeed},
+    {"SQ", 3, 0, 255, &RadioState::squelch},
+    {"PA", 1, 0, 1, &RadioState::preamp},
+    {"RA", 2, 0, 1, &RadioState::attenuator},
     {"AN", 1, 1, 2, &RadioState::antenna},
 };
+// clang-format on
 
 SimRadio::SimRadio(QObject *parent)
     : QObject(parent)
