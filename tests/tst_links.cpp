@@ -1,3 +1,4 @@
+#include "programs.h"
 #include "station.h"
 
 #include <QDir>
@@ -31,6 +32,8 @@ private slots:
     void settingsFile_data();
     void settingsFile();
     void unreadableSettingsPath();
+    void signalEndsThePanelAsClosingDoes_data();
+    void signalEndsThePanelAsClosingDoes();
 };
 
 namespace {
@@ -52,8 +55,7 @@ QStringList warnings(const RecordingDialogs &dialogs)
 {
     QStringList texts;
     for (const RecordingDialogs::Message &message : dialogs.messages)
-        texts.append((message.icon == Dialogs::Icon::Warning ? Warned : QString())
-                     + message.text);
+        texts.append((message.icon == Dialogs::Icon::Warning ? Warned : QString()) + message.text);
     return texts;
 }
 
@@ -72,7 +74,8 @@ void TestLinks::serialProbe_data()
     QTest::newRow("second probe") << SimRadio::ProbeAnswer::AfterFirst << "id;q92;q9;q9;" + Query + "AI2;"
                                   << QStringList() << "Q9_present_ind= Q9 Present";
     QTest::newRow("silent") << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
-                            << QStringList({Warned + NotResponding, SerialFailure}) << "Q9_present_ind=hidden";
+                            << QStringList({Warned + NotResponding, SerialFailure})
+                            << "Q9_present_ind=hidden";
 }
 
 // The radio answering the first probe is not sent the second; a silent one
@@ -387,6 +390,57 @@ void TestLinks::unreadableSettingsPath()
     QCOMPARE(warnings(station.dialogs), QStringList());
     QVERIFY(QFileInfo(station.path(QStringLiteral("d9iduzid.ini"))).isDir());
     COMPARE_SHOWS(station, "Setcomm1=checked");
+}
+
+void TestLinks::signalEndsThePanelAsClosingDoes_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<SimRadio::ProbeAnswer>("answer");
+    QTest::addColumn<QByteArray>("heardBefore");
+    QTest::addColumn<QByteArray>("heardAfter");
+    QTest::newRow("SIGTERM") << SIGTERM << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                             << QByteArray("AI0;");
+    QTest::newRow("SIGINT") << SIGINT << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                            << QByteArray("AI0;");
+    QTest::newRow("SIGHUP") << SIGHUP << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                            << QByteArray("AI0;");
+    QTest::newRow("box open") << SIGTERM << SimRadio::ProbeAnswer::Never << QByteArray("q9;q9;")
+                              << QByteArray();
+}
+
+// The program itself, auto-connecting at start and then stopped by a
+// signal: the radio is released and the settings written, as at a close,
+// even with a box open that nobody will answer.
+void TestLinks::signalEndsThePanelAsClosingDoes()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(SimRadio::ProbeAnswer, answer);
+    QFETCH(QByteArray, heardBefore);
+    QFETCH(QByteArray, heardAfter);
+    QTemporaryDir dir;
+    QFile settings(dir.filePath(QStringLiteral("d9iduzid.ini")));
+    QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#") > 0);
+    settings.close();
+    PseudoTerminal line;
+    QVERIFY(line.open() && line.createLink(dir.filePath(QStringLiteral("com1"))));
+    SimRadio radio;
+    radio.setProbeAnswer(answer);
+    QByteArray heard;
+    connect(&line, &PseudoTerminal::readyRead, &radio, [&] {
+        const QByteArray chunk = line.readAll();
+        radio.receive(chunk);
+        heard += chunk;
+    });
+    connect(&radio, &SimRadio::output, &line, &PseudoTerminal::write);
+    QProcess panel;
+    panel.setWorkingDirectory(dir.path());
+    panel.start(QStringLiteral(Q9REMOTE_PATH), {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QTRY_VERIFY_WITH_TIMEOUT(heard.endsWith(heardBefore), ProcessTimeout);
+    heard.clear();
+    QVERIFY(stopWith(panel, signalNumber));
+    QTRY_COMPARE(heard, heardAfter);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
 }
 
 QTEST_MAIN(TestLinks)
