@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 // Reaching the radio: the serial and the server link, their probes, waits
 // and release, the settings that outlive a run, and the panel's own timers.
 class TestLinks : public QObject
@@ -31,6 +33,7 @@ private slots:
     void utcClock();
     void settingsFile_data();
     void settingsFile();
+    void unreadableSettingsPath_data();
     void unreadableSettingsPath();
     void signalEndsThePanelAsClosingDoes_data();
     void signalEndsThePanelAsClosingDoes();
@@ -354,7 +357,21 @@ void TestLinks::settingsFile_data()
         << QByteArray(" 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n") << "trigger exit_cmd"
         << QByteArray("4,\"\",\"+8\",#FALSE#,#TRUE#\r\n") << "Setcomm4=checked";
     QTest::newRow("cut short") << QByteArray("4,\"10.0.0.9\"") << "trigger exit_cmd"
-                               << QByteArray("4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n") << "Setcomm4=checked";
+                               << QByteArray("4,\"10.0.0.9\",\"+8\",#FALSE#,#FALSE#\r\n")
+                               << "Setcomm4=checked";
+    // A field that cannot be read takes the default; the others are kept.
+    const auto atExit
+        = [](const char *name, const QByteArray &before, const QByteArray &after, const char *shows) {
+              QTest::newRow(name) << before << QStringLiteral("trigger exit_cmd") << after
+                                  << QString::fromLatin1(shows);
+          };
+    const QByteArray kept = ",\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n";
+    atExit("byte-order mark", QByteArray("\xEF\xBB\xBF") + "3" + kept, "3" + kept, "Setcomm3=checked");
+    atExit("port too large", "32768" + kept, "1" + kept, "Setcomm1=checked");
+    atExit("quoted port", "\"1\"" + kept, "1" + kept, "debug_on=checked");
+    atExit("port 3abc", "3abc" + kept, "1" + kept, "Setcomm1=checked");
+    atExit("missing quote", "4,\"10.1.1.1\r\n\"-5\",#FALSE#,#TRUE#", "4" + kept, "");
+    atExit("garbage", "\x7f\xfe;;garbage", DefaultRecord, "Setcomm1=checked");
     QTest::newRow("closing saves") << QByteArray() << "answer +2|trigger set_UTC|close"
                                    << QByteArray("1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n") << "";
     QTest::newRow("quote typed") << QByteArray()
@@ -380,15 +397,30 @@ void TestLinks::settingsFile()
     QCOMPARE(warnings(station.dialogs), QStringList());
 }
 
-// A settings file that can be neither read nor written: defaults, no box,
-// and shut-down goes through without touching it.
+void TestLinks::unreadableSettingsPath_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("directory") << "directory";
+    QTest::newRow("FIFO") << "FIFO";
+    QTest::newRow("device") << "device";
+}
+
+// A settings path that is not a plain file counts as unreadable, without
+// waiting on it: defaults, no box, and shut-down leaves it as it was.
 void TestLinks::unreadableSettingsPath()
 {
+    QFETCH(QString, kind);
     Station station;
-    QVERIFY(QDir(station.path(QString())).mkdir(QStringLiteral("d9iduzid.ini")));
+    const QString path = station.path(QStringLiteral("d9iduzid.ini"));
+    if (kind == u"directory")
+        QVERIFY(QDir().mkdir(path));
+    else if (kind == u"FIFO")
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
     station.perform(QStringLiteral("trigger exit_cmd"));
     QCOMPARE(warnings(station.dialogs), QStringList());
-    QVERIFY(QFileInfo(station.path(QStringLiteral("d9iduzid.ini"))).isDir());
+    QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
     COMPARE_SHOWS(station, "Setcomm1=checked");
 }
 
