@@ -1,3 +1,4 @@
+#include "programs.h"
 #include "station.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 // Reaching the radio: the serial and the server link, their probes, waits
 // and release, the settings that outlive a run, and the panel's own timers.
@@ -30,7 +33,10 @@ private slots:
     void utcClock();
     void settingsFile_data();
     void settingsFile();
+    void unreadableSettingsPath_data();
     void unreadableSettingsPath();
+    void signalEndsThePanelAsClosingDoes_data();
+    void signalEndsThePanelAsClosingDoes();
 };
 
 namespace {
@@ -327,28 +333,29 @@ void TestLinks::settingsFile_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<QString>("shows");
-    const auto row = [](const char *name, const char *before, const char *steps, const char *after,
+    const auto row = [](const char *name, const QByteArray &before, const char *steps, const QByteArray &after,
                         const char *shows = "") {
-        QTest::newRow(name) << QByteArray(before) << QString::fromLatin1(steps) << QByteArray(after)
-                            << QString::fromLatin1(shows);
+        QTest::newRow(name) << before << QString::fromLatin1(steps) << after << QString::fromLatin1(shows);
     };
-    row("first start", "", "", DefaultRecord,
-        "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden");
-    row("read back", "3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n", "trigger exit_cmd",
-        "3,\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n",
-        "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=");
-    row("port beyond the menu", "12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n", "trigger exit_cmd",
-        "12,\"h\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm1=unchecked");
+    const QByteArray kept = ",\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n";
+    row("first start", "", "", DefaultRecord, "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden");
+    row("read back", "3" + kept, "trigger exit_cmd", "3" + kept, "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=");
+    row("port beyond the menu", "12" + kept, "trigger exit_cmd", "12" + kept, "Setcomm1=unchecked");
     row("auto-connect twice", "", "trigger Auto_comm_con|trigger Auto_comm_con", DefaultRecord,
         "Auto_comm_con=unchecked|Q9_present_ind=hidden");
     row("exit saves", "", "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|trigger exit_cmd",
         "1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n");
     row("closing saves", "", "answer +2|trigger set_UTC|close", "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n");
-    row("quote typed", "", "answer a\"b|trigger set_UTC|trigger exit_cmd",
-        "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n");
+    row("quote typed", "", "answer a\"b|trigger set_UTC|trigger exit_cmd", "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n");
     row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "trigger exit_cmd", "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
-    row("cut short", "4,\"10.0.0.9\"", "trigger exit_cmd", "4,\"10.0.0.9\",\"\",#FALSE#,#FALSE#\r\n",
-        "Setcomm4=checked");
+    // A field that cannot be read takes the default; the others are kept.
+    row("cut short", "4,\"10.0.0.9\"", "trigger exit_cmd", "4,\"10.0.0.9\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm4=checked");
+    row("byte-order mark", "\xEF\xBB\xBF" "3" + kept, "trigger exit_cmd", "3" + kept, "Setcomm3=checked");
+    row("port too large", "32768" + kept, "trigger exit_cmd", "1" + kept, "Setcomm1=checked");
+    row("quoted port", "\"1\"" + kept, "trigger exit_cmd", "1" + kept, "debug_on=checked");
+    row("port 3abc", "3abc" + kept, "trigger exit_cmd", "1" + kept, "Setcomm1=checked");
+    row("missing quote", "4,\"10.1.1.1\r\n\"-5\",#FALSE#,#TRUE#", "trigger exit_cmd", "4" + kept);
+    row("garbage", "\x7f\xfe;;garbage", "trigger exit_cmd", DefaultRecord, "Setcomm1=checked");
     // clang-format on
 }
 
@@ -369,16 +376,82 @@ void TestLinks::settingsFile()
     QCOMPARE(station.dialogs.messages, QStringList());
 }
 
-// A settings file that can be neither read nor written: defaults, no box,
-// and shut-down goes through without touching it.
+void TestLinks::unreadableSettingsPath_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("directory") << "directory";
+    QTest::newRow("FIFO") << "FIFO";
+    QTest::newRow("device") << "device";
+}
+
+// A settings path that is not a plain file counts as unreadable, without
+// waiting on it: defaults, no box, and shut-down leaves it as it was.
 void TestLinks::unreadableSettingsPath()
 {
+    QFETCH(QString, kind);
     Station station;
-    QVERIFY(QDir(station.path(QString())).mkdir(QStringLiteral("d9iduzid.ini")));
+    const QString path = station.path(QStringLiteral("d9iduzid.ini"));
+    if (kind == u"directory")
+        QVERIFY(QDir().mkdir(path));
+    else if (kind == u"FIFO")
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
     station.perform(QStringLiteral("trigger exit_cmd"));
     QCOMPARE(station.dialogs.messages, QStringList());
-    QVERIFY(QFileInfo(station.path(QStringLiteral("d9iduzid.ini"))).isDir());
+    QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
     COMPARE_SHOWS(station, "Setcomm1=checked");
+}
+
+void TestLinks::signalEndsThePanelAsClosingDoes_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<SimRadio::ProbeAnswer>("answer");
+    QTest::addColumn<QByteArray>("heardBefore");
+    QTest::addColumn<QByteArray>("heardAfter");
+    QTest::newRow("SIGTERM") << SIGTERM << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                             << QByteArray("AI0;");
+    QTest::newRow("SIGINT") << SIGINT << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                            << QByteArray("AI0;");
+    QTest::newRow("SIGHUP") << SIGHUP << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
+                            << QByteArray("AI0;");
+    QTest::newRow("box open") << SIGTERM << SimRadio::ProbeAnswer::Never << QByteArray("q9;q9;")
+                              << QByteArray();
+}
+
+// The program itself, auto-connecting at start and then stopped by a
+// signal: the radio is released and the settings written, as at a close,
+// even with a box open that nobody will answer.
+void TestLinks::signalEndsThePanelAsClosingDoes()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(SimRadio::ProbeAnswer, answer);
+    QFETCH(QByteArray, heardBefore);
+    QFETCH(QByteArray, heardAfter);
+    QTemporaryDir dir;
+    QFile settings(dir.filePath(QStringLiteral("d9iduzid.ini")));
+    QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#") > 0);
+    settings.close();
+    PseudoTerminal line;
+    QVERIFY(line.open() && line.createLink(dir.filePath(QStringLiteral("com1"))));
+    SimRadio radio;
+    radio.setProbeAnswer(answer);
+    QByteArray heard;
+    connect(&line, &PseudoTerminal::readyRead, &radio, [&] {
+        const QByteArray chunk = line.readAll();
+        radio.receive(chunk);
+        heard += chunk;
+    });
+    connect(&radio, &SimRadio::output, &line, &PseudoTerminal::write);
+    QProcess panel;
+    panel.setWorkingDirectory(dir.path());
+    panel.start(QStringLiteral(Q9REMOTE_PATH), {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QTRY_VERIFY_WITH_TIMEOUT(heard.endsWith(heardBefore), ProcessTimeout);
+    heard.clear();
+    QVERIFY(stopWith(panel, signalNumber));
+    QTRY_COMPARE(heard, heardAfter);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
 }
 
 QTEST_MAIN(TestLinks)

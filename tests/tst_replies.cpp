@@ -23,6 +23,7 @@ private slots:
     void replyShowsOnThePanel();
     void framingIsTheSameUnderEverySplit();
     void debugWindowEchoesEachChunk();
+    void burstIsEchoedCutAndFramedWhole();
     void everyByteValueCrossesBothLinks();
     void repliesSendNothing();
     void textRules_data();
@@ -182,8 +183,29 @@ void TestReplies::debugWindowEchoesEachChunk()
     QVERIFY(window->toPlainText().endsWith(QStringLiteral("\nSM0015;")));
 }
 
+// Megabytes in one read, as a relay may hand them on: the window shows a
+// screenful of it with the count of what it left out, every reply is still
+// interpreted, and long lines too leave the window within its bound.
+void TestReplies::burstIsEchoedCutAndFramedWhole()
+{
+    Station station;
+    station.perform(QStringLiteral("trigger debug_on|reply FA000"));
+    const QString burst = "21074000;" + QStringLiteral("SM00007;").repeated(512 * 1024) + "SM00003;";
+    station.panel().ReceiveText(burst);
+    COMPARE_SHOWS(station, "vfoa_edbox=21074.00|Smeter=6 yellow");
+    auto *window = station.control<QPlainTextEdit>("Text1");
+    QCOMPARE(window->toPlainText(),
+             "\nFA000\n" + burst.left(1000)
+                 + QStringLiteral("\n[%1 characters left out]\n").arg(burst.size() - 2000)
+                 + burst.right(1000));
+    for (int i = 0; i < 200; ++i)
+        station.panel().ReceiveText(burst.left(5000));
+    QVERIFY(window->document()->characterCount() < 300'000);
+}
+
 // The byte values include ";" itself: the noise after it is ended by one
-// more, and the reply that follows stands alone.
+// more, and the reply that follows stands alone. From the relay they come
+// as more than the socket hands on at once, and the rest follows unasked.
 void TestReplies::everyByteValueCrossesBothLinks()
 {
     const QByteArray allBytes = everyByteValue();
@@ -195,7 +217,7 @@ void TestReplies::everyByteValueCrossesBothLinks()
     QVERIFY(station.control<QPlainTextEdit>("Text1")->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
 
     station.connectServer(loopbackAddress());
-    station.relay()->sendToClient(allBytes + ";FB00028074000;");
+    station.relay()->sendToClient(allBytes.repeated(40) + ";FB00028074000;");
     TRY_COMPARE_SHOWS(station, "vfob_edbox=28074.00");
     QVERIFY(station.dialogs.messages.isEmpty());
 }

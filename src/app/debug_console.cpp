@@ -1,10 +1,45 @@
 #include "app/rmt_q9.h"
 #include "ui_rmt_q9.h"
 
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+
 namespace {
 // The receive window keeps the newest lines only: with the S-meter polled
 // ten times a second it would otherwise grow for as long as the panel runs.
+// A bound on characters as well keeps long lines from doing the same.
 constexpr int DebugWindowLines = 3000;
+constexpr int DebugWindowCharacters = 256 * 1024;
+// A chunk longer than a screenful (far more than the window shows at once)
+// is echoed by its start and its end: laid out as one huge line, a burst of
+// megabytes would hold the panel for minutes.
+constexpr qsizetype EchoHead = 1000;
+constexpr qsizetype EchoTail = 1000;
+
+QString echoOf(const QString &chunk)
+{
+    const qsizetype leftOut = chunk.size() - EchoHead - EchoTail;
+    if (leftOut <= 0)
+        return chunk;
+    return chunk.left(EchoHead) + QStringLiteral("\n[%1 characters left out]\n").arg(leftOut)
+        + chunk.right(EchoTail);
+}
+
+// Removes whole lines from the top until the window is within its bound.
+void dropOldestLines(QTextDocument *document)
+{
+    const int excess = document->characterCount() - DebugWindowCharacters;
+    if (excess <= 0)
+        return;
+    const QTextBlock last = document->findBlock(excess);
+    QTextCursor cursor(document);
+    cursor.setPosition(std::min(last.position() + last.length(), document->characterCount() - 1),
+                       QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
 } // namespace
 
 void Rmt_Q9::wireDebugConsole()
@@ -47,10 +82,11 @@ void Rmt_Q9::appendDebugText(const QString &chunk)
 {
     if (ui->Text1->document()->isEmpty()) {
         // The first line of an empty window is the line break itself.
-        ui->Text1->setPlainText(u'\n' + chunk);
+        ui->Text1->setPlainText(u'\n' + echoOf(chunk));
         return;
     }
-    ui->Text1->appendPlainText(chunk);
+    ui->Text1->appendPlainText(echoOf(chunk));
+    dropOldestLines(ui->Text1->document());
 }
 
 void Rmt_Q9::replaceDebugText(const QString &text)

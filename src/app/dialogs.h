@@ -27,4 +27,11 @@ public:
     void message(QWidget *parent, const QString &text, Icon icon) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
+
+    // For a program that is being ended with nobody left to answer: the
+    // open boxes close as if cancelled, and later ones return at once.
+    void dismissAll();
+
+private:
+    bool m_dismissed = false;
 };

@@ -3,6 +3,7 @@
 #include "ui_rmt_q9.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -13,16 +14,29 @@ const QString DefaultServerAddress = QStringLiteral("192.168.1.20");
 // The record is one short line; a settings file of any other size is read
 // no further than this.
 constexpr qint64 MaxSettingsBytes = 64 * 1024;
+
+// A directory, a FIFO or a device under the file's name is left alone: it
+// counts as unreadable and is never written. Opening a FIFO would wait for
+// a writer for ever.
+bool isForeignFile()
+{
+    const QFileInfo info(SettingsFile);
+    return info.exists() && !info.isFile();
+}
 } // namespace
 
+// Each setting starts from what a first start would use, so a field that
+// is missing or cannot be read keeps that, not an empty value.
 void Rmt_Q9::LoadSettings()
 {
+    g.CommPortNumber = 1;
+    g.HostAddress = DefaultServerAddress;
+    g.UtcOffset = QStringLiteral("+8");
+    g.AutoConnect = false;
+    if (isForeignFile())
+        return;
     QFile file(SettingsFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        g.CommPortNumber = 1;
-        g.HostAddress = DefaultServerAddress;
-        g.UtcOffset = QStringLiteral("+8");
-        g.AutoConnect = false;
         SaveSettings();
         if (!file.open(QIODevice::ReadOnly))
             return;
@@ -39,6 +53,8 @@ void Rmt_Q9::LoadSettings()
 // crash or a full disk leaves either the new record or the old file.
 void Rmt_Q9::SaveSettings()
 {
+    if (isForeignFile())
+        return;
     QSaveFile file(SettingsFile);
     if (!file.open(QIODevice::WriteOnly))
         return;

@@ -4,11 +4,16 @@
 
 namespace {
 
+// What a text field can hold: neither a double quote nor a line end.
+QByteArray representable(QByteArray text)
+{
+    text.removeIf([](char c) { return c == '"' || c == '\r' || c == '\n'; });
+    return text;
+}
+
 QByteArray quoted(const QString &text)
 {
-    QByteArray bytes = text.toLatin1();
-    bytes.replace('"', QByteArray());
-    return '"' + bytes + '"';
+    return '"' + representable(text.toLatin1()) + '"';
 }
 
 QByteArray boolean(bool value)
@@ -16,29 +21,40 @@ QByteArray boolean(bool value)
     return value ? QByteArrayLiteral("#TRUE#") : QByteArrayLiteral("#FALSE#");
 }
 
+struct Field
+{
+    QByteArray text;
+    bool quoted = false;
+};
+
 // Walks the file one field at a time: a field ends at a comma or a line
-// end; a quoted field is the text between its quotes.
+// end; a quoted field is the text between its quotes, and ends at the line
+// end when its closing quote is missing.
 class FieldReader
 {
 public:
     explicit FieldReader(const QByteArray &contents)
         : m_text(contents)
-    { }
+    {
+        // An editor may have put a UTF-8 byte-order mark in front.
+        if (m_text.startsWith("\xEF\xBB\xBF"))
+            m_pos = 3;
+    }
 
-    // The next field, or nothing at the end of the file. `wasQuoted` tells a
-    // quoted text from a bare one.
-    std::optional<QByteArray> next(bool *wasQuoted)
+    // The next field, or nothing at the end of the file.
+    std::optional<Field> next()
     {
         skipSpaces();
         if (m_pos >= m_text.size())
             return std::nullopt;
-        QByteArray field;
-        *wasQuoted = m_text.at(m_pos) == '"';
-        if (*wasQuoted) {
-            const qsizetype close = m_text.indexOf('"', m_pos + 1);
-            const qsizetype end = close < 0 ? m_text.size() : close;
-            field = m_text.mid(m_pos + 1, end - m_pos - 1);
-            m_pos = close < 0 ? end : close + 1;
+        Field field;
+        field.quoted = m_text.at(m_pos) == '"';
+        if (field.quoted) {
+            qsizetype end = m_pos + 1;
+            while (end < m_text.size() && m_text.at(end) != '"' && !isLineEnd(m_text.at(end)))
+                ++end;
+            field.text = m_text.mid(m_pos + 1, end - m_pos - 1);
+            m_pos = end < m_text.size() && m_text.at(end) == '"' ? end + 1 : end;
             skipSpaces();
             // Anything between the closing quote and the separator is ignored.
             while (m_pos < m_text.size() && !isSeparator(m_text.at(m_pos)))
@@ -47,14 +63,15 @@ public:
             const qsizetype start = m_pos;
             while (m_pos < m_text.size() && !isSeparator(m_text.at(m_pos)))
                 ++m_pos;
-            field = m_text.mid(start, m_pos - start).trimmed();
+            field.text = m_text.mid(start, m_pos - start).trimmed();
         }
         skipSeparator();
         return field;
     }
 
 private:
-    static bool isSeparator(char c) { return c == ',' || c == '\r' || c == '\n'; }
+    static bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+    static bool isSeparator(char c) { return c == ',' || isLineEnd(c); }
 
     void skipSpaces()
     {
@@ -81,14 +98,14 @@ private:
     qsizetype m_pos = 0;
 };
 
-std::optional<qint16> portNumber(const QByteArray &field, bool wasQuoted)
+std::optional<qint16> portNumber(const Field &field)
 {
-    if (wasQuoted)
+    if (field.quoted)
         return std::nullopt;
-    if (field.isEmpty())
+    if (field.text.isEmpty())
         return qint16(0);
     bool ok = false;
-    const double value = field.toDouble(&ok);
+    const double value = field.text.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     const double whole = std::round(value);
@@ -97,11 +114,20 @@ std::optional<qint16> portNumber(const QByteArray &field, bool wasQuoted)
     return static_cast<qint16>(whole);
 }
 
-std::optional<bool> booleanField(const QByteArray &field)
+// A bare text is taken as it stands, but without the quotes that the writer
+// could not give back.
+QString textField(const Field &field)
 {
-    if (field == "#TRUE#")
+    return QString::fromLatin1(field.quoted ? field.text : representable(field.text));
+}
+
+std::optional<bool> booleanField(const Field &field)
+{
+    if (field.quoted)
+        return std::nullopt;
+    if (field.text == "#TRUE#")
         return true;
-    if (field == "#FALSE#" || field.isEmpty())
+    if (field.text == "#FALSE#" || field.text.isEmpty())
         return false;
     return std::nullopt;
 }
@@ -115,25 +141,20 @@ QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddres
         + boolean(autoConnect) + ',' + boolean(debugOn) + "\r\n";
 }
 
+// Past the end of the file, every further field is missing too.
 SettingsRecord parseSettingsRecord(const QByteArray &contents)
 {
     SettingsRecord record;
     FieldReader reader(contents);
-    bool quotedField = false;
-
-    auto field = reader.next(&quotedField);
-    if (!field || !(record.commPortNumber = portNumber(*field, quotedField)))
-        return record;
-    if (!(field = reader.next(&quotedField)))
-        return record;
-    record.hostAddress = QString::fromLatin1(*field);
-    if (!(field = reader.next(&quotedField)))
-        return record;
-    record.utcOffset = QString::fromLatin1(*field);
-    if (!(field = reader.next(&quotedField)) || quotedField || !(record.autoConnect = booleanField(*field)))
-        return record;
-    if (!(field = reader.next(&quotedField)) || quotedField)
-        return record;
-    record.debugOn = booleanField(*field);
+    if (const auto field = reader.next())
+        record.commPortNumber = portNumber(*field);
+    if (const auto field = reader.next())
+        record.hostAddress = textField(*field);
+    if (const auto field = reader.next())
+        record.utcOffset = textField(*field);
+    if (const auto field = reader.next())
+        record.autoConnect = booleanField(*field);
+    if (const auto field = reader.next())
+        record.debugOn = booleanField(*field);
     return record;
 }

@@ -18,13 +18,13 @@ struct SettingsRecord
     std::optional<bool> debugOn;
 };
 
-// A text field cannot hold a double quote; one inside the address or the
-// offset would end the field early and lose every field after it, so quotes
-// are left out when writing.
+// A text field cannot hold a double quote or a line end; one inside the
+// address or the offset would end the field early, so they are left out
+// when writing.
 QByteArray formatSettingsRecord(qint16 commPortNumber, const QString &hostAddress, const QString &utcOffset,
                                 bool autoConnect, bool debugOn);
 
-// Reads the fields in order and stops at the first one that cannot be read
-// (missing, or not of its field's kind): the fields before it keep what was
-// read, the rest stay unset.
+// Reads the fields in order. A field that is missing or cannot be read (not
+// of its field's kind) stays unset, and reading goes on with the next one,
+// so a hand-edited file loses no more than its bad fields.
 SettingsRecord parseSettingsRecord(const QByteArray &contents);

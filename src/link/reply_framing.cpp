@@ -21,5 +21,5 @@ void Rmt_Q9::Comm1_OnComm()
 
 void Rmt_Q9::tcpClient_DataArrival()
 {
-    ReceiveText(QString::fromLatin1(tcpClient.readAll()));
+    ReceiveText(QString::fromLatin1(tcpClient.readChunk()));
 }

@@ -3,6 +3,7 @@
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
 {
+    m_socket.setReadBufferSize(ReadBufferBytes);
     connect(&m_socket, &QTcpSocket::connected, this, &SocketControl::connected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &SocketControl::dataArrival);
     connect(&m_socket, &QTcpSocket::bytesWritten, this, &SocketControl::onBytesWritten);
@@ -38,9 +39,23 @@ bool SocketControl::send(const QByteArray &bytes)
     return m_socket.write(bytes) == bytes.size();
 }
 
-QByteArray SocketControl::readAll()
+// Qt raises readyRead only for newly arrived data, not for what is still
+// buffered, so the rest is announced here.
+QByteArray SocketControl::readChunk()
 {
-    return m_socket.readAll();
+    const QByteArray chunk = m_socket.read(ChunkBytes);
+    if (m_socket.bytesAvailable() > 0 && !m_moreDataAnnounced) {
+        m_moreDataAnnounced = true;
+        QMetaObject::invokeMethod(this, &SocketControl::announceMoreData, Qt::QueuedConnection);
+    }
+    return chunk;
+}
+
+void SocketControl::announceMoreData()
+{
+    m_moreDataAnnounced = false;
+    if (m_socket.bytesAvailable() > 0)
+        emit dataArrival();
 }
 
 void SocketControl::expectRemoteClose()

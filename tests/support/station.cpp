@@ -14,6 +14,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
+#include <QTcpServer>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -111,11 +113,18 @@ QString shown(const QObject *control)
     return {};
 }
 
+// Tests of other programs, or of other builds on the same machine, may be
+// using port 2300 on an address of their own at the same time.
 QString loopbackAddress()
 {
-    static int tests = 0;
-    const int program = int(qHash(QCoreApplication::applicationName()) % 200) + 20;
-    return QStringLiteral("127.%1.%2.1").arg(program).arg(++tests % 250 + 1);
+    for (;;) {
+        QRandomGenerator *random = QRandomGenerator::global();
+        const QString address
+            = QStringLiteral("127.%1.%2.1").arg(random->bounded(10, 250)).arg(random->bounded(1, 250));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress(address), ServerPort))
+            return address;
+    }
 }
 
 Station::Station()

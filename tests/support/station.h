@@ -105,6 +105,6 @@ QString shown(const QObject *control);
 #define COMPARE_SHOWS(station, expected) QCOMPARE((station).shows(expected), QString(expected))
 #define TRY_COMPARE_SHOWS(station, expected) QTRY_COMPARE((station).shows(expected), QString(expected))
 
-// A loopback address of the test's own, so that tests running at the same
-// time never meet on port 2300.
+// A loopback address whose port 2300 is free, so that tests running at the
+// same time never meet there.
 QString loopbackAddress();
