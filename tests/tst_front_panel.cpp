@@ -1,5 +1,7 @@
 #include "station.h"
 
+#include "app/panel_colours.h"
+
 #include <QAction>
 #include <QDir>
 #include <QGroupBox>
@@ -251,6 +253,12 @@ void TestFrontPanel::coloursOnScreen_data()
     QTest::newRow("VFO read-out") << "" << QByteArray("vfoa_edbox") << QPoint(10, 10) << QColor(0, 0, 0);
     QTest::newRow("CW box") << "" << QByteArray("CWsend") << QPoint(10, 10) << QColor(224, 224, 224);
     QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10) << QColor(0, 128, 0);
+    QTest::newRow("button on") << "reply RA01;" << QByteArray("att_cmd") << QPoint(8, 6) << QColor(0, 255, 0);
+    QTest::newRow("button off") << "" << QByteArray("att_cmd") << QPoint(8, 6) << PanelColour::buttonFace();
+    QTest::newRow("S-meter receiving")
+        << "reply SM0015;" << QByteArray("Smeter") << QPoint(20, 12) << QColor(255, 255, 0);
+    QTest::newRow("S-meter transmitting") << "reply SM0015;IF00007040500     -005001 0013100001 ;"
+                                          << QByteArray("Smeter") << QPoint(20, 12) << QColor(128, 0, 0);
 }
 
 // Sampled from what the window paints, inside each control.

@@ -6,6 +6,8 @@
 
 namespace {
 
+const char StateColourProperty[] = "showsStateByColour";
+
 // Buttons paint their face from QPalette::Button; labels and frames from
 // QPalette::Window, which only shows when the widget fills its background.
 QPalette::ColorRole backRole(const QWidget *control)
@@ -29,6 +31,16 @@ void setPaletteColour(QWidget *control, QPalette::ColorRole role, const QColor &
 QColor PanelColour::buttonFace()
 {
     return QApplication::palette().color(QPalette::Button);
+}
+
+void showStateByColour(QWidget *control)
+{
+    control->setProperty(StateColourProperty, true);
+}
+
+bool showsStateByColour(const QWidget *control)
+{
+    return control->property(StateColourProperty).toBool();
 }
 
 void setBackColour(QWidget *control, const QColor &colour)

@@ -3,12 +3,11 @@
 #include "app/dialogs.h"
 #include "app/numbers.h"
 #include "app/panel_colours.h"
+#include "app/panel_style.h"
 #include "ui_rmt_q9.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QStyle>
-#include <QStyleFactory>
 
 namespace {
 
@@ -37,12 +36,12 @@ void setCaptionColour(QWidget *control, const QColor &colour)
     control->setPalette(palette);
 }
 
-// Buttons show their state through their back colour; the Fusion style is
-// one that paints a button's face from its palette on every platform.
-void useColourableButtonStyle()
+// Buttons show their state through their back colour; the panel's style,
+// over Fusion, paints a button's face from its palette on every platform.
+void usePanelStyle()
 {
-    if (QApplication::style()->name().compare(u"fusion", Qt::CaseInsensitive) != 0)
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (!qobject_cast<PanelStyle *>(QApplication::style()))
+        QApplication::setStyle(new PanelStyle);
 }
 
 } // namespace
@@ -53,7 +52,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     , m_dialogs(dialogs)
     , m_localTime(&QTime::currentTime)
 {
-    useColourableButtonStyle();
+    usePanelStyle();
     ui->setupUi(this);
     applyPanelLook();
 
@@ -98,6 +97,15 @@ void Rmt_Q9::applyPanelLook()
 {
     setFixedSize(sizeHint());
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
+
+    // The controls whose colour shows a state.
+    const QList<QWidget *> stateShownByColour{
+        ui->rx_vfoa, ui->tx_vfoa, ui->rx_vfob,        ui->tx_vfob,     ui->att_cmd, ui->AIP_cmd,
+        ui->AGC_on,  ui->NB,      ui->Afil,           ui->spot,        ui->SM_en,   ui->Tune,
+        ui->rit_ind, ui->xit_ind, ui->Q9_present_ind, ui->Server_Conn, ui->Smeter,
+    };
+    for (QWidget *control : stateShownByColour)
+        showStateByColour(control);
 
     // Read-outs as on the radio: bright digits on black.
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
