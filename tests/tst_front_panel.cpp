@@ -2,6 +2,7 @@
 
 #include "app/panel_colours.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QGroupBox>
@@ -29,6 +30,7 @@ private slots:
     void formIsCompleteAndTidy();
     void coloursOnScreen_data();
     void coloursOnScreen();
+    void screenReaderHearsEveryControl();
     void screenshots();
 };
 
@@ -271,6 +273,41 @@ void TestFrontPanel::coloursOnScreen()
     Station station;
     station.perform(steps);
     QCOMPARE(pixelAt(station.panel(), control.constData(), at), colour);
+}
+
+// Every control and display has a name of its own for a screen reader, and
+// what the panel shows by colour alone reaches it too.
+void TestFrontPanel::screenReaderHearsEveryControl()
+{
+    Station station;
+    station.perform(QStringLiteral("trigger debug_on|reply Q91;"));
+    station.control<QLabel>("Server_Conn")->show();
+    QHash<QString, QString> heardAs;
+    for (QWidget *control : station.panel().centralWidget()->findChildren<QWidget *>()) {
+        if (!control->isVisible() || control->objectName().isEmpty()
+            || control->objectName().startsWith(u"qt_"))
+            continue;
+        const QString name
+            = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).simplified().toLower();
+        QVERIFY2(!name.isEmpty(), qPrintable(control->objectName()));
+        QVERIFY2(!heardAs.contains(name),
+                 qPrintable(control->objectName() + QStringLiteral(" sounds like ") + heardAs[name]));
+        heardAs.insert(name, control->objectName());
+    }
+
+    const auto states = [&station] {
+        QAccessibleInterface *preamp
+            = QAccessible::queryAccessibleInterface(station.find(QStringLiteral("AIP_cmd")));
+        QAccessibleInterface *lamp
+            = QAccessible::queryAccessibleInterface(station.find(QStringLiteral("rit_ind")));
+        return QStringLiteral("PRE %1, RIT %2")
+            .arg(preamp->state().checked ? u"checked" : u"unchecked", lamp->text(QAccessible::Description));
+    };
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
+    station.perform(QStringLiteral("reply PA1;IF00014060000     +012010 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE checked, RIT on"));
+    station.perform(QStringLiteral("reply PA0;IF00014060000     +012000 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
 }
 
 // Pictures for a person to look at: idle, in use with the radio's state,

@@ -21,7 +21,9 @@ QColor buttonFace();
 } // namespace PanelColour
 
 // Marks a control whose colour shows a state: an on-button, a lamp or the
-// S-meter. The panel's style paints it as a flat fill of exactly its colour.
+// S-meter. The panel's style paints it as a flat fill of exactly its colour,
+// and from then on setBackColour tells assistive tools whether it is on
+// (green): a button as checked, a lamp in its description, "on" or "off".
 void showStateByColour(QWidget *control);
 bool showsStateByColour(const QWidget *control);
 

@@ -98,7 +98,8 @@ void Rmt_Q9::applyPanelLook()
     setFixedSize(sizeHint());
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
 
-    // The controls whose colour shows a state.
+    // The controls whose colour shows a state, marked before they are first
+    // coloured so that the lamps start with their state told too.
     const QList<QWidget *> stateShownByColour{
         ui->rx_vfoa, ui->tx_vfoa, ui->rx_vfob,        ui->tx_vfob,     ui->att_cmd, ui->AIP_cmd,
         ui->AGC_on,  ui->NB,      ui->Afil,           ui->spot,        ui->SM_en,   ui->Tune,
