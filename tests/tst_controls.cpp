@@ -107,6 +107,8 @@ void TestControls::operatorStory_data()
     row("centred re-centre", "click clr_slide", "");
     row("track", "reply FA00007040000;|track fine_tune +|track fine_tune -",
         tuned("FA00007040050;") + tuned("FA00007040000;"), "fine_tune=0/50");
+    row("keys on the bar", "reply FA00007040000;|key fine_tune Right|key fine_tune PgUp",
+        tuned("FA00007040010;") + tuned("FA00007040060;"), "fine_tune=6/50");
     row("increment", "reply FA00007040000;|arrow fine_tune +|set incr_edbox 100|arrow fine_tune +",
         tuned("FA00007040010;") + tuned("FA00007040010;") + tuned("FA00007040110;"),
         "Label12=    | -005.000  | 0 | +005.000 | khz|fine_tune=1/50");
@@ -159,6 +161,7 @@ void TestControls::operatorStory_data()
         "PC110;PC120;PC110;", "PWR=11.0W");
     row("empty CW", "click CW_SendBuff", "KY ;");
     row("CW text", "type CWsend cq test|click CW_SendBuff", "KY cq test;", "CWsend=cq test");
+    row("Tab leaves the CW box", "type CWsend cq|key CWsend Tab|click CW_SendBuff", "KY cq;", "CWsend=cq");
     row("CW on two lines", "type CWsend cq test|key CWsend Return|type CWsend de Q9 |click CW_SendBuff",
         "KY cq test\r\nde Q9 ;");
     row("CW stop and clear", "set CWsend test|click CW_ClearBox|click CW_Stop", "KY @;", "CWsend=");
@@ -167,6 +170,8 @@ void TestControls::operatorStory_data()
     row("console, two lines", "trigger debug_on|set Debug_send FA;\nFB;|click send_cmd", "FA;\r\nFB;",
         "Debug_send=FA;\nFB;");
     row("console, empty", "trigger debug_on|click send_cmd", "");
+    row("Tab leaves the console box",
+        "trigger debug_on|type Debug_send FA;|key Debug_send Tab|click send_cmd", "FA;");
 }
 
 void TestControls::operatorStory()
