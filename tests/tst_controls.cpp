@@ -109,6 +109,14 @@ void TestControls::operatorStory_data()
         tuned("FA00007040050;") + tuned("FA00007040000;"), "fine_tune=0/50");
     row("keys on the bar", "reply FA00007040000;|key fine_tune Right|key fine_tune PgUp",
         tuned("FA00007040010;") + tuned("FA00007040060;"), "fine_tune=6/50");
+    row("wheel up over the bar", "reply FA00007040000;|wheel fine_tune 1", tuned("FA00007040010;"),
+        "fine_tune=1/50");
+    row("wheel down over the bar", "reply FA00007040000;|wheel fine_tune -2",
+        tuned("FA00007039990;") + tuned("FA00007039980;"), "fine_tune=-2/50");
+    row("wheel up over a VFO box", "reply FA00007040000;|wheel vfoa_edbox 1", tuned("FA00007040010;"),
+        "fine_tune=1/50");
+    row("wheel over VFO A tunes B receiving", "reply FR1;FB00007030000;|wheel vfoa_edbox -1",
+        tuned("FB00007029990;"), "vfoa_edbox=14060.00");
     row("increment", "reply FA00007040000;|arrow fine_tune +|set incr_edbox 100|arrow fine_tune +",
         tuned("FA00007040010;") + tuned("FA00007040010;") + tuned("FA00007040110;"),
         "Label12=    | -005.000  | 0 | +005.000 | khz|fine_tune=1/50");

@@ -19,6 +19,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 namespace {
 
@@ -115,6 +116,20 @@ void click(QWidget *control)
         QTest::mouseClick(box->viewport(), Qt::LeftButton);
     else
         QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+}
+
+// One event per notch, as a mouse wheel sends them; up is away from the
+// operator.
+void turnWheel(QWidget *control, int notches)
+{
+    const QPoint at = control->rect().center();
+    const QPoint notch(0,
+                       notches > 0 ? QWheelEvent::DefaultDeltasPerStep : -QWheelEvent::DefaultDeltasPerStep);
+    for (int i = 0; i < qAbs(notches); ++i) {
+        QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), notch, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(control, &wheel);
+    }
 }
 
 void showActive(QWidget &window)
@@ -346,6 +361,8 @@ void Station::performStep(const QString &step)
         clickTrack(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
     } else if (verb == u"arrow") {
         clickArrow(qobject_cast<QAbstractSlider *>(widget), rest == u"+");
+    } else if (verb == u"wheel") {
+        turnWheel(widget, rest.toInt());
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown step: %1").arg(step)));
     }
