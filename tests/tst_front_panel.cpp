@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTest>
 
@@ -150,6 +151,11 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
             / (std::min(luminance(ink), luminance(paper)) + 0.05);
         if (!texts.isEmpty() && contrast < 4.5)
             faults << QStringLiteral("%1: caption contrast only %2").arg(name).arg(contrast, 0, 'f', 1);
+        const QStyle *style = control->style();
+        if (qobject_cast<const QPlainTextEdit *>(control)
+            && control->contentsRect().height() < 2 * style->pixelMetric(QStyle::PM_ScrollBarExtent)
+                    + style->pixelMetric(QStyle::PM_ScrollBarSliderMin))
+            faults << name + QStringLiteral(": too low for its scroll bar");
         if (qobject_cast<const QGroupBox *>(control) || control->metaObject() == &QFrame::staticMetaObject)
             collectLayoutFaults(control, faults);
     }
@@ -254,7 +260,8 @@ void TestFrontPanel::coloursOnScreen_data()
     QTest::newRow("RIT frame") << "" << QByteArray("Frame3") << QPoint(200, 6) << QColor(0, 0, 255);
     QTest::newRow("VFO read-out") << "" << QByteArray("vfoa_edbox") << QPoint(10, 10) << QColor(0, 0, 0);
     QTest::newRow("CW box") << "" << QByteArray("CWsend") << QPoint(10, 10) << QColor(224, 224, 224);
-    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10) << QColor(0, 128, 0);
+    QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10)
+                             << QColor(0, 128, 0);
     QTest::newRow("button on") << "reply RA01;" << QByteArray("att_cmd") << QPoint(8, 6) << QColor(0, 255, 0);
     QTest::newRow("button off") << "" << QByteArray("att_cmd") << QPoint(8, 6) << PanelColour::buttonFace();
     QTest::newRow("S-meter receiving")
@@ -326,7 +333,10 @@ void TestFrontPanel::screenshots()
     station.control<QLabel>("Server_Conn")->show();
     QVERIFY(panel.grab().save(screenshotPath("panel_in_use")));
 
-    station.perform(QStringLiteral("trigger debug_on|set Debug_send FA;|reply FA00014060000;"));
+    station.perform(
+        QStringLiteral("trigger debug_on|set Debug_send FA;\nFB;\nIF;\nSM;\nPC;|reply FA00014060000;|"
+                       "reply FB00007040500;|reply SM0009;|reply SM0011;|reply SM0012;"));
+    QTRY_VERIFY(station.control<QPlainTextEdit>("Text1")->verticalScrollBar()->isVisible());
     QVERIFY(panel.grab().save(screenshotPath("panel_debug")));
 }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QScrollBar>
 
 namespace {
 
@@ -133,8 +134,12 @@ void Rmt_Q9::applyPanelLook()
     }
     setBackColour(ui->ConsoleBay, TrimGrey);
     setCaptionColour(ui->ConsoleBay, CaptionOnDark);
-    // Fusion draws the scroll bar's arrows in the caption colour.
-    setCaptionColour(ui->fine_tune, Qt::black);
+    // Fusion draws a scroll bar's arrows in the caption colour, which is
+    // white in the sections and the console.
+    for (QWidget *bar :
+         {static_cast<QWidget *>(ui->fine_tune), static_cast<QWidget *>(ui->Debug_send->verticalScrollBar()),
+          static_cast<QWidget *>(ui->Text1->verticalScrollBar())})
+        setCaptionColour(bar, Qt::black);
 
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);
