@@ -90,6 +90,11 @@ void TestControls::operatorStory_data()
         "~FA00007040010;~FA00007040020;~FA00007040020;", "vfoa_edbox=07040.02|fine_tune=0/50");
     row("click clr_slide", "");
     row("reply FA00007040000;|track fine_tune +|track fine_tune -", "~FA00007040050;~FA00007040000;", "fine_tune=0/50");
+    row("reply FA00007040000;|key fine_tune Right|key fine_tune PgUp", "~FA00007040010;~FA00007040060;", "fine_tune=6/50");
+    row("reply FA00007040000;|wheel fine_tune 1", "~FA00007040010;", "fine_tune=1/50");
+    row("reply FA00007040000;|wheel fine_tune -2", "~FA00007039990;~FA00007039980;", "fine_tune=-2/50");
+    row("reply FA00007040000;|wheel vfoa_edbox 1", "~FA00007040010;", "fine_tune=1/50");
+    row("reply FR1;FB00007030000;|wheel vfoa_edbox -1", "~FB00007029990;", "vfoa_edbox=14060.00");
     row("reply FA00007040000;|arrow fine_tune +|set incr_edbox 100|arrow fine_tune +",
         "~FA00007040010;~FA00007040010;~FA00007040110;", "Label12=    | -005.000  | 0 | +005.000 | khz|fine_tune=1/50");
     row("reply FA00007040000;|set incr_edbox -10|arrow fine_tune +", "~FA00007039990;",
@@ -130,12 +135,14 @@ void TestControls::operatorStory_data()
     row("track PowerSlider +|track PowerSlider +|track PowerSlider -", "PC110;PC120;PC110;", "PWR=11.0W");
     row("click CW_SendBuff", "KY ;");
     row("type CWsend cq test|click CW_SendBuff", "KY cq test;", "CWsend=cq test");
+    row("type CWsend cq|key CWsend Tab|click CW_SendBuff", "KY cq;", "CWsend=cq");
     row("type CWsend cq test|key CWsend Return|type CWsend de Q9 |click CW_SendBuff", "KY cq test\r\nde Q9 ;");
     row("set CWsend test|click CW_ClearBox|click CW_Stop", "KY @;", "CWsend=");
     row("click SM_en|click CW_SendBuff", "KY ;", "Timer1=stopped|SM_en=SMeter face");
     row("trigger debug_on|set Debug_send FA;|click send_cmd", "FA;", "Text1=\nFA00014060000;");
     row("trigger debug_on|set Debug_send FA;\nFB;|click send_cmd", "FA;\r\nFB;", "Debug_send=FA;\nFB;");
     row("trigger debug_on|click send_cmd", "");
+    row("trigger debug_on|type Debug_send FA;|key Debug_send Tab|click send_cmd", "FA;");
     // clang-format on
 }
 

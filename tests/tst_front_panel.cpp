@@ -1,5 +1,8 @@
 #include "station.h"
 
+#include "app/panel_colours.h"
+
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QGroupBox>
@@ -10,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTest>
 
@@ -27,6 +31,7 @@ private slots:
     void formIsCompleteAndTidy();
     void coloursOnScreen_data();
     void coloursOnScreen();
+    void screenReaderHearsEveryControl();
     void screenshots();
 };
 
@@ -146,6 +151,11 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
             / (std::min(luminance(ink), luminance(paper)) + 0.05);
         if (!texts.isEmpty() && contrast < 4.5)
             faults << QStringLiteral("%1: caption contrast only %2").arg(name).arg(contrast, 0, 'f', 1);
+        const QStyle *style = control->style();
+        if (qobject_cast<const QPlainTextEdit *>(control)
+            && control->contentsRect().height() < 2 * style->pixelMetric(QStyle::PM_ScrollBarExtent)
+                    + style->pixelMetric(QStyle::PM_ScrollBarSliderMin))
+            faults << name + QStringLiteral(": too low for its scroll bar");
         if (qobject_cast<const QGroupBox *>(control) || control->metaObject() == &QFrame::staticMetaObject)
             collectLayoutFaults(control, faults);
     }
@@ -251,6 +261,11 @@ void TestFrontPanel::coloursOnScreen_data()
     QTest::newRow("VFO read-out") << "" << QByteArray("vfoa_edbox") << QPoint(10, 10) << QColor(0, 0, 0);
     QTest::newRow("CW box") << "" << QByteArray("CWsend") << QPoint(10, 10) << QColor(224, 224, 224);
     QTest::newRow("console") << "trigger debug_on" << QByteArray("Text1") << QPoint(10, 10) << QColor(0, 128, 0);
+    QTest::newRow("button on") << "reply RA01;" << QByteArray("att_cmd") << QPoint(8, 6) << QColor(0, 255, 0);
+    QTest::newRow("button off") << "" << QByteArray("att_cmd") << QPoint(8, 6) << PanelColour::buttonFace();
+    QTest::newRow("S-meter receiving") << "reply SM0015;" << QByteArray("Smeter") << QPoint(20, 12) << QColor(255, 255, 0);
+    QTest::newRow("S-meter transmitting") << "reply SM0015;IF00007040500     -005001 0013100001 ;" << QByteArray("Smeter")
+                                          << QPoint(20, 12) << QColor(128, 0, 0);
     // clang-format on
 }
 
@@ -264,6 +279,41 @@ void TestFrontPanel::coloursOnScreen()
     Station station;
     station.perform(steps);
     QCOMPARE(pixelAt(station.panel(), control.constData(), at), colour);
+}
+
+// Every control and display has a name of its own for a screen reader, and
+// what the panel shows by colour alone reaches it too.
+void TestFrontPanel::screenReaderHearsEveryControl()
+{
+    Station station;
+    station.perform(QStringLiteral("trigger debug_on|reply Q91;"));
+    station.control<QLabel>("Server_Conn")->show();
+    QHash<QString, QString> heardAs;
+    for (QWidget *control : station.panel().centralWidget()->findChildren<QWidget *>()) {
+        if (!control->isVisible() || control->objectName().isEmpty()
+            || control->objectName().startsWith(u"qt_"))
+            continue;
+        const QString name
+            = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).simplified().toLower();
+        QVERIFY2(!name.isEmpty(), qPrintable(control->objectName()));
+        QVERIFY2(!heardAs.contains(name),
+                 qPrintable(control->objectName() + QStringLiteral(" sounds like ") + heardAs[name]));
+        heardAs.insert(name, control->objectName());
+    }
+
+    const auto states = [&station] {
+        QAccessibleInterface *preamp
+            = QAccessible::queryAccessibleInterface(station.find(QStringLiteral("AIP_cmd")));
+        QAccessibleInterface *lamp
+            = QAccessible::queryAccessibleInterface(station.find(QStringLiteral("rit_ind")));
+        return QStringLiteral("PRE %1, RIT %2")
+            .arg(preamp->state().checked ? u"checked" : u"unchecked", lamp->text(QAccessible::Description));
+    };
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
+    station.perform(QStringLiteral("reply PA1;IF00014060000     +012010 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE checked, RIT on"));
+    station.perform(QStringLiteral("reply PA0;IF00014060000     +012000 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
 }
 
 // Pictures for a person to look at: idle, in use with the radio's state,
@@ -282,7 +332,10 @@ void TestFrontPanel::screenshots()
     station.control<QLabel>("Server_Conn")->show();
     QVERIFY(panel.grab().save(screenshotPath("panel_in_use")));
 
-    station.perform(QStringLiteral("trigger debug_on|set Debug_send FA;|reply FA00014060000;"));
+    station.perform(
+        QStringLiteral("trigger debug_on|set Debug_send FA;\nFB;\nIF;\nSM;\nPC;|reply FA00014060000;|"
+                       "reply FB00007040500;|reply SM0009;|reply SM0011;|reply SM0012;"));
+    QTRY_VERIFY(station.control<QPlainTextEdit>("Text1")->verticalScrollBar()->isVisible());
     QVERIFY(panel.grab().save(screenshotPath("panel_debug")));
 }
 

@@ -20,6 +20,13 @@ inline const QColor CwBoxGrey{224, 224, 224};
 QColor buttonFace();
 } // namespace PanelColour
 
+// Marks a control whose colour shows a state: an on-button, a lamp or the
+// S-meter. The panel's style paints it as a flat fill of exactly its colour,
+// and from then on setBackColour tells assistive tools whether it is on
+// (green): a button as checked, a lamp in its description, "on" or "off".
+void showStateByColour(QWidget *control);
+bool showsStateByColour(const QWidget *control);
+
 // One place to set and read the back colour of any control, button or label.
 void setBackColour(QWidget *control, const QColor &colour);
 QColor backColour(const QWidget *control);

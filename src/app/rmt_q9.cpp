@@ -3,12 +3,12 @@
 #include "app/dialogs.h"
 #include "app/numbers.h"
 #include "app/panel_colours.h"
+#include "app/panel_style.h"
 #include "ui_rmt_q9.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QStyle>
-#include <QStyleFactory>
+#include <QScrollBar>
 
 namespace {
 
@@ -37,12 +37,12 @@ void setCaptionColour(QWidget *control, const QColor &colour)
     control->setPalette(palette);
 }
 
-// Buttons show their state through their back colour; the Fusion style is
-// one that paints a button's face from its palette on every platform.
-void useColourableButtonStyle()
+// Buttons show their state through their back colour; the panel's style,
+// over Fusion, paints a button's face from its palette on every platform.
+void usePanelStyle()
 {
-    if (QApplication::style()->name().compare(u"fusion", Qt::CaseInsensitive) != 0)
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (!qobject_cast<PanelStyle *>(QApplication::style()))
+        QApplication::setStyle(new PanelStyle);
 }
 
 } // namespace
@@ -53,7 +53,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     , m_dialogs(dialogs)
     , m_localTime(&QTime::currentTime)
 {
-    useColourableButtonStyle();
+    usePanelStyle();
     ui->setupUi(this);
     applyPanelLook();
 
@@ -99,6 +99,16 @@ void Rmt_Q9::applyPanelLook()
     setFixedSize(sizeHint());
     setBackColour(ui->centralwidget, PanelColour::PanelGrey);
 
+    // The controls whose colour shows a state, marked before they are first
+    // coloured so that the lamps start with their state told too.
+    const QList<QWidget *> stateShownByColour{
+        ui->rx_vfoa, ui->tx_vfoa, ui->rx_vfob,        ui->tx_vfob,     ui->att_cmd, ui->AIP_cmd,
+        ui->AGC_on,  ui->NB,      ui->Afil,           ui->spot,        ui->SM_en,   ui->Tune,
+        ui->rit_ind, ui->xit_ind, ui->Q9_present_ind, ui->Server_Conn, ui->Smeter,
+    };
+    for (QWidget *control : stateShownByColour)
+        showStateByColour(control);
+
     // Read-outs as on the radio: bright digits on black.
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
                              static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
@@ -124,8 +134,12 @@ void Rmt_Q9::applyPanelLook()
     }
     setBackColour(ui->ConsoleBay, TrimGrey);
     setCaptionColour(ui->ConsoleBay, CaptionOnDark);
-    // Fusion draws the scroll bar's arrows in the caption colour.
-    setCaptionColour(ui->fine_tune, Qt::black);
+    // Fusion draws a scroll bar's arrows in the caption colour, which is
+    // white in the sections and the console.
+    for (QWidget *bar :
+         {static_cast<QWidget *>(ui->fine_tune), static_cast<QWidget *>(ui->Debug_send->verticalScrollBar()),
+          static_cast<QWidget *>(ui->Text1->verticalScrollBar())})
+        setCaptionColour(bar, Qt::black);
 
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);

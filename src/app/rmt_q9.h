@@ -18,6 +18,7 @@ class Dialogs;
 class ReplyFields;
 class QAbstractButton;
 class QCloseEvent;
+class QWheelEvent;
 
 namespace Ui {
 class Rmt_Q9;
@@ -155,6 +156,7 @@ private:
     void wireFineTune();
     void fine_tune_Scroll();
     void fine_tune_Change();
+    void fine_tune_Wheel(const QWheelEvent *event);
     void incr_edbox_Change();
     void clr_slide_Click();
     void setFineTuneScale();
@@ -194,6 +196,8 @@ private:
     QTimer Timer2;
     ReplyFramer RxBuffer;
     std::function<QTime()> m_localTime;
+    // Wheel movement not yet making up a whole notch.
+    int m_wheelTravel = 0;
     bool m_sendFailureShown = false;
     bool m_shutDown = false;
 };

@@ -4,6 +4,8 @@
 #include "tuning/frequency_command.h"
 #include "ui_rmt_q9.h"
 
+#include <QWheelEvent>
+
 void Rmt_Q9::wireFineTune()
 {
     // A drag reports each new position through sliderMoved and its end
@@ -16,6 +18,8 @@ void Rmt_Q9::wireFineTune()
         if (!ui->fine_tune->isSliderDown())
             fine_tune_Change();
     });
+    // The wheel tunes through the window's event filter (vfo_entry.cpp).
+    ui->fine_tune->installEventFilter(this);
     connect(ui->incr_edbox, &QLineEdit::textChanged, this, &Rmt_Q9::incr_edbox_Change);
     connect(ui->clr_slide, &QPushButton::clicked, this, &Rmt_Q9::clr_slide_Click);
 }
@@ -44,6 +48,21 @@ void Rmt_Q9::fine_tune_Scroll()
 void Rmt_Q9::fine_tune_Change()
 {
     fine_tune_Scroll();
+}
+
+// The wheel over the bar or over a VFO box: each notch up is one position
+// up, each notch down one down, and each position tunes as an arrow click
+// does, where a scroll bar of its own would jump three positions a notch.
+// Fine-grained wheels and touchpads add up to whole notches.
+void Rmt_Q9::fine_tune_Wheel(const QWheelEvent *event)
+{
+    m_wheelTravel += event->angleDelta().y();
+    for (; m_wheelTravel >= QWheelEvent::DefaultDeltasPerStep;
+         m_wheelTravel -= QWheelEvent::DefaultDeltasPerStep)
+        ui->fine_tune->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    for (; m_wheelTravel <= -QWheelEvent::DefaultDeltasPerStep;
+         m_wheelTravel += QWheelEvent::DefaultDeltasPerStep)
+        ui->fine_tune->triggerAction(QAbstractSlider::SliderSingleStepSub);
 }
 
 void Rmt_Q9::incr_edbox_Change()

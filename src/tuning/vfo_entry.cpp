@@ -5,6 +5,7 @@
 #include "ui_rmt_q9.h"
 
 #include <QFocusEvent>
+#include <QWheelEvent>
 
 namespace {
 
@@ -36,12 +37,17 @@ void Rmt_Q9::wireVfoEntry()
 }
 
 // The VFO boxes have no key handling: a typed frequency goes out when the
-// operator leaves the box.
+// operator leaves the box. The wheel over either box, as over the fine-tune
+// bar, moves the bar and so tunes the receive VFO.
 bool Rmt_Q9::eventFilter(QObject *watched, QEvent *event)
 {
+    const bool vfoBox = watched == ui->vfoa_edbox || watched == ui->vfob_edbox;
+    if (event->type() == QEvent::Wheel && (vfoBox || watched == ui->fine_tune)) {
+        fine_tune_Wheel(static_cast<QWheelEvent *>(event));
+        return true;
+    }
     const bool focusChange = event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
-    if (focusChange && (watched == ui->vfoa_edbox || watched == ui->vfob_edbox)
-        && movesWithinPanel(static_cast<QFocusEvent *>(event)->reason())) {
+    if (focusChange && vfoBox && movesWithinPanel(static_cast<QFocusEvent *>(event)->reason())) {
         if (event->type() == QEvent::FocusIn)
             vfo_edbox_GotFocus(watched);
         else if (watched == ui->vfoa_edbox)

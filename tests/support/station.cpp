@@ -15,10 +15,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 namespace {
 
@@ -70,6 +71,20 @@ void click(QWidget *control)
         QTest::mouseClick(box->viewport(), Qt::LeftButton);
     else
         QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+}
+
+// One event per notch, as a mouse wheel sends them; up is away from the
+// operator.
+void turnWheel(QWidget *control, int notches)
+{
+    const QPoint at = control->rect().center();
+    const QPoint notch(0,
+                       notches > 0 ? QWheelEvent::DefaultDeltasPerStep : -QWheelEvent::DefaultDeltasPerStep);
+    for (int i = 0; i < qAbs(notches); ++i) {
+        QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), notch, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(control, &wheel);
+    }
 }
 
 void showActive(QWidget &window)
@@ -310,6 +325,8 @@ void Station::performStep(const QString &step)
         qobject_cast<Slider *>(widget)->triggerAction(
             verb == u"track" ? (up ? Slider::SliderPageStepAdd : Slider::SliderPageStepSub)
                              : (up ? Slider::SliderSingleStepAdd : Slider::SliderSingleStepSub));
+    } else if (verb == u"wheel") {
+        turnWheel(widget, rest.toInt());
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown step: %1").arg(step)));
     }

@@ -62,8 +62,9 @@ public:
     //   click NAME, trigger NAME (menu item), type NAME TEXT (click into a
     //   box and type), key NAME KEY (as QKeySequence names it), set NAME TEXT
     //   (the text as pasted), drag NAME POSITION, track NAME +|- (a click in
-    //   the track), arrow NAME +|-, reply TEXT (a reply reaching the panel),
-    //   answer TEXT (what the next input box returns), close (the window).
+    //   the track), arrow NAME +|-, wheel NAME N (N notches up, or down when
+    //   negative), reply TEXT (a reply reaching the panel), answer TEXT (what
+    //   the next input box returns), close (the window).
     void perform(const QString &steps);
     // What the panel sends while the steps run: a marker sent after them
     // arrives after all of it, so nothing is missed and nothing is still on
