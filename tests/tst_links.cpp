@@ -23,7 +23,8 @@ private slots:
     void serialProbe();
     void serialPortMenu();
     void serverLink();
-    void serverThatNeverGreets();
+    void bareServer_data();
+    void bareServer();
     void serverRefusedOrCancelled();
     void serialRadioNeverDisturbsTheServerLink();
     void serverRadioSilent();
@@ -164,20 +165,43 @@ void TestLinks::serverLink()
     QCOMPARE(station.dialogs.messages, QStringList());
 }
 
-void TestLinks::serverThatNeverGreets()
+void TestLinks::bareServer_data()
 {
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QByteArray>("heard");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("never greets") << QByteArray() << QByteArray() << QStringList{Timeout};
+    QTest::newRow("ignores the sign-off")
+        << QByteArray("!!;") << "id;q92;q9;" + Query + "AI2;AI0;##" << QStringList();
+}
+
+// A server that only greets, if at all, and answers the probe: a server
+// that never greets gets no probe and is closed after the timeout; one that
+// keeps the connection after the sign-off is closed by the panel.
+void TestLinks::bareServer()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(QByteArray, heard);
+    QFETCH(QStringList, boxes);
     const QString address = loopbackAddress();
-    QTcpServer mute;
-    QVERIFY(mute.listen(QHostAddress(address), 2300));
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress(address), 2300));
+    QByteArray received;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *client = server.nextPendingConnection();
+        client->write(greeting);
+        connect(client, &QTcpSocket::readyRead, client, [&, client] {
+            received += client->readAll();
+            client->write(received.endsWith("id;") ? "ID900;" : received.endsWith("q9;") ? "Q91;" : "");
+        });
+    });
     Station station;
-    station.perform(chooseServer(address));
-    QCOMPARE(station.dialogs.messages, QStringList{Timeout});
+    station.perform(chooseServer(address) + QStringLiteral("|trigger Setcomm1"));
+    QCOMPARE(station.dialogs.messages.mid(0, boxes.size()), boxes);
     COMPARE_SHOWS(station, "Server_Conn=hidden");
-    QTcpSocket *client = mute.nextPendingConnection();
-    QVERIFY(client);
+    auto *client = server.findChild<QTcpSocket *>();
     QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    // Only the connection was made: no probe before the greeting.
-    QCOMPARE(client->readAll(), QByteArray());
+    QCOMPARE(received, heard);
 }
 
 // Nobody listening: the socket's own error, then the timeout. A cancelled
