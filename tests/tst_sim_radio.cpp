@@ -311,6 +311,12 @@ void TestSimRadio::q9simServes()
     QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("!!Q9 relay ready;"), ProcessTimeout);
     client.socket.write("FA;");
     QTRY_VERIFY_WITH_TIMEOUT(client.received.endsWith("FA00014060000;"), ProcessTimeout);
+    // A command one client left unfinished is not the start of the next one's.
+    client.socket.write("FB");
+    client.socket.disconnectFromHost();
+    TestClient next(port);
+    next.socket.write("FA;");
+    QTRY_COMPARE_WITH_TIMEOUT(next.received, QByteArray("!!Q9 relay ready;FA00014060000;"), ProcessTimeout);
     QVERIFY(stopWith(relayed, SIGINT));
 }
 
@@ -334,6 +340,10 @@ void TestSimRadio::q9simUsageErrors_data()
     QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1"} << "bad listen address \"127.0.0.1\"";
     QTest::newRow("host name") << QStringList{"--listen", "nowhere:2300"} << "bad listen address";
     QTest::newRow("port too big") << QStringList{"--listen", "127.0.0.1:65536"} << "bad listen address";
+    QTest::newRow("bad allow list") << QStringList{"--allow", "10.0.0.0/8,"}
+                                    << "bad --allow list \"10.0.0.0/8,\"";
+    QTest::newRow("pty and allow") << QStringList{"--pty", "com1", "--allow", "any"}
+                                   << "--pty and --allow exclude each other";
     QTest::newRow("missing folder") << QStringList{"--pty", "/nonexistent/q9/com1"}
                                     << "cannot create /nonexistent/q9/com1: No such file or directory";
 }
