@@ -25,6 +25,8 @@ private slots:
     void serialRadioNeverDisturbsTheServerLink();
     void serverRadioSilent();
     void serverGoneBeforeRelease();
+    void serverOnAnotherPort_data();
+    void serverOnAnotherPort();
     void failedSendsShowOneBoxAtATime();
     void smeterPoll();
     void utcClock();
@@ -257,6 +259,30 @@ void TestLinks::serverGoneBeforeRelease()
     station.perform(QStringLiteral("trigger exit_cmd"));
     QCOMPARE(station.dialogs.messages.size(), 1);
     QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
+}
+
+void TestLinks::serverOnAnotherPort_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("host:port") << loopbackAddress();
+    QTest::newRow("[IPv6 address]:port") << "[::1]";
+}
+
+// A relay on a port other than 2300, as at the end of a tunnel; the text is
+// saved as typed.
+void TestLinks::serverOnAnotherPort()
+{
+    QFETCH(QString, address);
+    QTcpServer ipv6Probe;
+    if (address.startsWith(u'[') && !ipv6Probe.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("this machine has no IPv6 loopback");
+    Station station;
+    station.startRelay(address, 0);
+    const QString typed = station.relay()->endpoint();
+    station.connectServer(typed);
+    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present");
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QCOMPARE(station.settings(), "1,\"" + typed.toLatin1() + "\",\"+8\",#FALSE#,#FALSE#\r\n");
 }
 
 // A failure box is modal but the event loop goes on: what tries to send

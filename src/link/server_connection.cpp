@@ -1,10 +1,7 @@
 #include "app/dialogs.h"
 #include "app/rmt_q9.h"
+#include "link/server_address.h"
 #include "ui_rmt_q9.h"
-
-namespace {
-constexpr quint16 ServerPort = 2300;
-}
 
 void Rmt_Q9::wireServerConnection()
 {
@@ -29,7 +26,8 @@ void Rmt_Q9::Set_Host_Addr_Click()
     g.LinkIsSerial = false;
 
     g.AwaitingReply = true;
-    tcpClient.connectToRemote(g.HostAddress, ServerPort);
+    const ServerAddress server = serverAddressFrom(g.HostAddress);
+    tcpClient.connectToRemote(server.host, server.port);
     WaitForReply();
     if (!g.ServerConnected) {
         m_dialogs.message(this,
