@@ -211,16 +211,14 @@ void TestRelay::mappedAddressesCountAsIpv4_data()
     QTest::addColumn<QString>("list");
     QTest::addColumn<QString>("client");
     QTest::addColumn<bool>("allowed");
-    QTest::newRow("listed") << "192.168.1.7"
-                            << "::ffff:192.168.1.7" << true;
-    QTest::newRow("in a network") << "192.168.1.0/24"
-                                  << "::ffff:192.168.1.9" << true;
-    QTest::newRow("not listed") << "192.168.1.7"
-                                << "::ffff:192.168.1.8" << false;
-    QTest::newRow("loopback by default") << ""
-                                         << "::ffff:127.0.0.9" << true;
-    QTest::newRow("not loopback") << ""
-                                  << "::ffff:10.0.0.1" << false;
+    const auto row = [](const char *name, const char *list, const char *client, bool allowed) {
+        QTest::newRow(name) << QString::fromLatin1(list) << QString::fromLatin1(client) << allowed;
+    };
+    row("listed", "192.168.1.7", "::ffff:192.168.1.7", true);
+    row("in a network", "192.168.1.0/24", "::ffff:192.168.1.9", true);
+    row("not listed", "192.168.1.7", "::ffff:192.168.1.8", false);
+    row("loopback by default", "", "::ffff:127.0.0.9", true);
+    row("not loopback", "", "::ffff:10.0.0.1", false);
 }
 
 // A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
@@ -253,7 +251,7 @@ void TestRelay::vanishedClientLetGo()
     RelayServer server;
     server.setLiveness({1s, 1s, 1, 1500ms});
     QStringList log;
-    connect(&server, &RelayServer::message, this, [&](const QString &line) { log.append(line); });
+    connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
     QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
     const quint16 port = server.endpoint().section(u':', -1).toUShort();
     TestClient silent(port);
