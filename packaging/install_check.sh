@@ -2,9 +2,10 @@
 # Installs the build into a temporary DESTDIR and builds the Debian package,
 # then checks both with Debian's own tools: the files that land and no
 # others, desktop-file-validate on the menu entry, appstreamcli on the
-# metadata, man on every manual page, lintian on the package; the menu
-# entry's launcher; and the programs' --version, --help and usage errors.
-# Usage: install_check.sh BUILD_DIR VERSION PREFIX BINDIR LIBEXECDIR DATADIR MANDIR
+# metadata, systemd-analyze on the relay's unit, man on every manual page,
+# lintian on the package; the menu entry's launcher; the relay's settings
+# file; and the programs' --version, --help and usage errors.
+# Usage: install_check.sh BUILD_DIR VERSION PREFIX BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR
 # (the directories as GNUInstallDirs gives them, relative to PREFIX or absolute)
 set -uo pipefail
 build=$1
@@ -19,7 +20,7 @@ fail() {
 }
 
 missing=()
-for tool in desktop-file-validate appstreamcli man lintian dpkg-deb dpkg-shlibdeps file gzip; do
+for tool in desktop-file-validate appstreamcli systemd-analyze man lintian dpkg-deb dpkg-shlibdeps file gzip; do
     command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -30,12 +31,15 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Sets bindir, libexecdir, datadir and mandir under a prefix from
-# GNUInstallDirs' directories, and prints the files expected there.
+# Sets bindir, libexecdir, datadir, mandir, sysconfdir and unitdir under a
+# prefix from GNUInstallDirs' directories, and prints the files expected
+# there. The prefix /usr keeps its configuration in /etc.
 layout() {
     local root=$1 dir
-    bindir=$2 libexecdir=$3 datadir=$4 mandir=$5
-    for dir in bindir libexecdir datadir mandir; do
+    bindir=$2 libexecdir=$3 datadir=$4 mandir=$5 sysconfdir=$6
+    unitdir=$root/lib/systemd/system
+    [[ $sysconfdir = /* || $root != /usr ]] || sysconfdir=/$sysconfdir
+    for dir in bindir libexecdir datadir mandir sysconfdir; do
         [[ ${!dir} = /* ]] || printf -v "$dir" '%s/%s' "$root" "${!dir}"
     done
     cat <<LIST
@@ -51,6 +55,8 @@ $datadir/metainfo/org.q9remote.q9remote.metainfo.xml
 $mandir/man1/q9relay.1.gz
 $mandir/man1/q9remote.1.gz
 $mandir/man1/q9sim.1.gz
+$sysconfdir/default/q9relay
+$unitdir/q9relay@.service
 LIST
 }
 
@@ -65,7 +71,7 @@ check_tree() {
 
 # Checks a tree installed at $root$prefix_of_tree with the tools.
 check_installed() {
-    local what=$1 root=$2 launcher=$3 bindir=$4 datadir=$5 mandir=$6
+    local what=$1 root=$2 launcher=$3 bindir=$4 datadir=$5 mandir=$6 sysconfdir=$7 unitdir=$8
 
     local desktop=$root$datadir/applications/q9remote.desktop
     desktop-file-validate "$desktop" >"$work/out" 2>&1 && [ ! -s "$work/out" ] \
@@ -93,6 +99,26 @@ check_installed() {
     done
     grep -qF "$launcher" <(zcat "$root$mandir/man1/q9remote.1.gz") \
         || fail "$what: q9remote.1 does not name the launcher $launcher"
+
+    # The relay's unit, as systemd would load it for /dev/ttyUSB0 from this
+    # tree (its dependencies are the running system's, not the tree's).
+    local unit=$root$unitdir/q9relay@.service
+    grep -qx "ExecStart=$bindir/q9relay --device /dev/%I .*" "$unit" \
+        || fail "$what: the unit does not start $bindir/q9relay"
+    grep -qx "EnvironmentFile=-$sysconfdir/default/q9relay" "$unit" \
+        || fail "$what: the unit does not read $sysconfdir/default/q9relay"
+    systemd-analyze verify --root="$root" --man=no --recursive-errors=no q9relay@ttyUSB0.service \
+        >"$work/out" 2>&1 && [ ! -s "$work/out" ] \
+        || fail "$what: systemd-analyze verify q9relay@ttyUSB0.service: $(cat "$work/out")"
+    # The settings file's values are ones the relay takes: only the device
+    # is refused.
+    (
+        set -a
+        source "$root$sysconfdir/default/q9relay"
+        "$root$bindir/q9relay" --device /dev/null --listen "$Q9RELAY_LISTEN" --allow "$Q9RELAY_ALLOW"
+    ) >/dev/null 2>"$work/err" </dev/null
+    grep -q '^q9relay: cannot open /dev/null' "$work/err" \
+        || fail "$what: the relay refuses the settings of $sysconfdir/default/q9relay: $(cat "$work/err")"
 }
 
 # -- cmake --install into a DESTDIR
@@ -104,7 +130,8 @@ fi
 layout "$prefix" "$@" >"$work/expected"
 (cd "$dest" && find . ! -type d | sed 's/^\.//') >"$work/actual"
 check_tree "cmake --install" "$work/expected" "$work/actual"
-check_installed "cmake --install" "$dest" "$libexecdir/q9remote/q9remote-launch" "$bindir" "$datadir" "$mandir"
+check_installed "cmake --install" "$dest" "$libexecdir/q9remote/q9remote-launch" "$bindir" "$datadir" "$mandir" \
+    "$sysconfdir" "$unitdir"
 
 # -- the programs: version, help, usage errors that end with the hint
 for program in q9sim q9relay; do
@@ -128,6 +155,9 @@ usage_error q9sim --listen 127.0.0.1:99999
 usage_error q9relay --listen 127.0.0.1:2300
 usage_error q9relay --device /dev/null --listen nowhere
 usage_error q9relay --device /dev/null --listen 127.0.0.1:99999
+usage_error q9relay --device /dev/null --allow 10.0.0.0/33
+usage_error q9relay --device /dev/null --allow ''
+usage_error q9sim --allow 'fd00::/8,nowhere'
 
 # -- the launcher: starts the panel in its settings folder, made on first start
 fake=$work/fake-bin
@@ -172,7 +202,10 @@ else
     layout /usr "$@" >"$work/expected"
     (cd "$unpacked" && find . ! -type d | sed 's/^\.//') >"$work/actual"
     check_tree "the package" "$work/expected" "$work/actual"
-    check_installed "the package" "$unpacked" "$libexecdir/q9remote/q9remote-launch" "$bindir" "$datadir" "$mandir"
+    [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null)" = "$sysconfdir/default/q9relay" ] \
+        || fail "the package does not keep $sysconfdir/default/q9relay as a configuration file"
+    check_installed "the package" "$unpacked" "$libexecdir/q9remote/q9remote-launch" "$bindir" "$datadir" "$mandir" \
+        "$sysconfdir" "$unitdir"
 
     # No error and no warning; information tags are reported, not failed on.
     if ! lintian --fail-on error,warning --display-info "$deb" >"$work/lintian" 2>&1; then

@@ -24,12 +24,13 @@ Q9_BUILD_PACKAGES=(
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
-# the demo's UTC offset is checked in, and Debian's tools that check the
+# the demo's UTC offset is checked in, and the tools that check the
 # installed files and the package (dpkg-dev and file let CPack work out
-# the package's dependencies).
+# the package's dependencies; systemd brings systemd-analyze for the
+# relay's unit).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata
-    desktop-file-utils appstream man-db lintian dpkg-dev file
+    desktop-file-utils appstream man-db lintian dpkg-dev file systemd
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]

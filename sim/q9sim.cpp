@@ -1,6 +1,7 @@
 #include "console.h"
 #include "pseudo_terminal.h"
 #include "relay_server.h"
+#include "server_options.h"
 #include "signal_watcher.h"
 #include "sim_radio.h"
 
@@ -12,25 +13,18 @@
 
 namespace {
 
-const QString DefaultListen = QStringLiteral("127.0.0.1:2300");
-
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        QStringLiteral(
-            "Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
-            "It serves either a pseudo-terminal (--pty) or, by default, a relay server (--listen).\n\n")
+        QStringLiteral("Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
+                       "It serves either a pseudo-terminal (--pty) or, by default, a relay server\n"
+                       "(--listen, --allow).\n\n")
         + RelayServer::behaviour());
     addHelpAndVersion(parser);
     parser.addOptions({
         {QStringLiteral("pty"),
          QStringLiteral("Serve a pseudo-terminal and make PATH a symlink to it (removed on exit)."),
          QStringLiteral("PATH")},
-        {QStringLiteral("listen"),
-         QStringLiteral(
-             "Serve through the relay server on ADDRESS:PORT (port 0 picks a free one). Default: %1.")
-             .arg(DefaultListen),
-         QStringLiteral("ADDRESS:PORT"), DefaultListen},
         {QStringLiteral("vfoa"), QStringLiteral("Start with VFO A on HZ."), QStringLiteral("HZ")},
         {QStringLiteral("vfob"), QStringLiteral("Start with VFO B on HZ."), QStringLiteral("HZ")},
         {QStringLiteral("mode"),
@@ -51,6 +45,7 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("silent"), QStringLiteral("Take commands but never send anything.")},
         {QStringLiteral("paced"), QStringLiteral("Pace output at 4800 baud, as a real serial line does.")},
     });
+    addServerOptions(parser);
 }
 
 QString badValue(const QCommandLineParser &parser, const QString &name)
@@ -121,16 +116,17 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
     return QCoreApplication::exec();
 }
 
-int serveOnNetwork(SimRadio &radio, const QString &endpoint)
+int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
 {
     RelayServer server;
-    if (!server.listen(endpoint)) {
+    QObject::connect(&server, &RelayServer::message, &printError);
+    if (!startServer(server, parser)) {
         printError(server.errorString());
         return 1;
     }
+    QObject::connect(&server, &RelayServer::sessionStarted, &radio, &SimRadio::discardInput);
     QObject::connect(&server, &RelayServer::clientData, &radio, &SimRadio::receive);
     QObject::connect(&radio, &SimRadio::output, &server, &RelayServer::sendToClient);
-    QObject::connect(&server, &RelayServer::message, &printError);
     printInfo(QStringLiteral("listening on %1").arg(server.endpoint()));
     return QCoreApplication::exec();
 }
@@ -147,21 +143,23 @@ int main(int argc, char *argv[])
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
-    if (parser.isSet(QStringLiteral("pty")) && parser.isSet(QStringLiteral("listen")))
-        return usageError(QStringLiteral("--pty and --listen exclude each other"));
+    for (const QString &network : {QStringLiteral("listen"), QStringLiteral("allow")}) {
+        if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
+            return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));
+    }
 
     SimRadio radio;
     const QString problem = configureRadio(parser, radio);
     if (!problem.isEmpty())
         return usageError(problem);
-    const QString listenProblem = RelayServer::endpointProblem(parser.value(QStringLiteral("listen")));
-    if (!parser.isSet(QStringLiteral("pty")) && !listenProblem.isEmpty())
-        return usageError(listenProblem);
+    const QString serverProblem = serverOptionsProblem(parser);
+    if (!parser.isSet(QStringLiteral("pty")) && !serverProblem.isEmpty())
+        return usageError(serverProblem);
 
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);
 
     if (parser.isSet(QStringLiteral("pty")))
         return serveOnPty(radio, parser.value(QStringLiteral("pty")));
-    return serveOnNetwork(radio, parser.value(QStringLiteral("listen")));
+    return serveOnNetwork(radio, parser);
 }

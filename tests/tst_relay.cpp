@@ -7,10 +7,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
 
+using namespace std::chrono_literals;
+
 // q9relay between a radio's serial port, played by a pseudo-terminal behind
-// a link, and its clients on loopback.
+// a link, and its clients on loopback; the relay server in-process where a
+// test must drive its timings.
 class TestRelay : public QObject
 {
     Q_OBJECT
@@ -21,28 +25,48 @@ private slots:
     void relaysEveryByteBothWays();
     void signOffMayBeSplit();
     void oneClientAtATime();
+    void clientsAdmittedByAddress_data();
+    void clientsAdmittedByAddress();
+    void mappedAddressesCountAsIpv4_data();
+    void mappedAddressesCountAsIpv4();
+    void reconnectAtOnceAfterHangUp();
+    void vanishedClientLetGo();
     void deviceGoesAwayAndComesBack();
+    void deviceAwaitedAtStart();
     void startupErrors();
 
 private:
     void plugRadio();
-    quint16 startRelay();
+    quint16 startRelay(const QStringList &options = {});
+    // Whether the relay has logged a line that begins with the text.
+    bool logged(const QString &text);
 
     QTemporaryDir m_dir;
     QString m_device;
     std::unique_ptr<PseudoTerminal> m_radio;
     QByteArray m_heard;
     QProcess m_relay;
+    QStringList m_log;
 };
 
 namespace {
 const QByteArray Greeting = RelayServer::Greeting.toByteArray();
+
+QString nameOf(const TestClient &client)
+{
+    const QHostAddress address = client.socket.localAddress();
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? u'[' + address.toString() + u']'
+        : address.toString();
+    return host + u':' + QString::number(client.socket.localPort());
 }
+} // namespace
 
 void TestRelay::init()
 {
     m_device = m_dir.filePath(QStringLiteral("radio"));
     m_heard.clear();
+    m_log.clear();
     plugRadio();
 }
 
@@ -60,10 +84,18 @@ void TestRelay::plugRadio()
     connect(m_radio.get(), &PseudoTerminal::readyRead, this, [this] { m_heard += m_radio->readAll(); });
 }
 
-quint16 TestRelay::startRelay()
+quint16 TestRelay::startRelay(const QStringList &options)
 {
     return startListening(m_relay, QStringLiteral(Q9RELAY_PATH),
-                          {"--device", m_device, "--listen", "127.0.0.1:0"});
+                          QStringList{"--device", m_device, "--listen", "127.0.0.1:0"} + options);
+}
+
+bool TestRelay::logged(const QString &text)
+{
+    m_log += QString::fromLocal8Bit(m_relay.readAllStandardError()).split(u'\n');
+    return std::any_of(m_log.cbegin(), m_log.cend(), [&](const QString &line) {
+        return line.startsWith(QStringLiteral("q9relay: ") + text);
+    });
 }
 
 void TestRelay::relaysEveryByteBothWays()
@@ -86,6 +118,7 @@ void TestRelay::signOffMayBeSplit()
     const quint16 port = startRelay();
     TestClient first(port);
     QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
+    const QString firstName = nameOf(first);
     const std::pair<QByteArray, QByteArray> reads[]
         = {{"FA;#", "FA;"}, {"MD;", "FA;#MD;"}, {"IF;#", "FA;#MD;IF;"}};
     for (const auto &[chunk, heard] : reads) {
@@ -94,6 +127,7 @@ void TestRelay::signOffMayBeSplit()
     }
     first.socket.write("#");
     QTRY_VERIFY_WITH_TIMEOUT(first.isClosed(), ProcessTimeout);
+    QTRY_VERIFY(logged(QStringLiteral("client %1 signed off").arg(firstName)));
 
     TestClient second(port);
     QTRY_COMPARE_WITH_TIMEOUT(second.received, Greeting, ProcessTimeout);
@@ -103,7 +137,8 @@ void TestRelay::signOffMayBeSplit()
 }
 
 // Another client is told, in a line no panel takes for a reply, and closed;
-// once the served one has gone the next is served.
+// once the served one has gone the next is served. Clients that reset their
+// connection at once, as port scanners do, are named in the log all the same.
 void TestRelay::oneClientAtATime()
 {
     const quint16 port = startRelay();
@@ -112,28 +147,159 @@ void TestRelay::oneClientAtATime()
     TestClient second(port);
     QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
     QCOMPARE(second.received, RelayServer::BusyText.toByteArray());
+    // Stopped, the relay takes them only once they have already gone.
+    ::kill(pid_t(m_relay.processId()), SIGSTOP);
+    QStringList scanners;
+    for (int i = 0; i < 20; ++i) {
+        TestClient scanner(port);
+        QVERIFY(scanner.socket.waitForConnected(ProcessTimeout));
+        scanners.append(nameOf(scanner));
+        scanner.reset();
+    }
+    ::kill(pid_t(m_relay.processId()), SIGCONT);
+    for (const QString &scanner : scanners)
+        QTRY_VERIFY(logged(QStringLiteral("refused client %1: busy with %2").arg(scanner, nameOf(first))));
     first.socket.abort();
     TestClient third(port);
     QTRY_COMPARE_WITH_TIMEOUT(third.received, Greeting, ProcessTimeout);
 }
 
+void TestRelay::clientsAdmittedByAddress_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("served");
+    const QStringList ipv6 = {"--listen", "[::1]:0"};
+    QTest::newRow("listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.2" << true;
+    QTest::newRow("not listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.1" << false;
+    QTest::newRow("in a network") << QStringList{"--allow", "10.0.0.0/8, 127.0.0.0/30"} << "127.0.0.3"
+                                  << true;
+    QTest::newRow("beyond the network") << QStringList{"--allow", "127.0.0.0/30"} << "127.0.0.4" << false;
+    QTest::newRow("loopback by default") << QStringList() << "127.0.0.5" << true;
+    QTest::newRow("anyone") << QStringList{"--allow", "any"} << "127.0.0.6" << true;
+    QTest::newRow("IPv6 loopback by default") << ipv6 << "::1" << true;
+    QTest::newRow("IPv6 not listed") << ipv6 + QStringList{"--allow", "127.0.0.1,fd00::/8"} << "::1" << false;
+}
+
+// A client from elsewhere is closed before the greeting, and what it sent
+// never reaches the radio.
+void TestRelay::clientsAdmittedByAddress()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, from);
+    QFETCH(bool, served);
+    QTcpServer ipv6Probe;
+    if (from.contains(u':') && !ipv6Probe.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("this machine has no IPv6 loopback");
+    TestClient client(startRelay(options), QHostAddress(from));
+    const QString name = nameOf(client);
+    client.socket.write("FA;");
+    if (served) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
+        QCOMPARE(client.received, Greeting);
+        QTRY_VERIFY(logged(QStringLiteral("accepted client %1").arg(name)));
+    } else {
+        QTRY_VERIFY(logged(QStringLiteral("refused client %1: not allowed").arg(name)));
+        QTRY_VERIFY_WITH_TIMEOUT(client.isClosed(), ProcessTimeout);
+        QCOMPARE(client.received, QByteArray());
+        QCOMPARE(m_heard, QByteArray());
+    }
+}
+
+void TestRelay::mappedAddressesCountAsIpv4_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<bool>("allowed");
+    const auto row = [](const char *name, const char *list, const char *client, bool allowed) {
+        QTest::newRow(name) << QString::fromLatin1(list) << QString::fromLatin1(client) << allowed;
+    };
+    row("listed", "192.168.1.7", "::ffff:192.168.1.7", true);
+    row("in a network", "192.168.1.0/24", "::ffff:192.168.1.9", true);
+    row("not listed", "192.168.1.7", "::ffff:192.168.1.8", false);
+    row("loopback by default", "", "::ffff:127.0.0.9", true);
+    row("not loopback", "", "::ffff:10.0.0.1", false);
+}
+
+// A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
+void TestRelay::mappedAddressesCountAsIpv4()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, client);
+    QFETCH(bool, allowed);
+    const AccessList access = list.isEmpty() ? AccessList() : *AccessList::parse(list);
+    QCOMPARE(access.allows(QHostAddress(client)), allowed);
+}
+
+// A client that hangs up without "##" and comes straight back is served,
+// every time: its hang-up is seen before it is judged a second client.
+void TestRelay::reconnectAtOnceAfterHangUp()
+{
+    const quint16 port = startRelay();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        TestClient client(port);
+        QTRY_VERIFY_WITH_TIMEOUT(!client.received.isEmpty(), ProcessTimeout);
+        QCOMPARE(client.received, Greeting);
+        client.socket.disconnectFromHost();
+    }
+}
+
+// A client whose computer has gone without a word holds the radio only until
+// the relay's probes find it out; then the next one is served.
+void TestRelay::vanishedClientLetGo()
+{
+    RelayServer server;
+    server.setLiveness({1s, 1s, 1, 1500ms});
+    QStringList log;
+    connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
+    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+    const quint16 port = server.endpoint().section(u':', -1).toUShort();
+    TestClient silent(port);
+    QTRY_COMPARE(silent.received, Greeting);
+    const QString name = nameOf(silent);
+    silent.vanish();
+    TestClient early(port);
+    QTRY_COMPARE(early.received, RelayServer::BusyText.toByteArray());
+    QTRY_VERIFY_WITH_TIMEOUT(!server.hasClient(), ProcessTimeout);
+    QCOMPARE(log.last(), QStringLiteral("client %1 lost: Connection timed out").arg(name));
+    TestClient next(port);
+    QTRY_COMPARE(next.received, Greeting);
+}
+
+// The radio behind a port that went away has forgotten what it was told, so
+// its client is closed; the next one starts afresh once the port is back.
 void TestRelay::deviceGoesAwayAndComesBack()
 {
-    TestClient client(startRelay());
+    const quint16 port = startRelay();
+    TestClient client(port);
     QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting, ProcessTimeout);
-    QByteArray log;
-    const auto relaySaid = [&](const char *text) {
-        log += m_relay.readAllStandardError();
-        return log.contains(text);
-    };
+    const QString name = nameOf(client);
     m_radio.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(relaySaid("lost"), ProcessTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(client.isClosed(), ProcessTimeout);
+    QTRY_VERIFY(logged(m_device + QStringLiteral(" lost: ")));
+    QTRY_VERIFY(logged(QStringLiteral("client %1 closed: ").arg(name)));
     plugRadio();
-    QTRY_VERIFY_WITH_TIMEOUT(relaySaid("is back"), ProcessTimeout);
-    client.socket.write("FA;");
+    QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is back")), ProcessTimeout);
+    TestClient again(port);
+    again.socket.write("FA;");
     QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
     m_radio->write("FA00014060000;");
-    QTRY_VERIFY_WITH_TIMEOUT(client.received.endsWith("FA00014060000;"), ProcessTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(again.received, Greeting + "FA00014060000;", ProcessTimeout);
+}
+
+// A service started before its USB adapter is plugged in waits for it.
+void TestRelay::deviceAwaitedAtStart()
+{
+    m_radio.reset();
+    const quint16 port = startRelay();
+    QVERIFY(port);
+    QTRY_VERIFY(logged(QStringLiteral("waiting for %1").arg(m_device)));
+    QTest::qWait(2000);
+    plugRadio();
+    QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is there")), ProcessTimeout);
+    TestClient client(port);
+    client.socket.write("FA;");
+    QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
 }
 
 void TestRelay::startupErrors()
@@ -142,9 +308,13 @@ void TestRelay::startupErrors()
     const QString relay = QStringLiteral(Q9RELAY_PATH);
     QCOMPARE(runToExit(relay, {}, &errors), 1);
     QVERIFY2(errors.startsWith("q9relay: --device is required"), errors.constData());
-    const QString missing = m_dir.filePath(QStringLiteral("unplugged"));
-    QCOMPARE(runToExit(relay, {"--device", missing}, &errors), 1);
-    QVERIFY2(errors.contains(missing.toLocal8Bit()), errors.constData());
+    // Something that is there but is no serial port is not waited for.
+    QFile plain(m_dir.filePath(QStringLiteral("plain")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    for (const QString &device : {plain.fileName(), QStringLiteral("/dev/null")}) {
+        QCOMPARE(runToExit(relay, {"--device", device}, &errors), 1);
+        QVERIFY2(errors.startsWith("q9relay: cannot open " + device.toLocal8Bit()), errors.constData());
+    }
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::LocalHost));
     const QString endpoint = QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort());

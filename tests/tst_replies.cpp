@@ -4,6 +4,7 @@
 #include "app/numbers.h"
 #include "app/utc_clock.h"
 #include "link/reply_framer.h"
+#include "link/server_address.h"
 #include "tuning/frequency_command.h"
 
 #include <QPlainTextEdit>
@@ -273,6 +274,17 @@ void TestReplies::textRules_data()
     row("clock no offset", utcClockText(QTime(9, 8, 7), QStringLiteral("abc")), "09:08:07");
     row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
     row("clock midnight", utcClockText(QTime(23, 59, 59), QStringLiteral("+1")), "00:59:59");
+    // Where the server box points: host and port.
+    const auto server = [](const char *text) {
+        const ServerAddress address = serverAddressFrom(QString::fromLatin1(text));
+        return address.host + u' ' + QString::number(address.port);
+    };
+    row("host alone", server("shack"), "shack 2300");
+    row("host and port", server("shack:2301"), "shack 2301");
+    row("IPv6 and port", server("[fd00::7]:2301"), "fd00::7 2301");
+    row("IPv6 alone", server("fd00::7"), "fd00::7 2300");
+    row("IPv6 in brackets", server("[::1]"), "::1 2300");
+    row("not a port", server("shack:99999"), "shack:99999 2300");
     // clang-format on
 }
 

@@ -286,6 +286,12 @@ void TestSimRadio::q9simServes()
     QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("!!Q9 relay ready;"), ProcessTimeout);
     client.socket.write("FA;");
     QTRY_VERIFY_WITH_TIMEOUT(client.received.endsWith("FA00014060000;"), ProcessTimeout);
+    // A command one client left unfinished is not the start of the next one's.
+    client.socket.write("FB");
+    client.socket.disconnectFromHost();
+    TestClient next(port);
+    next.socket.write("FA;");
+    QTRY_COMPARE_WITH_TIMEOUT(next.received, QByteArray("!!Q9 relay ready;FA00014060000;"), ProcessTimeout);
     QVERIFY(stopWith(relayed, SIGINT));
 }
 
@@ -310,6 +316,8 @@ void TestSimRadio::q9simUsageErrors_data()
     row("--listen 127.0.0.1", "bad listen address \"127.0.0.1\"");
     row("--listen nowhere:2300", "bad listen address");
     row("--listen 127.0.0.1:65536", "bad listen address");
+    row("--allow 10.0.0.0/8,", "bad --allow list \"10.0.0.0/8,\"");
+    row("--pty com1 --allow any", "--pty and --allow exclude each other");
     row("--pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
     // clang-format on
 }

@@ -88,6 +88,7 @@ private:
     void OpenSerialLink();
     void WaitForReply();
     bool ProbeForRadio();
+    void Comm1_Lost();
     void Setcomm_Click(int portNumber);
     void Auto_comm_con_Click();
     void AutoConnectStep();
@@ -102,6 +103,7 @@ private:
     void QueryRadioState();
     void ReleaseLink();
     void ResetLinkSelection();
+    void linkLost();
     void Form_Unload();
     void exit_cmd_Click();
 

@@ -34,12 +34,28 @@ void Rmt_Q9::ReleaseLink()
     ui->Q9_present_ind->hide();
     if (!g.LinkIsTcp)
         return;
-    // A socket that is no longer connected will report nothing more.
+    // A socket that is no longer connected will report nothing more, and
+    // has nobody to sign off to.
     waitUntil([this] { return g.TcpSendComplete || !tcpClient.isConnected(); }, SendCompleteBound);
-    tcpClient.expectRemoteClose();
-    SendCommand(QStringLiteral("##"));
-    waitFor(SignOffGrace);
+    if (tcpClient.isConnected()) {
+        tcpClient.expectRemoteClose();
+        SendCommand(QStringLiteral("##"));
+        waitFor(SignOffGrace);
+    }
     tcpClient.close();
+}
+
+// The link went away under the panel: the relay closed it, the network
+// failed, the serial adapter was pulled out. Nothing shows it as up and
+// nothing polls it any more; the radio is no longer there, so the release
+// that follows has nothing to tell it.
+void Rmt_Q9::linkLost()
+{
+    g.RadioPresent = false;
+    g.ServerConnected = false;
+    stopSmeterPoll();
+    ui->Server_Conn->hide();
+    ui->Q9_present_ind->hide();
 }
 
 void Rmt_Q9::ResetLinkSelection()

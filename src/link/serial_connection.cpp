@@ -14,6 +14,7 @@ void Rmt_Q9::wireSerialConnection()
         connect(item, &QAction::triggered, this, [this, n] { Setcomm_Click(n); });
     }
     connect(ui->Auto_comm_con, &QAction::triggered, this, &Rmt_Q9::Auto_comm_con_Click);
+    connect(&Comm1, &SerialControl::lost, this, &Rmt_Q9::Comm1_Lost);
 }
 
 // Opens port CommPortNumber at the radio's line settings and probes for the
@@ -60,6 +61,14 @@ bool Rmt_Q9::ProbeForRadio()
     if (!g.RadioPresent)
         ask(QStringLiteral("q9;"));
     return g.RadioPresent;
+}
+
+// The port's device vanished (a USB adapter pulled out). The port stays
+// open under the server link, where its loss changes nothing.
+void Rmt_Q9::Comm1_Lost()
+{
+    if (!g.LinkIsTcp)
+        linkLost();
 }
 
 // Any reply ends the wait, not only the one the probe asked for.

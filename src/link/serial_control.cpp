@@ -69,7 +69,11 @@ void SerialControl::onError(QSerialPort::SerialPortError error)
     // An unplugged adapter reports ResourceError and then a read error on
     // every turn of the event loop; close at the first so the panel stays
     // usable and later sends report the missing port.
+    if (!m_port.isOpen())
+        return;
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-        || error == QSerialPort::WriteError)
+        || error == QSerialPort::WriteError) {
         close();
+        emit lost();
+    }
 }

@@ -33,6 +33,8 @@ public:
 
 signals:
     void readyRead();
+    // The open port failed and was closed: the device has gone.
+    void lost();
 
 private:
     void onError(QSerialPort::SerialPortError error);

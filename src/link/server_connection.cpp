@@ -1,10 +1,7 @@
 #include "app/dialogs.h"
 #include "app/rmt_q9.h"
+#include "link/server_address.h"
 #include "ui_rmt_q9.h"
-
-namespace {
-constexpr quint16 ServerPort = 2300;
-}
 
 void Rmt_Q9::wireServerConnection()
 {
@@ -29,7 +26,8 @@ void Rmt_Q9::Set_Host_Addr_Click()
     g.LinkIsSerial = false;
 
     g.AwaitingReply = true;
-    tcpClient.connectToRemote(g.HostAddress, ServerPort);
+    const ServerAddress server = serverAddressFrom(g.HostAddress);
+    tcpClient.connectToRemote(server.host, server.port);
     WaitForReply();
     if (!g.ServerConnected) {
         m_dialogs.message(this,
@@ -60,9 +58,13 @@ void Rmt_Q9::tcpClient_Connect()
         replaceDebugText(QStringLiteral("Connected"));
 }
 
+// Once the greeting has come, an error means the connection is gone: after
+// the box, the panel shows no link any more.
 void Rmt_Q9::tcpClient_Error(const QString &description)
 {
     m_dialogs.message(this,
                       description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),
                       Dialogs::Icon::None);
+    if (g.LinkIsTcp && g.ServerConnected)
+        linkLost();
 }

@@ -7,6 +7,9 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <linux/filter.h>
+#include <sys/socket.h>
+
 #include <csignal>
 
 // The companion programs as their users run them: started, talked to over
@@ -24,6 +27,7 @@ inline QByteArray everyByteValue()
 }
 
 // A panel's end of a relay connection, keeping everything it received.
+// It comes from `from` when given, over IPv6 when that is an IPv6 address.
 struct TestClient
 {
     explicit TestClient(quint16 port, const QHostAddress &from = {})
@@ -31,9 +35,24 @@ struct TestClient
         QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { received += socket.readAll(); });
         if (!from.isNull())
             socket.bind(from);
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        const bool ipv6 = from.protocol() == QAbstractSocket::IPv6Protocol;
+        socket.connectToHost(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port);
     }
     bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+    // Its computer gone without a word: nothing that reaches it is answered.
+    void vanish()
+    {
+        static sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+        const sock_fprog program{1, &dropAll};
+        ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+    }
+    // Leaves as a port scanner does, with a reset rather than a goodbye.
+    void reset()
+    {
+        const linger abrupt{1, 0};
+        ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+        socket.abort();
+    }
 
     QTcpSocket socket;
     QByteArray received;

@@ -26,7 +26,6 @@ namespace {
 // The radio takes this probe without a word, so the marker leaves no reply
 // behind to disturb what the test looks at next.
 const QByteArray Marker = QByteArrayLiteral("Q92;");
-constexpr quint16 ServerPort = 2300;
 
 QString colourName(const QColor &colour)
 {
@@ -137,7 +136,7 @@ QString loopbackAddress()
         const QString address
             = QStringLiteral("127.%1.%2.1").arg(random->bounded(10, 250)).arg(random->bounded(1, 250));
         QTcpServer probe;
-        if (probe.listen(QHostAddress(address), ServerPort))
+        if (probe.listen(QHostAddress(address), 2300))
             return address;
     }
 }
@@ -210,10 +209,10 @@ void Station::writeSerial(const QByteArray &bytes)
     m_serial->write(bytes);
 }
 
-void Station::startRelay(const QString &address)
+void Station::startRelay(const QString &address, quint16 port)
 {
     m_relay = std::make_unique<RelayServer>();
-    if (!m_relay->listen(QStringLiteral("%1:%2").arg(address).arg(ServerPort)))
+    if (!m_relay->listen(QStringLiteral("%1:%2").arg(address).arg(port)))
         qWarning("relay: %s", qPrintable(m_relay->errorString()));
     connect(m_relay.get(), &RelayServer::clientData, this, [this](const QByteArray &chunk) {
         radio.receive(chunk);

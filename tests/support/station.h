@@ -47,9 +47,10 @@ public:
     void unplugSerial();
     // Bytes the radio's end puts on the serial line, unasked.
     void writeSerial(const QByteArray &bytes);
-    // The relay server with the radio behind it on ADDRESS:2300, and the
-    // relay program ending.
-    void startRelay(const QString &address);
+    // The relay server with the radio behind it on ADDRESS:PORT (0 picks a
+    // free port, which relay()->endpoint() tells), and the relay program
+    // ending.
+    void startRelay(const QString &address, quint16 port = 2300);
     void stopRelay();
     RelayServer *relay() const { return m_relay.get(); }
 

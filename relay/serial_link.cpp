@@ -18,9 +18,25 @@ SerialLink::SerialLink(const QString &portName, QObject *parent)
     connect(&m_retryTimer, &QTimer::timeout, this, &SerialLink::retry);
 }
 
+bool SerialLink::start()
+{
+    if (open())
+        return true;
+    if (m_port.error() != QSerialPort::DeviceNotFoundError)
+        return false;
+    emit message(QStringLiteral("waiting for %1 to appear; trying every %2 s")
+                     .arg(m_name)
+                     .arg(RetryInterval.count() / 1000));
+    m_retryTimer.start();
+    return true;
+}
+
 bool SerialLink::open()
 {
-    return m_port.open(QIODevice::ReadWrite);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return false;
+    m_openedBefore = true;
+    return true;
 }
 
 QString SerialLink::errorString() const
@@ -52,17 +68,28 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     // Qt's text for a vanished device is often a stale errno; say it plainly.
     const QString why
         = error == QSerialPort::ResourceError ? QStringLiteral("the device went away") : m_port.errorString();
-    emit message(QStringLiteral("%1 lost: %2; retrying every %3 s")
+    emit message(QStringLiteral("%1 lost: %2; trying again every %3 s")
                      .arg(m_name, why)
                      .arg(RetryInterval.count() / 1000));
     m_port.close();
     m_retryTimer.start();
+    emit lost();
 }
 
+// A port that was open before is tried until it is back, whatever the
+// reason it will not open. One awaited at start that has appeared but will
+// not open is as wrong as one that was there and would not.
 void SerialLink::retry()
 {
-    if (!open())
+    const bool back = m_openedBefore;
+    if (open()) {
+        m_retryTimer.stop();
+        emit message(back ? QStringLiteral("%1 is back").arg(m_name)
+                          : QStringLiteral("%1 is there").arg(m_name));
+        return;
+    }
+    if (back || m_port.error() == QSerialPort::DeviceNotFoundError || ++m_unusableTries < SettleTries)
         return;
     m_retryTimer.stop();
-    emit message(QStringLiteral("%1 is back").arg(m_name));
+    emit failed(errorString());
 }

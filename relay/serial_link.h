@@ -10,8 +10,8 @@
 
 // The radio's serial port at 4800 8N1, no flow control. A port that fails
 // (typically a USB adapter pulled out) is closed at once and tried again
-// every second until it comes back. Bytes sent while it is away are lost,
-// as they would be on the wire.
+// every second until it comes back; so is one that is not there yet at
+// start. Bytes sent while it is away are lost, as they would be on the wire.
 class SerialLink : public QObject
 {
     Q_OBJECT
@@ -19,12 +19,18 @@ class SerialLink : public QObject
 public:
     static constexpr qint32 BaudRate = 4800;
     static constexpr std::chrono::milliseconds RetryInterval{1000};
+    // A device appearing is given this many tries to become usable (its
+    // permissions are set just after it appears).
+    static constexpr int SettleTries = 3;
     // At 480 bytes a second anything beyond this is a client flooding the radio.
     static constexpr qint64 MaxBacklog = 64 * 1024;
 
     explicit SerialLink(const QString &portName, QObject *parent = nullptr);
 
-    bool open();
+    // Opens the port, or waits for a device that is not there yet. False
+    // when the device is there but cannot be opened: not a serial port, no
+    // permission, held by another program.
+    bool start();
     QString errorString() const;
 
 public slots:
@@ -32,9 +38,14 @@ public slots:
 
 signals:
     void received(const QByteArray &data);
+    // The port went away; the radio behind it has lost whatever it was told.
+    void lost();
+    // The device awaited at start appeared but would not open.
+    void failed(const QString &why);
     void message(const QString &text);
 
 private:
+    bool open();
     void readPort();
     void handleError(QSerialPort::SerialPortError error);
     void retry();
@@ -42,4 +53,6 @@ private:
     QString m_name;
     QSerialPort m_port;
     QTimer m_retryTimer;
+    bool m_openedBefore = false;
+    int m_unusableTries = 0;
 };

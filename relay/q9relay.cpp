@@ -1,6 +1,7 @@
 #include "console.h"
 #include "relay_server.h"
 #include "serial_link.h"
+#include "server_options.h"
 #include "signal_watcher.h"
 
 #include <QCommandLineParser>
@@ -14,17 +15,15 @@ void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
         QStringLiteral("Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow\n"
-                       "control) and one remote panel on the network. If the port goes away it is\n"
-                       "tried again every second; bytes meanwhile are lost.\n\n")
+                       "control) and one remote panel on the network. A port that is not there yet,\n"
+                       "or goes away, is tried every second; bytes meanwhile are lost, and the client\n"
+                       "of a port that went away is closed, so that its panel starts afresh.\n\n")
         + RelayServer::behaviour());
     addHelpAndVersion(parser);
-    parser.addOptions({
-        {QStringLiteral("device"), QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
-         QStringLiteral("DEVICE")},
-        {QStringLiteral("listen"),
-         QStringLiteral("Serve on ADDRESS:PORT (port 0 picks a free one). Default: 127.0.0.1:2300."),
-         QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2300")},
-    });
+    parser.addOption({QStringLiteral("device"),
+                      QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
+                      QStringLiteral("DEVICE")});
+    addServerOptions(parser);
 }
 
 } // namespace
@@ -41,24 +40,30 @@ int main(int argc, char *argv[])
         return error;
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
-    const QString listenProblem = RelayServer::endpointProblem(parser.value(QStringLiteral("listen")));
-    if (!listenProblem.isEmpty())
-        return usageError(listenProblem);
+    const QString serverProblem = serverOptionsProblem(parser);
+    if (!serverProblem.isEmpty())
+        return usageError(serverProblem);
 
     SerialLink device(parser.value(QStringLiteral("device")));
-    if (!device.open()) {
+    QObject::connect(&device, &SerialLink::message, &printError);
+    if (!device.start()) {
         printError(QStringLiteral("cannot open %1").arg(device.errorString()));
         return 1;
     }
     RelayServer server;
-    if (!server.listen(parser.value(QStringLiteral("listen")))) {
+    QObject::connect(&server, &RelayServer::message, &printError);
+    if (!startServer(server, parser)) {
         printError(server.errorString());
         return 1;
     }
     QObject::connect(&server, &RelayServer::clientData, &device, &SerialLink::send);
     QObject::connect(&device, &SerialLink::received, &server, &RelayServer::sendToClient);
-    QObject::connect(&server, &RelayServer::message, &printError);
-    QObject::connect(&device, &SerialLink::message, &printError);
+    QObject::connect(&device, &SerialLink::lost, &server,
+                     [&server] { server.closeClient(QStringLiteral("the radio's port went away")); });
+    QObject::connect(&device, &SerialLink::failed, [](const QString &why) {
+        printError(QStringLiteral("cannot open %1").arg(why));
+        QCoreApplication::exit(1);
+    });
 
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);
