@@ -4,16 +4,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/stat.h>
 
-// Reaching the radio: the serial and the server link, their probes, waits
-// and release, the settings that outlive a run, and the panel's own timers.
+// Reaching the radio over its serial port, the one failure box at a time,
+// the panel's own timers, the settings that outlive a run, and the signals
+// that end it.
 class TestLinks : public QObject
 {
     Q_OBJECT
@@ -22,15 +19,6 @@ private slots:
     void serialProbe_data();
     void serialProbe();
     void serialPortMenu();
-    void serverLink();
-    void bareServer_data();
-    void bareServer();
-    void serverRefusedOrCancelled();
-    void serialRadioNeverDisturbsTheServerLink();
-    void serverRadioSilent();
-    void serverGoneBeforeRelease();
-    void serverOnAnotherPort_data();
-    void serverOnAnotherPort();
     void failedSendsShowOneBoxAtATime();
     void smeterPoll();
     void utcClock();
@@ -43,43 +31,25 @@ private slots:
 };
 
 namespace {
-
-const QByteArray Query = "RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;";
-const QString Warning = RecordingDialogs::Warning;
 const QString SerialFailure = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
-const QString Timeout = Warning
-    + QStringLiteral("TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure "
-                     "R9Ezuziz is running.");
-const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
 const QByteArray DefaultRecord = "1,\"192.168.1.20\",\"+8\",#FALSE#,#FALSE#\r\n";
-
-QString chooseServer(const QString &address)
-{
-    return QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address);
-}
-
 } // namespace
 
 void TestLinks::serialProbe_data()
 {
-    // clang-format off
     QTest::addColumn<SimRadio::ProbeAnswer>("answer");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QString>("shows");
-    QTest::newRow("first probe") << SimRadio::ProbeAnswer::Always << "id;q92;q9;" + Query + "AI2;"
-                                 << QStringList()
-                                 << "Q9_present_ind= Q9 Present|Setcomm1=checked|vfoa_edbox=07074.00|"
-                                    "fil_bw=FL1/2500|PWR=10.0W|rit_box= 0.00 black";
-    QTest::newRow("second probe") << SimRadio::ProbeAnswer::AfterFirst << "id;q92;q9;q9;" + Query + "AI2;"
+    const QString notResponding = RecordingDialogs::Warning
+        + QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port.");
+    // clang-format off
+    QTest::newRow("first probe") << SimRadio::ProbeAnswer::Always << "id;q92;q9;" + StartUpQuery + "AI2;" << QStringList()
+        << "Q9_present_ind= Q9 Present|Setcomm1=checked|vfoa_edbox=07074.00|fil_bw=FL1/2500|PWR=10.0W|rit_box= 0.00 black";
+    QTest::newRow("second probe") << SimRadio::ProbeAnswer::AfterFirst << "id;q92;q9;q9;" + StartUpQuery + "AI2;"
                                   << QStringList() << "Q9_present_ind= Q9 Present";
-    QTest::newRow("silent")
-        << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
-        << QStringList(
-               {Warning
-                    + QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
-                SerialFailure})
-        << "Q9_present_ind=hidden";
+    QTest::newRow("silent") << SimRadio::ProbeAnswer::Never << QByteArray("id;q92;q9;q9;")
+                            << QStringList({notResponding, SerialFailure}) << "Q9_present_ind=hidden";
     // clang-format on
 }
 
@@ -102,21 +72,20 @@ void TestLinks::serialProbe()
     TRY_COMPARE_SHOWS(station, shows);
 }
 
+// Auto-connect reaches the radio before the window is first shown; choosing
+// the port in use releases the radio first and starts afresh; a port whose
+// device is missing is reported, sends nothing, and stays chosen.
 void TestLinks::serialPortMenu()
 {
-    // A port whose device is missing: the warning, nothing sent, the item
-    // checked and the number kept.
     Station station;
     station.writeSettings("3,\"127.0.0.1\",\"+0\",#TRUE#,#FALSE#\r\n");
     station.plugSerial(3);
     station.start();
-    // Auto-connect reached the radio before the window was first shown.
     COMPARE_SHOWS(station, "Q9_present_ind= Q9 Present|Setcomm3=checked|Auto_comm_con=checked");
     QTRY_VERIFY(station.heard.endsWith("AI2;"));
-
-    // Choosing the port in use releases the radio first and starts afresh.
     station.plugSerial(1);
-    QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")), "AI0;id;q92;q9;" + Query + "AI2;");
+    QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")),
+             "AI0;id;q92;q9;" + StartUpQuery + "AI2;");
     COMPARE_SHOWS(station, "Setcomm1=checked|Setcomm3=unchecked");
 
     QFile::link(station.path(QStringLiteral("no-such-device")), station.path(QStringLiteral("com5")));
@@ -124,191 +93,11 @@ void TestLinks::serialPortMenu()
     station.perform(QStringLiteral("trigger Setcomm5"));
     QTRY_COMPARE(station.heard, QByteArray("AI0;"));
     QCOMPARE(station.dialogs.messages,
-             QStringList{Warning + QStringLiteral("Comm Port in use or invalid. Please chose another port")});
+             QStringList{RecordingDialogs::Warning
+                         + QStringLiteral("Comm Port in use or invalid. Please chose another port")});
     station.perform(QStringLiteral("trigger Auto_comm_con|trigger exit_cmd"));
     COMPARE_SHOWS(station, "Setcomm5=checked|Setcomm1=unchecked");
     QCOMPARE(station.settings(), QByteArray("5,\"127.0.0.1\",\"+0\",#FALSE#,#FALSE#\r\n"));
-}
-
-// Greeting, probes and query through the relay; choosing the server turns
-// auto-connect off and unchecks the ports; the sign-off follows the last
-// send, and the typed address is saved at exit.
-void TestLinks::serverLink()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.writeSettings("2,\"" + address.toLatin1() + "\",\"+8\",#TRUE#,#TRUE#\r\n");
-    QFile::link(station.path(QStringLiteral("missing")), station.path(QStringLiteral("com2")));
-    station.start();
-    station.dialogs.messages.clear();
-    station.startRelay(address);
-    QCOMPARE(station.sentDuring(chooseServer(address)), "id;q92;q9;" + Query + "AI2;");
-    QCOMPARE(station.dialogs.inputs.last(),
-             QStringLiteral("Enter Q9 Remote Server iP Address if needed|Host iP|") + address);
-    QCOMPARE(station.dialogs.messages, QStringList());
-    TRY_COMPARE_SHOWS(station,
-                      "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present|Auto_comm_con=unchecked|"
-                      "Setcomm2=unchecked|vfoa_edbox=14060.00");
-    QVERIFY(station.control<QPlainTextEdit>("Text1")->toPlainText().startsWith(u"R9Ezuziz Connected"));
-
-    // A send is complete once the socket has handed it on.
-    QTRY_VERIFY(station.panel().globals().TcpSendComplete);
-    station.panel().SendCommand(QStringLiteral("MD1;FW;"));
-    QVERIFY(!station.panel().globals().TcpSendComplete);
-    QTRY_VERIFY(station.panel().globals().TcpSendComplete);
-
-    station.heard.clear();
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
-    QCOMPARE(station.heard, QByteArray("AI0;"));
-    QCOMPARE(station.settings(), "2,\"" + address.toLatin1() + "\",\"+8\",#FALSE#,#TRUE#\r\n");
-    QCOMPARE(station.dialogs.messages, QStringList());
-}
-
-void TestLinks::bareServer_data()
-{
-    QTest::addColumn<QByteArray>("greeting");
-    QTest::addColumn<QByteArray>("heard");
-    QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("never greets") << QByteArray() << QByteArray() << QStringList{Timeout};
-    QTest::newRow("ignores the sign-off")
-        << QByteArray("!!;") << "id;q92;q9;" + Query + "AI2;AI0;##" << QStringList();
-}
-
-// A server that only greets, if at all, and answers the probe: a server
-// that never greets gets no probe and is closed after the timeout; one that
-// keeps the connection after the sign-off is closed by the panel.
-void TestLinks::bareServer()
-{
-    QFETCH(QByteArray, greeting);
-    QFETCH(QByteArray, heard);
-    QFETCH(QStringList, boxes);
-    const QString address = loopbackAddress();
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress(address), 2300));
-    QByteArray received;
-    connect(&server, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket *client = server.nextPendingConnection();
-        client->write(greeting);
-        connect(client, &QTcpSocket::readyRead, client, [&, client] {
-            received += client->readAll();
-            client->write(received.endsWith("id;") ? "ID900;" : received.endsWith("q9;") ? "Q91;" : "");
-        });
-    });
-    Station station;
-    station.perform(chooseServer(address) + QStringLiteral("|trigger Setcomm1"));
-    QCOMPARE(station.dialogs.messages.mid(0, boxes.size()), boxes);
-    COMPARE_SHOWS(station, "Server_Conn=hidden");
-    auto *client = server.findChild<QTcpSocket *>();
-    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(received, heard);
-}
-
-// Nobody listening: the socket's own error, then the timeout. A cancelled
-// box leaves an empty address, which is kept.
-void TestLinks::serverRefusedOrCancelled()
-{
-    Station station;
-    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr|trigger Set_Host_Addr|trigger exit_cmd")
-                        .arg(loopbackAddress()));
-    const QStringList boxes = station.dialogs.messages;
-    QCOMPARE(boxes.size(), 4);
-    for (const QString &error : {boxes.at(0), boxes.at(2)})
-        QVERIFY(error.endsWith(ErrorTail) && error.size() > ErrorTail.size() && !error.startsWith(Warning));
-    QCOMPARE(QStringList({boxes.at(1), boxes.at(3)}), QStringList({Timeout, Timeout}));
-    QCOMPARE(station.settings(), QByteArray("1,\"\",\"+8\",#FALSE#,#FALSE#\r\n"));
-}
-
-// The radio on the serial port, never told to stop reporting, goes on
-// talking while the server link probes a radio behind a slow line: that
-// must neither end the server's waits nor reach the panel. A second try
-// with the relay gone does not count the earlier greeting.
-void TestLinks::serialRadioNeverDisturbsTheServerLink()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.connectSerial();
-    station.startRelay(address);
-    station.radio.setPaced(true);
-    QTimer chatter;
-    connect(&chatter, &QTimer::timeout, &station, [&station] { station.writeSerial("FA00007000000;"); });
-    chatter.start(2);
-    const QByteArray sent = station.sentDuring(chooseServer(address));
-    chatter.stop();
-    QCOMPARE(sent, "id;q92;q9;" + Query + "AI2;");
-    QCOMPARE(station.dialogs.messages, QStringList());
-    QVERIFY(station.shows(QStringLiteral("vfoa_edbox=")) != u"vfoa_edbox=07000.00");
-
-    station.stopRelay();
-    station.dialogs.messages.clear();
-    station.perform(chooseServer(address));
-    QCOMPARE(station.dialogs.messages.last(), Timeout);
-    COMPARE_SHOWS(station, "Server_Conn=hidden");
-}
-
-// The server is reachable, only the radio behind it is silent: the link
-// stays, and its release is the sign-off alone.
-void TestLinks::serverRadioSilent()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.radio.setProbeAnswer(SimRadio::ProbeAnswer::Never);
-    station.startRelay(address);
-    QCOMPARE(station.sentDuring(chooseServer(address)), QByteArray("id;q92;q9;q9;"));
-    QCOMPARE(station.dialogs.messages,
-             QStringList{Warning
-                         + QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 "
-                                          "Comm port.")});
-    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked");
-    QVERIFY(station.relay()->hasClient());
-    station.heard.clear();
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QTRY_VERIFY(!station.relay()->hasClient());
-    QCOMPARE(station.heard, QByteArray());
-    QVERIFY(station.relayLog.last().endsWith(u"signed off"));
-    COMPARE_SHOWS(station, "Server_Conn=hidden");
-}
-
-// The relay gone under an up link: after the socket's own box the panel no
-// longer shows a link and stops polling it, and the release at exit sends
-// nothing to it, so no failure box follows.
-void TestLinks::serverGoneBeforeRelease()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.connectServer(address);
-    station.perform(QStringLiteral("click SM_en"));
-    station.stopRelay();
-    QTRY_COMPARE(station.dialogs.messages.size(), 1);
-    QVERIFY(station.dialogs.messages.first().endsWith(ErrorTail));
-    COMPARE_SHOWS(station, "Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(station.dialogs.messages.size(), 1);
-    QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
-}
-
-void TestLinks::serverOnAnotherPort_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::newRow("host:port") << loopbackAddress();
-    QTest::newRow("[IPv6 address]:port") << "[::1]";
-}
-
-// A relay on a port other than 2300, as at the end of a tunnel; the text is
-// saved as typed.
-void TestLinks::serverOnAnotherPort()
-{
-    QFETCH(QString, address);
-    QTcpServer ipv6Probe;
-    if (address.startsWith(u'[') && !ipv6Probe.listen(QHostAddress::LocalHostIPv6))
-        QSKIP("this machine has no IPv6 loopback");
-    Station station;
-    station.startRelay(address, 0);
-    const QString typed = station.relay()->endpoint();
-    station.connectServer(typed);
-    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present");
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(station.settings(), "1,\"" + typed.toLatin1() + "\",\"+8\",#FALSE#,#FALSE#\r\n");
 }
 
 // A failure box is modal but the event loop goes on: what tries to send
@@ -332,8 +121,10 @@ void TestLinks::failedSendsShowOneBoxAtATime()
 }
 
 // The poll starts only once a radio has answered, at 100 ms on the serial
-// link and 250 ms on the server link; releasing the link or a failed send
-// stops it, the latter after its one box.
+// link and 250 ms on the server link; a second click or a release stops it.
+// The adapter pulled out under the poll: the radio is no longer shown and
+// the poll stops, and choosing the port again sends the vanished link
+// nothing, so no failure box comes of it.
 void TestLinks::smeterPoll()
 {
     Station station;
@@ -345,19 +136,16 @@ void TestLinks::smeterPoll()
     QTRY_VERIFY(station.heard.count("SM;") >= 3);
     QCOMPARE(station.sentDuring(QStringLiteral("click SM_en")), QByteArray());
     COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
-
     station.perform(QStringLiteral("click SM_en|trigger Setcomm1"));
     COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
-    // The adapter pulled out under the poll: the radio is no longer shown
-    // and the poll stops; choosing the port again sends the vanished link
-    // nothing, and no failure box comes of it.
+
     station.perform(QStringLiteral("click SM_en"));
     station.unplugSerial();
     TRY_COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face|Q9_present_ind=hidden");
-    const qsizetype boxes = station.dialogs.messages.size();
+    const QStringList boxes = station.dialogs.messages;
     station.plugSerial();
-    QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")), "id;q92;q9;" + Query + "AI2;");
-    QCOMPARE(station.dialogs.messages.size(), boxes);
+    QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")), "id;q92;q9;" + StartUpQuery + "AI2;");
+    QCOMPARE(station.dialogs.messages, boxes);
 
     station.connectServer(loopbackAddress());
     station.perform(QStringLiteral("click SM_en"));
@@ -371,7 +159,6 @@ void TestLinks::utcClock()
     panel.setLocalTimeSource([] { return QTime(17, 45, 10); });
     TRY_COMPARE_SHOWS(station, "utc_time=01:45:10");
     QVERIFY(station.control<QLineEdit>("utc_time")->isReadOnly());
-
     station.perform(QStringLiteral("answer -5|trigger set_UTC"));
     QCOMPARE(station.dialogs.inputs.last(),
              QStringLiteral("Enter UTC +/- Offset value.|Set UTC Clock Offset|+8"));
@@ -382,41 +169,41 @@ void TestLinks::utcClock()
     TRY_COMPARE_SHOWS(station, "utc_time=02:00:00");
 }
 
+// What the file holds once the panel has started, run the steps and ended
+// (by the menu's Exit unless the steps close the window), and what the
+// panel showed from it.
 void TestLinks::settingsFile_data()
 {
-    // clang-format off
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<QString>("shows");
-    const auto row = [](const char *name, const QByteArray &before, const char *steps, const QByteArray &after,
-                        const char *shows = "") {
+    const auto row = [](const char *name, const QByteArray &before, const QByteArray &after,
+                        const char *shows = "", const char *steps = "") {
         QTest::newRow(name) << before << QString::fromLatin1(steps) << after << QString::fromLatin1(shows);
     };
     const QByteArray kept = ",\"10.1.1.1\",\"-5\",#FALSE#,#TRUE#\r\n";
-    row("first start", "", "", DefaultRecord, "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden");
-    row("read back", "3" + kept, "trigger exit_cmd", "3" + kept, "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=");
-    row("port beyond the menu", "12" + kept, "trigger exit_cmd", "12" + kept, "Setcomm1=unchecked");
-    row("auto-connect twice", "", "trigger Auto_comm_con|trigger Auto_comm_con", DefaultRecord,
-        "Auto_comm_con=unchecked|Q9_present_ind=hidden");
-    row("exit saves", "", "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con|trigger exit_cmd",
-        "1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n");
-    row("closing saves", "", "answer +2|trigger set_UTC|close", "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n");
-    row("quote typed", "", "answer a\"b|trigger set_UTC|trigger exit_cmd", "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n");
-    row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "trigger exit_cmd", "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
+    // clang-format off
+    row("first start", "", DefaultRecord, "Setcomm1=checked|Auto_comm_con=unchecked|debug_on=unchecked|Text1=hidden");
+    row("read back", "3" + kept, "3" + kept, "Setcomm3=checked|Setcomm1=unchecked|debug_on=checked|Text1=");
+    row("port beyond the menu", "12" + kept, "12" + kept, "Setcomm1=unchecked");
+    row("auto-connect twice", "", DefaultRecord, "Q9_present_ind=hidden", "trigger Auto_comm_con|trigger Auto_comm_con");
+    row("exit saves", "", "1,\"192.168.1.20\",\"-5\",#TRUE#,#TRUE#\r\n", "",
+        "answer -5|trigger set_UTC|trigger debug_on|trigger Auto_comm_con");
+    row("closing saves", "", "1,\"192.168.1.20\",\"+2\",#FALSE#,#FALSE#\r\n", "", "answer +2|trigger set_UTC|close");
+    row("quote typed", "", "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n", "", "answer a\"b|trigger set_UTC");
+    row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
     // A field that cannot be read takes the default; the others are kept.
-    row("cut short", "4,\"10.0.0.9\"", "trigger exit_cmd", "4,\"10.0.0.9\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm4=checked");
-    row("byte-order mark", "\xEF\xBB\xBF" "3" + kept, "trigger exit_cmd", "3" + kept, "Setcomm3=checked");
-    row("port too large", "32768" + kept, "trigger exit_cmd", "1" + kept, "Setcomm1=checked");
-    row("quoted port", "\"1\"" + kept, "trigger exit_cmd", "1" + kept, "debug_on=checked");
-    row("port 3abc", "3abc" + kept, "trigger exit_cmd", "1" + kept, "Setcomm1=checked");
-    row("missing quote", "4,\"10.1.1.1\r\n\"-5\",#FALSE#,#TRUE#", "trigger exit_cmd", "4" + kept);
-    row("garbage", "\x7f\xfe;;garbage", "trigger exit_cmd", DefaultRecord, "Setcomm1=checked");
+    row("cut short", "4,\"10.0.0.9\"", "4,\"10.0.0.9\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm4=checked");
+    row("byte-order mark", "\xEF\xBB\xBF" "3" + kept, "3" + kept, "Setcomm3=checked");
+    row("port too large", "32768" + kept, "1" + kept, "Setcomm1=checked");
+    row("quoted port", "\"1\"" + kept, "1" + kept, "debug_on=checked");
+    row("port 3abc", "3abc" + kept, "1" + kept, "Setcomm1=checked");
+    row("missing quote", "4,\"10.1.1.1\r\n\"-5\",#FALSE#,#TRUE#", "4" + kept);
+    row("garbage", "\x7f\xfe;;garbage", DefaultRecord, "Setcomm1=checked");
     // clang-format on
 }
 
-// What the file holds after start-up (and the steps), and what the panel
-// shows from it.
 void TestLinks::settingsFile()
 {
     QFETCH(QByteArray, before);
@@ -426,9 +213,11 @@ void TestLinks::settingsFile()
     Station station;
     if (!before.isEmpty())
         station.writeSettings(before);
-    station.perform(steps);
+    station.start();
+    const QString shown = station.shows(shows);
+    station.perform(steps + QStringLiteral("|trigger exit_cmd"));
     QCOMPARE(station.settings(), after);
-    COMPARE_SHOWS(station, shows);
+    QCOMPARE(shown, shows);
     QCOMPARE(station.dialogs.messages, QStringList());
 }
 
@@ -484,30 +273,18 @@ void TestLinks::signalEndsThePanelAsClosingDoes()
     QFETCH(SimRadio::ProbeAnswer, answer);
     QFETCH(QByteArray, heardBefore);
     QFETCH(QByteArray, heardAfter);
-    QTemporaryDir dir;
-    QFile settings(dir.filePath(QStringLiteral("d9iduzid.ini")));
-    QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#") > 0);
-    settings.close();
-    PseudoTerminal line;
-    QVERIFY(line.open() && line.createLink(dir.filePath(QStringLiteral("com1"))));
-    SimRadio radio;
-    radio.setProbeAnswer(answer);
-    QByteArray heard;
-    connect(&line, &PseudoTerminal::readyRead, &radio, [&] {
-        const QByteArray chunk = line.readAll();
-        radio.receive(chunk);
-        heard += chunk;
-    });
-    connect(&radio, &SimRadio::output, &line, &PseudoTerminal::write);
+    Station station;
+    station.radio.setProbeAnswer(answer);
+    station.writeSettings("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#");
+    station.plugSerial();
     QProcess panel;
-    panel.setWorkingDirectory(dir.path());
+    panel.setWorkingDirectory(station.path(QString()));
     panel.start(QStringLiteral(Q9REMOTE_PATH), {QStringLiteral("-platform"), QStringLiteral("offscreen")});
-    QTRY_VERIFY_WITH_TIMEOUT(heard.endsWith(heardBefore), ProcessTimeout);
-    heard.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(station.heard.endsWith(heardBefore), ProcessTimeout);
+    station.heard.clear();
     QVERIFY(stopWith(panel, signalNumber));
-    QTRY_COMPARE(heard, heardAfter);
-    QVERIFY(settings.open(QIODevice::ReadOnly));
-    QCOMPARE(settings.readAll(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
+    QTRY_COMPARE(station.heard, heardAfter);
+    QCOMPARE(station.settings(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
 }
 
 QTEST_MAIN(TestLinks)

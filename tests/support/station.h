@@ -96,6 +96,9 @@ private:
     std::unique_ptr<RelayServer> m_relay;
 };
 
+// What the panel asks a radio once it has answered the probe.
+inline const QByteArray StartUpQuery = QByteArrayLiteral("RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;");
+
 // What a control shows the operator, in a few words: a box's text (with its
 // text colour when that carries meaning), a button's caption and back colour,
 // a lamp's colour, an option's or menu item's check, a slider's value and
