@@ -160,22 +160,6 @@ QByteArray Station::settings() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString Station::path(const QString &name) const
-{
-    return m_dir.filePath(name);
-}
-
-Rmt_Q9 &Station::start()
-{
-    m_panel = std::make_unique<Rmt_Q9>(dialogs);
-    return *m_panel;
-}
-
-QObject *Station::find(const QString &name) const
-{
-    return m_panel->findChild<QObject *>(name);
-}
-
 void Station::plugSerial(int portNumber)
 {
     if (!m_serial) {
@@ -193,16 +177,6 @@ void Station::plugSerial(int portNumber)
     QFile::link(m_serial->slavePath(), link);
 }
 
-void Station::unplugSerial()
-{
-    m_serial.reset();
-}
-
-void Station::writeSerial(const QByteArray &bytes)
-{
-    m_serial->write(bytes);
-}
-
 void Station::startRelay(const QString &address, quint16 port)
 {
     m_relay = std::make_unique<RelayServer>();
@@ -215,11 +189,6 @@ void Station::startRelay(const QString &address, quint16 port)
     connect(&radio, &SimRadio::output, m_relay.get(), &RelayServer::sendToClient);
     connect(m_relay.get(), &RelayServer::message, this,
             [this](const QString &line) { relayLog.append(line); });
-}
-
-void Station::stopRelay()
-{
-    m_relay.reset();
 }
 
 void Station::connectSerial()

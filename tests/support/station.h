@@ -28,13 +28,13 @@ public:
     // The settings file: written before start(), read after the panel ended.
     void writeSettings(const QByteArray &record);
     QByteArray settings() const;
-    QString path(const QString &name) const;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
 
     // Builds the window, which runs its start-up.
-    Rmt_Q9 &start();
+    Rmt_Q9 &start() { return *(m_panel = std::make_unique<Rmt_Q9>(dialogs)); }
     Rmt_Q9 &panel() const { return *m_panel; }
     // A control, menu item or timer of the window by its designer name.
-    QObject *find(const QString &name) const;
+    QObject *find(const QString &name) const { return m_panel->findChild<QObject *>(name); }
     template<typename T> T *control(const char *name) const
     {
         return qobject_cast<T *>(find(QString::fromLatin1(name)));
@@ -44,14 +44,14 @@ public:
     // have several links); unplugging makes it vanish under the panel as a
     // pulled USB adapter does.
     void plugSerial(int portNumber = 1);
-    void unplugSerial();
+    void unplugSerial() { m_serial.reset(); }
     // Bytes the radio's end puts on the serial line, unasked.
-    void writeSerial(const QByteArray &bytes);
+    void writeSerial(const QByteArray &bytes) { m_serial->write(bytes); }
     // The relay server with the radio behind it on ADDRESS:PORT (0 picks a
     // free port, which relay()->endpoint() tells), and the relay program
     // ending.
     void startRelay(const QString &address, quint16 port = 2300);
-    void stopRelay();
+    void stopRelay() { m_relay.reset(); }
     RelayServer *relay() const { return m_relay.get(); }
 
     // Chooses Comm1 or the server as the operator does and waits until the
