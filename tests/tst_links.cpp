@@ -33,6 +33,7 @@ private slots:
     void unreadableSettingsPath();
     void signalEndsThePanelAsClosingDoes_data();
     void signalEndsThePanelAsClosingDoes();
+    void connectsAndSignsOff_data();
     void connectsAndSignsOff();
     void bareServer_data();
     void bareServer();
@@ -40,8 +41,6 @@ private slots:
     void serialRadioNeverDisturbsIt();
     void radioSilentBehindIt();
     void relayGoneUnderIt();
-    void serverOnAnotherPort_data();
-    void serverOnAnotherPort();
 };
 
 namespace {
@@ -279,14 +278,13 @@ void TestLinks::signalEndsThePanelAsClosingDoes_data()
     QTest::addColumn<SimRadio::ProbeAnswer>("answer");
     QTest::addColumn<QByteArray>("heardBefore");
     QTest::addColumn<QByteArray>("heardAfter");
-    QTest::newRow("SIGTERM") << SIGTERM << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
-                             << QByteArray("AI0;");
-    QTest::newRow("SIGINT") << SIGINT << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
-                            << QByteArray("AI0;");
-    QTest::newRow("SIGHUP") << SIGHUP << SimRadio::ProbeAnswer::Always << QByteArray("AI2;")
-                            << QByteArray("AI0;");
-    QTest::newRow("box open") << SIGTERM << SimRadio::ProbeAnswer::Never << QByteArray("q9;q9;")
-                              << QByteArray();
+    const auto always = SimRadio::ProbeAnswer::Always;
+    // clang-format off
+    QTest::newRow("SIGTERM") << SIGTERM << always << QByteArray("AI2;") << QByteArray("AI0;");
+    QTest::newRow("SIGINT") << SIGINT << always << QByteArray("AI2;") << QByteArray("AI0;");
+    QTest::newRow("SIGHUP") << SIGHUP << always << QByteArray("AI2;") << QByteArray("AI0;");
+    QTest::newRow("box open") << SIGTERM << SimRadio::ProbeAnswer::Never << QByteArray("q9;q9;") << QByteArray();
+    // clang-format on
 }
 
 // The program itself, auto-connecting at start and then stopped by a
@@ -312,19 +310,34 @@ void TestLinks::signalEndsThePanelAsClosingDoes()
     QCOMPARE(station.settings(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
 }
 
+void TestLinks::connectsAndSignsOff_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<quint16>("port");
+    QTest::newRow("address alone") << loopbackAddress() << quint16(2300);
+    QTest::newRow("host:port") << loopbackAddress() << quint16(0);
+    QTest::newRow("[IPv6 address]:port") << "[::1]" << quint16(0);
+}
+
 // The box proposes the saved address; choosing the server turns auto-connect
 // off and unchecks the ports; a send is complete once the socket has handed
-// it on; the sign-off follows the last send, and the typed address is saved.
+// it on; the sign-off follows the last send, and the address is saved as
+// typed, with a port other than 2300 as at the end of a tunnel.
 void TestLinks::connectsAndSignsOff()
 {
-    const QString address = loopbackAddress();
+    QFETCH(QString, host);
+    QFETCH(quint16, port);
+    QTcpServer ipv6Probe;
+    if (host.startsWith(u'[') && !ipv6Probe.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("this machine has no IPv6 loopback");
     Station station;
-    station.writeSettings("2,\"" + address.toLatin1() + "\",\"+8\",#TRUE#,#TRUE#\r\n");
+    station.startRelay(host, port);
+    const QByteArray address = (port ? host : station.relay()->endpoint()).toLatin1();
+    station.writeSettings("2,\"" + address + "\",\"+8\",#TRUE#,#TRUE#\r\n");
     QFile::link(station.path(QStringLiteral("missing")), station.path(QStringLiteral("com2")));
     station.start();
     station.dialogs.messages.clear();
-    station.startRelay(address);
-    QCOMPARE(station.sentDuring(chooseServer(address)), Linked);
+    QCOMPARE(station.sentDuring(chooseServer(QString::fromLatin1(address))), Linked);
     QCOMPARE(station.dialogs.inputs.last(),
              QStringLiteral("Enter Q9 Remote Server iP Address if needed|Host iP|") + address);
     TRY_COMPARE_SHOWS(station,
@@ -340,7 +353,7 @@ void TestLinks::connectsAndSignsOff()
     station.perform(QStringLiteral("trigger exit_cmd"));
     QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
     QCOMPARE(station.heard, QByteArray("AI0;"));
-    QCOMPARE(station.settings(), "2,\"" + address.toLatin1() + "\",\"+8\",#FALSE#,#TRUE#\r\n");
+    QCOMPARE(station.settings(), "2,\"" + address + "\",\"+8\",#FALSE#,#TRUE#\r\n");
     QCOMPARE(station.dialogs.messages, QStringList());
 }
 
@@ -460,30 +473,6 @@ void TestLinks::relayGoneUnderIt()
     station.perform(QStringLiteral("trigger exit_cmd"));
     QCOMPARE(station.dialogs.messages.size(), 1);
     QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
-}
-
-void TestLinks::serverOnAnotherPort_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::newRow("host:port") << loopbackAddress();
-    QTest::newRow("[IPv6 address]:port") << "[::1]";
-}
-
-// A relay on a port other than 2300, as at the end of a tunnel; the text is
-// saved as typed.
-void TestLinks::serverOnAnotherPort()
-{
-    QFETCH(QString, address);
-    QTcpServer ipv6Probe;
-    if (address.startsWith(u'[') && !ipv6Probe.listen(QHostAddress::LocalHostIPv6))
-        QSKIP("this machine has no IPv6 loopback");
-    Station station;
-    station.startRelay(address, 0);
-    const QString typed = station.relay()->endpoint();
-    station.connectServer(typed);
-    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present");
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(station.settings(), "1,\"" + typed.toLatin1() + "\",\"+8\",#FALSE#,#FALSE#\r\n");
 }
 
 QTEST_MAIN(TestLinks)

@@ -76,17 +76,6 @@ inline quint16 startListening(QProcess &process, const QString &program, const Q
     return ended && match.hasMatch() ? match.captured(1).toUShort() : 0;
 }
 
-// Runs a program that is expected to give up at once; returns its exit code.
-inline int runToExit(const QString &program, const QStringList &arguments, QByteArray *errorOutput)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(ProcessTimeout))
-        return -1;
-    *errorOutput = process.readAllStandardError();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
 // Sends the signal and tells whether the program then ended cleanly.
 inline bool stopWith(QProcess &process, int signalNumber)
 {
