@@ -42,19 +42,14 @@ void TestControls::operatorStory_data()
     };
     const QByteArray tenRu = QByteArray("RU;").repeated(10), tenRd = QByteArray("RD;").repeated(10);
     // clang-format off
-    row("click lsb_md", "MD1;FW;", "lsb_md=checked");
-    row("click usb_md|click usb_md", "MD2;FW;MD2;FW;");
+    row("click lsb_md|click usb_md|click usb_md|click cwr_md|click data_md|click datar_md",
+        "MD1;FW;MD2;FW;MD2;FW;MD7;FW;MD6;FW;MD9;FW;", "datar_md=checked|lsb_md=unchecked");
     row("click cw_md", "MD3;FW;", "fil_bw=FL3/0500");
-    row("click cwr_md|click data_md|click datar_md", "MD7;FW;MD6;FW;MD9;FW;", "datar_md=checked");
     row("click xfil|click Afil", "FW0100;FW;SW29;FW;", "fil_bw=FL2/1800|Afil=AF1 green");
-    row("click AGC_on", "SW36;GT;", "AGC_on=AGC face");
-    row("click AGC_Slow|click AGC_Fast", "GT004;GT002;", "AGC_Fast=checked");
+    row("click AGC_on|click AGC_Slow|click AGC_Fast", "SW36;GT;GT004;GT002;", "AGC_Fast=checked|AGC_on=AGC face");
     row("click NB|click NB_level|click Ant1_2", "NB1;SW22;SW04;", "NB=NB1 green|NB_level=Low face|Ant1_2=ANT 2 face");
-    row("click att_cmd", "RA01;", "att_cmd=ATT green");
-    row("click att_cmd|click att_cmd", "RA01;RA00;", "att_cmd=ATT face");
-    row("reply RA01;|click att_cmd", "RA00;");
-    row("click AIP_cmd", "PA1;", "AIP_cmd=PRE green");
-    row("reply PA1;|click AIP_cmd", "PA0;", "AIP_cmd=PRE face");
+    row("reply RA01;|click att_cmd|click AIP_cmd", "RA00;PA1;", "att_cmd=ATT face|AIP_cmd=PRE green");
+    row("click att_cmd|click att_cmd|reply PA1;|click AIP_cmd", "RA01;RA00;PA0;", "att_cmd=ATT face|AIP_cmd=PRE face");
     row("click spot", "SW27;", "spot=Spot green");
     row("click spot|reply IF00014060000     +000000 0002000001 ;|click spot", "SW27;SW27;", "spot=Spot face");
     row("click BandUp", "SW01;", "vfoa_edbox=18086.00");
@@ -63,15 +58,13 @@ void TestControls::operatorStory_data()
     row("click dn1|click dn100hz|click dn10hz", "DN4;DN4;FA;DN3;DN3;FA;DN1;FA;", "vfoa_edbox=14057.89");
     row("click rx_vfob|click dn100hz", "FR1;FW;IF;FA;DN3;DN3;FB;", "vfob_edbox=07029.90|vfoa_edbox=14060.00");
     row("track fine_tune -|click dn100hz", "~FA00014059950;DN3;DN3;FA;~FA00014059950;", "fine_tune=0/50");
-    row("click ru10|click rd10", "RU;RD;");
-    row("click ru50", "AI0;" + tenRu + "IF;AI2;", "rit_box=+0.10 black");
+    row("click ru10|click rd10|click ru50", "RU;RD;AI0;" + tenRu + "IF;AI2;", "rit_box=+0.10 black");
     row("click rd50|click ru1k", "AI0;" + tenRd + "IF;AI2;AI0;" + tenRu + tenRu + "RU;RU;RU;RU;RU;IF;AI2;", "rit_box=+0.15 black");
     row("click rd1k", "AI0;" + tenRd + tenRd + "RD;RD;RD;RD;RD;IF;AI2;", "rit_box=-0.25 black");
     row("click rit_clr", "RC;IF;");
-    row("click rit_cmd", "RT1;IF;", "rit_ind=green|rit_box= 0.00 cyan");
-    row("click xit_cmd", "XT1;IF;", "xit_ind=green");
-    row("reply IF00014060000     +012010 0002000001 ;|click rit_cmd", "RT0;IF;", "rit_ind=blue");
-    row("reply IF00007040500     -005001 0003100001 ;|click xit_cmd", "XT0;IF;");
+    row("click rit_cmd|click xit_cmd", "RT1;IF;XT1;IF;", "rit_ind=green|xit_ind=green|rit_box= 0.00 cyan");
+    row("reply IF00014060000     +012010 0002000001 ;|click rit_cmd|reply IF00007040500     -005001 0003100001 ;|"
+        "click xit_cmd", "RT0;IF;XT0;IF;", "rit_ind=blue|xit_ind=blue");
     row("reply FA00007040000;|drag fine_tune 3", "~FA00007040010;~FA00007040020;~FA00007040030;~FA00007040030;",
         "vfoa_edbox=07040.03|fine_tune=3/50");
     row("reply FA00007040000;|arrow fine_tune +|arrow fine_tune +|set vfoa_edbox 7040.02|click clr_slide",
@@ -79,8 +72,8 @@ void TestControls::operatorStory_data()
     row("click clr_slide", "");
     row("reply FA00007040000;|track fine_tune +|track fine_tune -", "~FA00007040050;~FA00007040000;", "fine_tune=0/50");
     row("reply FA00007040000;|key fine_tune Right|key fine_tune PgUp", "~FA00007040010;~FA00007040060;", "fine_tune=6/50");
-    row("reply FA00007040000;|wheel fine_tune 1", "~FA00007040010;", "fine_tune=1/50");
-    row("reply FA00007040000;|wheel fine_tune -2", "~FA00007039990;~FA00007039980;", "fine_tune=-2/50");
+    row("reply FA00007040000;|wheel fine_tune 1|wheel fine_tune -2", "~FA00007040010;~FA00007040000;~FA00007039990;",
+        "fine_tune=-1/50");
     row("reply FA00007040000;|wheel vfoa_edbox 1", "~FA00007040010;", "fine_tune=1/50");
     row("reply FR1;FB00007030000;|wheel vfoa_edbox -1", "~FB00007029990;", "vfoa_edbox=14060.00");
     row("reply FA00007040000;|arrow fine_tune +|set incr_edbox 100|arrow fine_tune +",
@@ -93,14 +86,13 @@ void TestControls::operatorStory_data()
         "vfoa_edbox=07040.04");
     row("set incr_edbox 5|reply FA00007040000;|arrow fine_tune -", "~FA00007039995;", "vfoa_edbox=07040.00");
     row("reply FR1;FB00009999990;|arrow fine_tune +", "~FB00010000000;", "vfob_edbox=10000.00|vfoa_edbox=14060.00");
-    row("trigger debug_on|reply FA00007039990;|arrow fine_tune +", "~FA00007040000;", "Text1=7040.");
     row("trigger debug_on|reply FA00007039990;|arrow fine_tune +|arrow fine_tune +", "~FA00007040000;~FA00007040010;",
         "Text1=7040.01");
-    row("type vfoa_edbox 3500.5|click CWsend", "FA00003500500;", "vfoa_edbox=03500.50");
-    row("type vfob_edbox 10000|click CWsend", "FB00010000000;", "vfob_edbox=10000.00");
+    row("type vfoa_edbox 3500.5|click CWsend|type vfob_edbox 10000|click CWsend", "FA00003500500;FB00010000000;",
+        "vfoa_edbox=03500.50|vfob_edbox=10000.00");
     row("type vfoa_edbox 9999.99|click CWsend|type vfoa_edbox 28000.01|click CWsend", "FA00009999990;FA00028000010;");
-    row("type vfob_edbox  7 040 kHz|click CWsend", "FB00007040000;");
-    row("type vfoa_edbox abc|click CWsend", "FA0000;", "vfoa_edbox=abc");
+    row("type vfob_edbox  7 040 kHz|click CWsend|type vfoa_edbox abc|click CWsend", "FB00007040000;FA0000;",
+        "vfoa_edbox=abc");
     row("click vfoa_edbox|click CWsend", "FA00014060000;");
     row("arrow fine_tune +|type vfoa_edbox 7040|click CWsend", "~FA00014060010;FA00007040000;~FA00007040000;",
         "vfoa_edbox=07040.00|fine_tune=0/50");
@@ -113,8 +105,8 @@ void TestControls::operatorStory_data()
     row("click tx_vfob", "FT1;", "tx_vfob=TX green|tx_vfoa=TX face|rx_vfoa=RX green");
     row("reply FR1;|arrow fine_tune +|click rx_vfoa", "~FB00007030010;FR0;FW;IF;FB;~FA00014060000;",
         "fine_tune=0/50|rx_vfoa=RX green|rx_vfob=RX face");
-    row("key CWSpeedSlider Right|key CWSpeedSlider PgUp", "KS021;KS026;", "SPD=26");
-    row("key CWSpeedSlider Home|key CWSpeedSlider Left", "KS009;");
+    row("key CWSpeedSlider Right|key CWSpeedSlider PgUp|key CWSpeedSlider Home|key CWSpeedSlider Left",
+        "KS021;KS026;KS009;", "SPD=09");
     row("key SquelchSlider Right|key SquelchSlider PgUp|key SquelchSlider End", "SQ025;SQ075;SQ250;", "SQ=10");
     row("reply PC010;|key PowerSlider End|key PowerSlider Right|key PowerSlider PgDown", "PC015;PC005;");
     row("drag SquelchSlider 4", "SQ025;SQ050;SQ075;SQ100;", "SQ=04");

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -71,21 +72,11 @@ void click(QWidget *control)
 void turnWheel(QWidget *control, int notches)
 {
     const QPoint at = control->rect().center();
-    const QPoint notch(0,
-                       notches > 0 ? QWheelEvent::DefaultDeltasPerStep : -QWheelEvent::DefaultDeltasPerStep);
+    const QPoint notch(0, notches > 0 ? 120 : -120);
     for (int i = 0; i < qAbs(notches); ++i) {
-        QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), notch, Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent wheel(at, control->mapToGlobal(at), {}, notch, {}, {}, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(control, &wheel);
     }
-}
-
-void showActive(QWidget &window)
-{
-    window.show();
-    window.activateWindow();
-    if (!QTest::qWaitForWindowActive(&window))
-        qWarning("the panel did not become the active window");
 }
 
 } // namespace
@@ -157,6 +148,8 @@ void Station::writeSettings(const QByteArray &record)
 QByteArray Station::settings() const
 {
     QFile file(path(QStringLiteral("d9iduzid.ini")));
+    if (file.exists() && !QFileInfo(file).isFile())
+        return QByteArrayLiteral("<not a file>");
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -228,8 +221,11 @@ void Station::perform(const QString &steps)
 {
     if (!m_panel)
         start();
-    if (!m_panel->isVisible())
-        showActive(*m_panel);
+    if (!m_panel->isVisible()) {
+        m_panel->show();
+        m_panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+    }
     for (const QString &step : steps.split(u'|', Qt::SkipEmptyParts))
         performStep(step);
 }
@@ -253,13 +249,10 @@ void Station::performStep(const QString &step)
     } else if (verb == u"click") {
         click(widget);
     } else if (verb == u"type") {
-        if (auto *box = qobject_cast<QPlainTextEdit *>(widget)) {
-            box->setFocus(Qt::MouseFocusReason);
+        click(widget);
+        QCoreApplication::processEvents();
+        if (auto *box = qobject_cast<QPlainTextEdit *>(widget))
             box->moveCursor(QTextCursor::End);
-        } else {
-            click(widget);
-            QCoreApplication::processEvents();
-        }
         QTest::keyClicks(widget, rest);
     } else if (verb == u"key") {
         const QKeyCombination key = QKeySequence(rest)[0];

@@ -25,7 +25,8 @@ public:
     Station();
     ~Station() override;
 
-    // The settings file: written before start(), read after the panel ended.
+    // The settings file: written before start(), read after the panel ended
+    // ("<not a file>" when something else has its name).
     void writeSettings(const QByteArray &record);
     QByteArray settings() const;
     QString path(const QString &name) const { return m_dir.filePath(name); }
