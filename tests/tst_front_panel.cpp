@@ -50,16 +50,12 @@ namespace {
 
 // Texts the program writes into controls after start-up; each must fit as
 // well as the design text does.
-const QHash<QString, QString> RunTimeTexts = [] {
-    QHash<QString, QString> texts;
-    const QString all
-        = QStringLiteral("vfoa_edbox=88888.88\nvfob_edbox=88888.88\nutc_time=23:59:59\nfil_bw=FL2/2500\n"
-                         "rit_box=-9.99\nSPD=50\nPWR=15.0W\nAnt1_2=ANT 2\nAfil=AF2\nNB_level=High\n"
-                         "Label12=    | --050.000  | 0 | +-050.000 | khz");
-    for (const QString &text : all.split(u'\n'))
-        texts.insert(text.section(u'=', 0, 0), text.section(u'=', 1));
-    return texts;
-}();
+// clang-format off
+const QHash<QString, QString> RunTimeTexts = {
+    {"vfoa_edbox", "88888.88"}, {"vfob_edbox", "88888.88"}, {"utc_time", "23:59:59"}, {"fil_bw", "FL2/2500"},
+    {"rit_box", "-9.99"}, {"SPD", "50"}, {"PWR", "15.0W"}, {"Ant1_2", "ANT 2"}, {"Afil", "AF2"}, {"NB_level", "High"},
+    {"Label12", "    | --050.000  | 0 | +-050.000 | khz"}};
+// clang-format on
 
 // The space a control leaves for one line of its text, after the style's
 // frame, margins and indicator.

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFocusEvent>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -77,6 +78,18 @@ void turnWheel(QWidget *control, int notches)
         QWheelEvent wheel(at, control->mapToGlobal(at), {}, notch, {}, {}, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(control, &wheel);
     }
+}
+
+// Another window comes to the front and goes again.
+void visitAnotherWindow(QWidget &panel)
+{
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    other.hide();
+    panel.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
 }
 
 } // namespace
@@ -241,6 +254,8 @@ void Station::performStep(const QString &step)
         return dialogs.inputAnswers.append(step.mid(7));
     if (verb == u"close")
         return void(m_panel->close());
+    if (verb == u"away")
+        return visitAnotherWindow(*m_panel);
     QObject *target = find(name);
     QVERIFY2(target, qPrintable(QStringLiteral("no control named %1").arg(name)));
     auto *widget = qobject_cast<QWidget *>(target);
@@ -257,6 +272,9 @@ void Station::performStep(const QString &step)
     } else if (verb == u"key") {
         const QKeyCombination key = QKeySequence(rest)[0];
         QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+    } else if (verb == u"menu") {
+        QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+        QCoreApplication::sendEvent(widget, &popup);
     } else if (verb == u"set") {
         target->setProperty(qobject_cast<QLineEdit *>(widget) ? "text" : "plainText", rest);
     } else if (verb == u"drag") {

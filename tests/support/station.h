@@ -66,7 +66,8 @@ public:
     //   (the text as pasted), drag NAME POSITION, track NAME +|- (a click in
     //   the track), arrow NAME +|-, wheel NAME N (N notches up, or down when
     //   negative), reply TEXT (a reply reaching the panel), answer TEXT (what
-    //   the next input box returns), close (the window).
+    //   the next input box returns), close (the window), away (another window
+    //   comes to the front and goes), menu NAME (a context menu opens over it).
     void perform(const QString &steps);
     // What the panel sends while the steps run: a marker sent after them
     // arrives after all of it, so nothing is missed and nothing is still on
