@@ -288,6 +288,7 @@ void TestRadioEnd::usageErrors_data()
     row("q9sim --allow 10.0.0.0/8,", "bad --allow list \"10.0.0.0/8,\"");
     row("q9sim --pty com1 --allow any", "--pty and --allow exclude each other");
     row("q9sim --pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
+    row("q9sim --listen BUSY", "cannot listen on BUSY");
     row("q9relay", "--device is required");
     // Something that is there but is no serial port is not waited for.
     row("q9relay --device /dev/null", "cannot open /dev/null");
