@@ -167,8 +167,10 @@ void TestRadioEnd::simulatedRadioAnswers_data()
     row("AI2;RA01;UP1;UP1;FR1;SW01;", "RA01;FA00014060010;FA00014060020;FR1;FB00010116000;");
     row("MD3;AI2;MD1;RT1;RU;XX;", "MD1;FW250010;IF00014060000     +000010 0001000001 ;IF00014060000     +001010 0001000001 ;?;");
     row("AI2;SW22;SW36;PC050;AI0;RA01;SW04;", "NB01;GT0020;PC0500;");
-    // Every band keeps the last frequency used on it.
-    for (const QByteArray &hz : QByteArray("1900000 3700000 7100000 10120000 14070000 18100000 21100000 24900000 28500000 50200000").split(' '))
+    // Every band keeps the last frequency used on it, from edge to edge.
+    for (const QByteArray &hz : QByteArray("1800000 2000000 3500000 4000000 7000000 7300000 10100000 10150000 14000000 14350000 "
+                                           "18068000 18168000 21000000 21450000 24890000 24990000 28000000 29700000 50000000 "
+                                           "54000000").split(' '))
         row("FA" + hz + ";SW01;SW03;FA;", "FA" + hz.rightJustified(11, '0') + ';');
     // A command the radio cannot take is refused and changes nothing.
     const QByteArray refused = "XX;|F;|FA1;|FA123456789012;|FA1405x000;|FA-14060000;|FR2;|FT01;|FW0200;|FW1;|GT003;|GT02;|"
