@@ -125,11 +125,6 @@ QString PseudoTerminal::slavePath() const
     return m_slavePath;
 }
 
-int PseudoTerminal::masterFd() const
-{
-    return m_master;
-}
-
 QString PseudoTerminal::errorString() const
 {
     return m_errorString;

@@ -25,17 +25,14 @@ public:
     ~PseudoTerminal() override;
 
     bool open();
-    void close();
-    bool isOpen() const;
 
     // Points linkPath at the slave device, replacing a stale symlink but
-    // never another kind of file. close() removes the link again unless
+    // never another kind of file. The link goes with the terminal unless
     // someone has re-pointed it meanwhile.
     bool createLink(const QString &linkPath);
     QString linkPath() const;
 
     QString slavePath() const;
-    int masterFd() const;
     QString errorString() const;
 
     QByteArray readAll();
@@ -48,6 +45,8 @@ signals:
     void errorOccurred(const QString &message);
 
 private:
+    void close();
+    bool isOpen() const;
     bool fail(const QString &what);
     bool openSlave();
     void readMaster();
