@@ -6,6 +6,7 @@
 #include "app/utc_clock.h"
 #include "link/reply_framer.h"
 #include "link/server_address.h"
+#include "link/socket_control.h"
 #include "tuning/frequency_command.h"
 
 #include <QAccessible>
@@ -151,7 +152,6 @@ void collectLayoutFaults(const QWidget *container, QStringList &faults)
     }
 }
 
-
 const QString Stream = QStringLiteral(
     "FA00014060000;FB00007040500;\r\nIF00014060000     +012010 0002000001 ;;SM0007;GT0021;NB10;PC0501;");
 
@@ -165,7 +165,6 @@ QStringList frame(const QStringList &chunks)
 }
 
 } // namespace
-
 
 void TestFrontPanel::formIsCompleteAndTidy_data()
 {
@@ -300,7 +299,6 @@ void TestFrontPanel::screenReaderHearsEveryControl()
     QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
 }
 
-
 void TestFrontPanel::replyShowsOnThePanel_data()
 {
     // clang-format off
@@ -425,7 +423,8 @@ void TestFrontPanel::debugWindowEchoesEachChunk()
 
 // The byte values include ";" itself: the noise after it is ended by one
 // more, and the reply that follows stands alone. From the relay they come
-// as more than the socket hands on at once, and the rest follows unasked.
+// as more than the socket hands on at once, and the rest follows unasked,
+// down to the reply's last byte alone after the last whole chunk.
 void TestFrontPanel::everyByteValueCrossesBothLinks()
 {
     const QByteArray allBytes = everyByteValue();
@@ -443,7 +442,10 @@ void TestFrontPanel::everyByteValueCrossesBothLinks()
     COMPARE_SHOWS(station, "PowerSlider=12/15|cw_md=checked");
 
     station.connectServer(loopbackAddress());
-    station.relay()->sendToClient(allBytes.repeated(40) + ";FB00028074000;");
+    const QByteArray reply = "FB00028074000;";
+    const QByteArray noise
+        = allBytes.repeated(40).leftJustified(3 * SocketControl::ChunkBytes + 1 - reply.size(), ';');
+    station.relay()->sendToClient(noise + reply);
     TRY_COMPARE_SHOWS(station, "vfob_edbox=28074.00");
     QVERIFY(station.dialogs.messages.isEmpty());
 }

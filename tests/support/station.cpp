@@ -7,8 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFocusEvent>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
