@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -24,6 +25,13 @@ inline QByteArray everyByteValue()
     for (int value = 0; value < 256; ++value)
         bytes.append(char(value));
     return bytes;
+}
+
+// Tests over IPv6 are skipped on a machine whose loopback has none.
+inline bool hasIpv6Loopback()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHostIPv6);
 }
 
 // A panel's end of a relay connection, keeping everything it received.
