@@ -330,6 +330,7 @@ void TestLinks::connectsAndSignsOff()
     station.panel().SendCommand(QStringLiteral("MD1;FW;"));
     QVERIFY(!station.panel().globals().TcpSendComplete);
     QTRY_VERIFY(station.panel().globals().TcpSendComplete);
+    QTRY_VERIFY(station.heard.endsWith("MD1;FW;"));
 
     station.heard.clear();
     station.perform(QStringLiteral("trigger exit_cmd"));
