@@ -271,7 +271,8 @@ void TestFrontPanel::coloursOnScreen()
 void TestFrontPanel::screenReaderHearsEveryControl()
 {
     Station station;
-    station.perform(QStringLiteral("trigger debug_on|reply Q91;"));
+    // Read-outs showing the same reading are still told apart.
+    station.perform(QStringLiteral("trigger debug_on|reply Q91;KS010;SQ255;"));
     station.control<QLabel>("Server_Conn")->show();
     QHash<QString, QString> heardAs;
     for (QWidget *control : station.panel().centralWidget()->findChildren<QWidget *>()) {
@@ -288,15 +289,16 @@ void TestFrontPanel::screenReaderHearsEveryControl()
         const auto heard = [&station](const char *name) {
             return QAccessible::queryAccessibleInterface(station.find(QString::fromLatin1(name)));
         };
-        return QStringLiteral("PRE %1, RIT %2")
+        return QStringLiteral("PRE %1, RIT %2, power %3")
             .arg(heard("AIP_cmd")->state().checked ? u"checked" : u"unchecked",
-                 heard("rit_ind")->text(QAccessible::Description));
+                 heard("rit_ind")->text(QAccessible::Description),
+                 heard("PWR")->text(QAccessible::Description));
     };
-    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
-    station.perform(QStringLiteral("reply PA1;IF00014060000     +012010 0002000001 ;"));
-    QCOMPARE(states(), QStringLiteral("PRE checked, RIT on"));
-    station.perform(QStringLiteral("reply PA0;IF00014060000     +012000 0002000001 ;"));
-    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off"));
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off, power 10.5W"));
+    station.perform(QStringLiteral("reply PA1;PC0501;IF00014060000     +012010 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE checked, RIT on, power 05.0W"));
+    station.perform(QStringLiteral("reply PA0;PC010;IF00014060000     +012000 0002000001 ;"));
+    QCOMPARE(states(), QStringLiteral("PRE unchecked, RIT off, power 10W"));
 }
 
 void TestFrontPanel::replyShowsOnThePanel_data()

@@ -121,6 +121,12 @@ bool showsStateByColour(const QWidget *control)
     return control->property(StateColourProperty).toBool();
 }
 
+void showReading(QLabel *readout, const QString &reading)
+{
+    readout->setText(reading);
+    readout->setAccessibleDescription(reading);
+}
+
 void setBackColour(QWidget *control, const QColor &colour)
 {
     const QPalette::ColorRole role = backRole(control);

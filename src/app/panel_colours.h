@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+class QLabel;
+class QString;
 class QWidget;
 
 // The colours the panel uses to show state.
@@ -26,6 +28,9 @@ QColor buttonFace();
 // (green): a button as checked, a lamp in its description, "on" or "off".
 void showStateByColour(QWidget *control);
 bool showsStateByColour(const QWidget *control);
+// A read-out beside a slider shows its reading; a screen reader hears it as
+// the description under the read-out's own name, which says what it reads.
+void showReading(QLabel *readout, const QString &reading);
 
 // One place to set and read the back colour of any control, button or label.
 void setBackColour(QWidget *control, const QColor &colour);

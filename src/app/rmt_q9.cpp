@@ -113,9 +113,10 @@ void Rmt_Q9::applyPanelLook()
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
                              static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
         setFieldColours(readout, ReadoutBack, ReadoutDigits);
-    for (QWidget *readout : {ui->SPD, ui->PWR, ui->SQ}) {
+    for (QLabel *readout : {ui->SPD, ui->PWR, ui->SQ}) {
         setBackColour(readout, ReadoutBack);
         setCaptionColour(readout, ReadoutDigits);
+        showReading(readout, readout->text());
     }
     setBackColour(ui->Shape1, DisplayBezel);
     setCaptionColour(ui->Shape1, CaptionOnDark);

@@ -135,7 +135,7 @@ void Rmt_Q9::replyRadioPresent(const ReplyFields &)
 void Rmt_Q9::replyKeyerSpeed(const ReplyFields &reply)
 {
     setSliderQuietly(ui->CWSpeedSlider, reply.number(3, 5));
-    ui->SPD->setText(reply.text(4, 5));
+    showReading(ui->SPD, reply.text(4, 5));
 }
 
 void Rmt_Q9::replyMode(const ReplyFields &reply)
@@ -181,7 +181,7 @@ void Rmt_Q9::replySquelch(const ReplyFields &reply)
 {
     const double level = reply.number(3, 5) / 25;
     setSliderQuietly(ui->SquelchSlider, level);
-    ui->SQ->setText(formatZeroPadded(level, 2, 0));
+    showReading(ui->SQ, formatZeroPadded(level, 2, 0));
 }
 
 void Rmt_Q9::replyPreamp(const ReplyFields &reply)
@@ -203,10 +203,10 @@ void Rmt_Q9::replyPower(const ReplyFields &reply)
     }
     if (wholeWatts) {
         setSliderQuietly(ui->PowerSlider, reply.number(4, 5));
-        ui->PWR->setText(reply.text(4, 5) + u'W');
+        showReading(ui->PWR, reply.text(4, 5) + u'W');
     } else {
         setSliderQuietly(ui->PowerSlider, reply.number(3, 5));
-        ui->PWR->setText(reply.text(3, 4) + u'.' + reply.text(5, 5) + u'W');
+        showReading(ui->PWR, reply.text(3, 4) + u'.' + reply.text(5, 5) + u'W');
     }
 }
 
