@@ -2,7 +2,6 @@
 #include "station.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTcpServer>
@@ -14,8 +13,8 @@
 
 // Reaching the radio over its serial port and through the relay server:
 // probes, waits, release and sign-off, a port or server that is missing,
-// mute or gone; the one failure box at a time, the panel's own timers, the
-// settings that outlive a run, and the signals that end it.
+// mute or gone; the panel's own timers, the settings that outlive a run, and
+// the signals that end it.
 class TestLinks : public QObject
 {
     Q_OBJECT
@@ -24,8 +23,7 @@ private slots:
     void serialProbe_data();
     void serialProbe();
     void serialPortMenu();
-    void failedSendsShowOneBoxAtATime();
-    void smeterPoll();
+    void smeterPollAndLinksLostUnderIt();
     void utcClock();
     void settingsFile_data();
     void settingsFile();
@@ -37,8 +35,6 @@ private slots:
     void bareServer();
     void nobodyThere();
     void serialRadioNeverDisturbsIt();
-    void radioSilentBehindIt();
-    void relayGoneUnderIt();
 };
 
 namespace {
@@ -122,32 +118,14 @@ void TestLinks::serialPortMenu()
     QCOMPARE(station.settings(), QByteArray("5,\"127.0.0.1\",\"+0\",#FALSE#,#FALSE#\r\n"));
 }
 
-// A failure box is modal but the event loop goes on: what tries to send
-// while it is open is dropped, so there is one box at a time. Once it is
-// closed, the next failure is reported again.
-void TestLinks::failedSendsShowOneBoxAtATime()
-{
-    Station station;
-    Rmt_Q9 &panel = station.start();
-    int sendsWhileOpen = 0;
-    station.dialogs.whileMessageOpen = [&] {
-        for (int i = 0; i < 5; ++i)
-            sendsWhileOpen += panel.SendCommand(QStringLiteral("SM;")) ? 1 : 0;
-    };
-    QVERIFY(!panel.SendCommand(QStringLiteral("FA;")));
-    QCOMPARE(station.dialogs.deepestNesting, 1);
-    QCOMPARE(sendsWhileOpen, 0);
-    station.dialogs.whileMessageOpen = nullptr;
-    panel.SendCommand(QString());
-    QCOMPARE(station.dialogs.messages, QStringList({SerialFailure, SerialFailure}));
-}
-
 // The poll starts only once a radio has answered, at 100 ms on the serial
 // link and 250 ms on the server link; a second click or a release stops it.
 // The adapter pulled out under the poll: the radio is no longer shown and
 // the poll stops, and choosing the port again sends the vanished link
-// nothing, so no failure box comes of it.
-void TestLinks::smeterPoll()
+// nothing, so no failure box comes of it. The relay gone under it: after the
+// socket's own box the link is no longer shown either, and the release at
+// exit sends nothing, so no box follows.
+void TestLinks::smeterPollAndLinksLostUnderIt()
 {
     Station station;
     station.perform(QStringLiteral("click SM_en"));
@@ -169,9 +147,17 @@ void TestLinks::smeterPoll()
     QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")), "id;q92;q9;" + StartUpQuery + "AI2;");
     QCOMPARE(station.dialogs.messages, boxes);
 
-    station.connectServer(loopbackAddress());
+    const QString address = loopbackAddress();
+    station.connectServer(address);
     station.perform(QStringLiteral("click SM_en"));
     COMPARE_SHOWS(station, "Timer1=every 250 ms|SM_en=SMeter green");
+    station.stopRelay();
+    QTRY_COMPARE(station.dialogs.messages.size(), boxes.size() + 1);
+    QVERIFY(station.dialogs.messages.last().endsWith(ErrorTail));
+    COMPARE_SHOWS(station, "Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    QCOMPARE(station.dialogs.messages.size(), boxes.size() + 1);
+    QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
 }
 
 void TestLinks::utcClock()
@@ -258,29 +244,24 @@ void TestLinks::settingsFile()
 void TestLinks::signalEndsThePanelAsClosingDoes_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<SimRadio::ProbeAnswer>("answer");
-    QTest::addColumn<QByteArray>("heardBefore");
-    QTest::addColumn<QByteArray>("heardAfter");
-    const auto always = SimRadio::ProbeAnswer::Always;
-    // clang-format off
-    QTest::newRow("SIGTERM") << SIGTERM << always << QByteArray("AI2;") << QByteArray("AI0;");
-    QTest::newRow("SIGINT") << SIGINT << always << QByteArray("AI2;") << QByteArray("AI0;");
-    QTest::newRow("SIGHUP") << SIGHUP << always << QByteArray("AI2;") << QByteArray("AI0;");
-    QTest::newRow("box open") << SIGTERM << SimRadio::ProbeAnswer::Never << QByteArray("q9;q9;") << QByteArray();
-    // clang-format on
+    QTest::addColumn<bool>("boxOpen");
+    QTest::newRow("SIGTERM") << SIGTERM << false;
+    QTest::newRow("SIGINT") << SIGINT << false;
+    QTest::newRow("SIGHUP") << SIGHUP << false;
+    QTest::newRow("box open") << SIGTERM << true;
 }
 
 // The program itself, auto-connecting at start and then stopped by a
 // signal: the radio is released and the settings written, as at a close,
-// even with a box open that nobody will answer.
+// even with a box open that nobody will answer (the radio silent, with
+// nothing to release).
 void TestLinks::signalEndsThePanelAsClosingDoes()
 {
     QFETCH(int, signalNumber);
-    QFETCH(SimRadio::ProbeAnswer, answer);
-    QFETCH(QByteArray, heardBefore);
-    QFETCH(QByteArray, heardAfter);
+    QFETCH(bool, boxOpen);
+    const QByteArray heardBefore = boxOpen ? "q9;q9;" : "AI2;", heardAfter = boxOpen ? "" : "AI0;";
     Station station;
-    station.radio.setProbeAnswer(answer);
+    station.radio.setProbeAnswer(boxOpen ? SimRadio::ProbeAnswer::Never : SimRadio::ProbeAnswer::Always);
     station.writeSettings("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#");
     station.plugSerial();
     QProcess panel;
@@ -343,18 +324,28 @@ void TestLinks::connectsAndSignsOff()
 void TestLinks::bareServer_data()
 {
     QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<bool>("radioAnswers");
     QTest::addColumn<QByteArray>("heard");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("never greets") << QByteArray() << QByteArray() << QStringList{Timeout};
-    QTest::newRow("ignores the sign-off") << QByteArray("!!;") << Linked + "AI0;##" << QStringList();
+    const QString notResponding = RecordingDialogs::Warning
+        + QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port.");
+    // clang-format off
+    QTest::newRow("never greets") << QByteArray() << true << QByteArray() << QStringList{Timeout};
+    QTest::newRow("ignores the sign-off") << QByteArray("!!;") << true << Linked + "AI0;##" << QStringList();
+    QTest::newRow("radio silent") << QByteArray("!!;") << false << QByteArray("id;q92;q9;q9;##")
+                                  << QStringList{notResponding};
+    // clang-format on
 }
 
-// A server that only greets, if at all, and answers the probes: one that
-// never greets gets no probe and is closed after the timeout; one that
-// keeps the connection after the sign-off is closed by the panel.
+// A server that only greets, if at all, and passes on the radio's answers
+// to the probes, if any: one that never greets gets no probe and is closed
+// after the timeout; one that keeps the connection after the sign-off is
+// closed by the panel; with the radio silent behind it the link stays, and
+// its release is the sign-off alone.
 void TestLinks::bareServer()
 {
     QFETCH(QByteArray, greeting);
+    QFETCH(bool, radioAnswers);
     QFETCH(QByteArray, heard);
     QFETCH(QStringList, boxes);
     const QString address = loopbackAddress();
@@ -366,12 +357,15 @@ void TestLinks::bareServer()
         client->write(greeting);
         connect(client, &QTcpSocket::readyRead, client, [&, client] {
             received += client->readAll();
-            client->write(received.endsWith("id;") ? "ID900;" : received.endsWith("q9;") ? "Q91;" : "");
+            if (radioAnswers)
+                client->write(received.endsWith("id;") ? "ID900;" : received.endsWith("q9;") ? "Q91;" : "");
         });
     });
     Station station;
-    station.perform(chooseServer(address) + QStringLiteral("|trigger Setcomm1"));
-    QCOMPARE(station.dialogs.messages.mid(0, boxes.size()), boxes);
+    station.perform(chooseServer(address));
+    QCOMPARE(station.dialogs.messages, boxes);
+    COMPARE_SHOWS(station, greeting.isEmpty() ? "Server_Conn=hidden" : "Server_Conn=Q9 Server Linked");
+    station.perform(QStringLiteral("trigger Setcomm1"));
     COMPARE_SHOWS(station, "Server_Conn=hidden");
     QTRY_COMPARE(server.findChild<QTcpSocket *>()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(received, heard);
@@ -417,45 +411,6 @@ void TestLinks::serialRadioNeverDisturbsIt()
     station.perform(chooseServer(address));
     QCOMPARE(station.dialogs.messages.last(), Timeout);
     COMPARE_SHOWS(station, "Server_Conn=hidden");
-}
-
-// The server is reachable, only the radio behind it is silent: the link
-// stays, and its release is the sign-off alone.
-void TestLinks::radioSilentBehindIt()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.radio.setProbeAnswer(SimRadio::ProbeAnswer::Never);
-    station.startRelay(address);
-    QCOMPARE(station.sentDuring(chooseServer(address)), QByteArray("id;q92;q9;q9;"));
-    QCOMPARE(station.dialogs.messages,
-             QStringList{RecordingDialogs::Warning
-                         + QStringLiteral(
-                             "Q9 is not responding. Please check radio power and Host RS232 Comm port.")});
-    COMPARE_SHOWS(station, "Server_Conn=Q9 Server Linked");
-    station.heard.clear();
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QTRY_VERIFY(!station.relay()->hasClient());
-    QCOMPARE(station.heard, QByteArray());
-    QVERIFY(station.relayLog.last().endsWith(u"signed off"));
-    COMPARE_SHOWS(station, "Server_Conn=hidden");
-}
-
-// After the socket's own box the panel no longer shows a link and stops
-// polling it, and the release at exit sends nothing, so no box follows.
-void TestLinks::relayGoneUnderIt()
-{
-    const QString address = loopbackAddress();
-    Station station;
-    station.connectServer(address);
-    station.perform(QStringLiteral("click SM_en"));
-    station.stopRelay();
-    QTRY_COMPARE(station.dialogs.messages.size(), 1);
-    QVERIFY(station.dialogs.messages.first().endsWith(ErrorTail));
-    COMPARE_SHOWS(station, "Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
-    station.perform(QStringLiteral("trigger exit_cmd"));
-    QCOMPARE(station.dialogs.messages.size(), 1);
-    QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
 }
 
 QTEST_MAIN(TestLinks)

@@ -171,11 +171,7 @@ void Station::plugSerial(int portNumber)
     if (!m_serial) {
         m_serial = std::make_unique<PseudoTerminal>();
         m_serial->open();
-        connect(m_serial.get(), &PseudoTerminal::readyRead, this, [this] {
-            const QByteArray chunk = m_serial->readAll();
-            radio.receive(chunk);
-            hear(chunk);
-        });
+        connect(m_serial.get(), &PseudoTerminal::readyRead, this, [this] { hear(m_serial->readAll()); });
         connect(&radio, &SimRadio::output, m_serial.get(), &PseudoTerminal::write);
     }
     const QString link = path(QStringLiteral("com%1").arg(portNumber));
@@ -188,10 +184,7 @@ void Station::startRelay(const QString &address, quint16 port)
     m_relay = std::make_unique<RelayServer>();
     if (!m_relay->listen(QStringLiteral("%1:%2").arg(address).arg(port)))
         qWarning("relay: %s", qPrintable(m_relay->errorString()));
-    connect(m_relay.get(), &RelayServer::clientData, this, [this](const QByteArray &chunk) {
-        radio.receive(chunk);
-        hear(chunk);
-    });
+    connect(m_relay.get(), &RelayServer::clientData, this, &Station::hear);
     connect(&radio, &SimRadio::output, m_relay.get(), &RelayServer::sendToClient);
     connect(m_relay.get(), &RelayServer::message, this,
             [this](const QString &line) { relayLog.append(line); });
@@ -226,6 +219,7 @@ void Station::awaitRadioState()
 
 void Station::hear(const QByteArray &chunk)
 {
+    radio.receive(chunk);
     heard += chunk;
     emit heardChunk(chunk);
 }
@@ -277,6 +271,8 @@ void Station::performStep(const QString &step)
         QCoreApplication::sendEvent(widget, &popup);
     } else if (verb == u"set") {
         target->setProperty(qobject_cast<QLineEdit *>(widget) ? "text" : "plainText", rest);
+    } else if (verb == u"paste") {
+        qobject_cast<QPlainTextEdit *>(widget)->insertPlainText(rest);
     } else if (verb == u"drag") {
         drag(qobject_cast<QAbstractSlider *>(widget), rest.toInt());
     } else if (verb == u"track" || verb == u"arrow") {

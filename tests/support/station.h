@@ -63,11 +63,12 @@ public:
     // Runs the operator's steps, separated by "|":
     //   click NAME, trigger NAME (menu item), type NAME TEXT (click into a
     //   box and type), key NAME KEY (as QKeySequence names it), set NAME TEXT
-    //   (the text as pasted), drag NAME POSITION, track NAME +|- (a click in
-    //   the track), arrow NAME +|-, wheel NAME N (N notches up, or down when
-    //   negative), reply TEXT (a reply reaching the panel), answer TEXT (what
-    //   the next input box returns), close (the window), away (another window
-    //   comes to the front and goes), menu NAME (a context menu opens over it).
+    //   (the box's whole text, as pasted over it), paste NAME TEXT (at the
+    //   caret), drag NAME POSITION, track NAME +|- (a click in the track),
+    //   arrow NAME +|-, wheel NAME N (N notches up, or down when negative),
+    //   reply TEXT (a reply reaching the panel), answer TEXT (what the next
+    //   input box returns), close (the window), away (another window comes to
+    //   the front and goes), menu NAME (a context menu opens over it).
     void perform(const QString &steps);
     // What the panel sends while the steps run: a marker sent after them
     // arrives after all of it, so nothing is missed and nothing is still on
@@ -87,6 +88,7 @@ signals:
     void heardChunk(const QByteArray &chunk);
 
 private:
+    // What the panel sent on either link: it reaches the radio and is kept.
     void hear(const QByteArray &chunk);
     void performStep(const QString &step);
     void awaitRadioState();
