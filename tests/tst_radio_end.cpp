@@ -15,45 +15,6 @@
 
 using namespace std::chrono_literals;
 
-// The radio's end of the links: the simulated radio and q9sim, which serves
-// it; q9relay between a radio's serial port, played by a pseudo-terminal
-// behind a link, and its clients on loopback; the relay server in-process
-// where a test must drive its timings.
-class TestRadioEnd : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-    void simulatedRadioAnswers_data();
-    void simulatedRadioAnswers();
-    void simulatedRadioOverTime();
-    void q9simServes();
-    void usageErrors_data();
-    void usageErrors();
-    void relaysUntilTheSignOff();
-    void oneClientAtATime();
-    void clientsAdmittedByAddress_data();
-    void clientsAdmittedByAddress();
-    void mappedAddressesCountAsIpv4();
-    void vanishedClientLetGo();
-    void deviceAwaitedLostAndBack();
-
-private:
-    void plugRadio();
-    quint16 startRelay(const QStringList &options = {});
-    // Whether the relay has logged a line that begins with the text.
-    bool logged(const QString &text);
-
-    QTemporaryDir m_dir;
-    QString m_device;
-    std::unique_ptr<PseudoTerminal> m_radio;
-    QByteArray m_heard;
-    QProcess m_relay;
-    QByteArray m_log;
-};
-
 namespace {
 
 const QByteArray Greeting = RelayServer::Greeting.toByteArray();
@@ -92,396 +53,418 @@ QString nameOf(const TestClient &client)
 
 } // namespace
 
-void TestRadioEnd::init()
+// The radio's end of the links: the simulated radio and q9sim, which serves
+// it; q9relay between a radio's serial port, played by a pseudo-terminal
+// behind a link, and its clients on loopback; the relay server in-process
+// where a test must drive its timings.
+class TestRadioEnd : public QObject
 {
-    m_device = m_dir.filePath(QStringLiteral("radio"));
-    m_heard.clear();
-    m_log.clear();
-    plugRadio();
-}
+    Q_OBJECT
 
-void TestRadioEnd::cleanup()
-{
-    if (m_relay.state() != QProcess::NotRunning)
-        QVERIFY(stopWith(m_relay, SIGTERM));
-    m_radio.reset();
-}
-
-void TestRadioEnd::plugRadio()
-{
-    m_radio = std::make_unique<PseudoTerminal>();
-    QVERIFY(m_radio->open() && m_radio->createLink(m_device));
-    connect(m_radio.get(), &PseudoTerminal::readyRead, this, [this] { m_heard += m_radio->readAll(); });
-}
-
-quint16 TestRadioEnd::startRelay(const QStringList &options)
-{
-    return startListening(m_relay, QStringLiteral(Q9RELAY_PATH),
-                          QStringList{"--device", m_device, "--listen", "127.0.0.1:0"} + options);
-}
-
-bool TestRadioEnd::logged(const QString &text)
-{
-    m_log += m_relay.readAllStandardError();
-    return ('\n' + m_log).contains("\nq9relay: " + text.toLocal8Bit());
-}
-
-void TestRadioEnd::simulatedRadioAnswers_data()
-{
-    QTest::addColumn<QByteArray>("commands");
-    QTest::addColumn<QByteArray>("answer");
-    const auto row = [](const QByteArray &commands, const QByteArray &answer) {
-        QTest::newRow(commands.left(60).toPercentEncoding(" ;").constData()) << commands << answer;
-    };
-    const QByteArray tenRu = QByteArray("RU;").repeated(10);
-    // clang-format off
-    row(Queries, StartState);
-    row("id;q92;q9;", "ID900;Q91;");
-    row("FB3560000;FR1;FT1;FB;FR;FT;FR1;IF;", "FB00003560000;FR1;FT1;IF00003560000     +000000 0002100001 ;");
-    row("FT0;FT;", "FT0;");
-    row("GT004;SW36;GT;SW36;GT;", "GT0040;GT0041;");
-    row("MD3;MD;FW;MD7;MD1;FW;", "MD3;FW050030;FW250010;");
-    row("FW0100;MD9;FW;", "FW180020;");
-    row("FW0100;FW0100;FW0100;FW;FW0100;FW;", "FW025040;FW250010;");
-    row("SW29;FW;SW29;SW29;FW;", "FW250011;FW250010;");
-    row("KS035;SQ250;PA1;RA01;AN2;KS;SQ;PA;RA;AN;SW04;AN;", "KS035;SQ250;PA1;RA01;AN2;AN1;");
-    row("PC105;PC;", "PC1050;");
-    row("NB1;NB;NB1;NB;NB1;NB;SW22;NB;", "NB10;NB20;NB00;NB01;");
-    row("UP1;FA;DN3;FA;UP4;FA;FR1;UP4;FB;", "FA00014060010;FA00014059960;FA00014060960;FB00007031000;");
-    row("FA59999500;UP4;FA;FA30040;DN3;DN3;FA;", "FA00060000000;FA00000030000;");
-    row("SW01;FA;SW03;SW03;FA;FR1;SW01;FB;", "FA00018086000;FA00010116000;FB00010116000;");
-    row("FA50100000;SW01;FA;SW03;FA;", "FA00001836000;FA00050100000;");
-    row("FA5000000;SW01;FA;FA5000000;SW03;FA;", "FA00007030000;FA00003560000;");
-    row("RU;RU;RT1;IF;RD;RD;RD;RD;RD;XT1;RT0;IF;", "IF00014060000     +002010 0002000001 ;IF00014060000     -003001 0002000001 ;");
-    row("RU;RC;RT1;RT0;IF;", Idle);
-    row(tenRu.repeated(120) + "IF;", "IF00014060000     +999000 0002000001 ;");
-    row(QByteArray("RD;").repeated(1200) + "IF;", "IF00014060000     -999000 0002000001 ;");
-    row("FA14060000;FR0;MD2;" + tenRu + "RU;RU;RT1;IF;", "IF00014060000     +012010 0002000001 ;");
-    row("FB7040500;FR1;MD3;RD;RD;RD;RD;RD;XT1;SW20;IF;", "IF00007040500     -005001 0013100001 ;");
-    row("AI2;AI;AI0;AI;", "AI2;AI0;");
-    row("SW20;IF;SW20;IF;SW27;IF;", Tuning + Idle + Idle);
-    row("KY CQ CQ\r\n;IF;KY @;IF;KY ;IF;", Tuning + Idle + Idle);
-    row("fa7040000;md3;md;fa; \r\nFR;\r\n\tFT;\r\n;;\r\n;", "MD3;FA00007040000;FR0;FT0;");
-    // In its reporting mode the radio tells of every change, asked or not.
-    row("RA01;UP1;MD3;SW20;SW20;AI2;RA01;MD3;GT002;", "");
-    row("AI2;RA01;UP1;UP1;FR1;SW01;", "RA01;FA00014060010;FA00014060020;FR1;FB00010116000;");
-    row("MD3;AI2;MD1;RT1;RU;XX;", "MD1;FW250010;IF00014060000     +000010 0001000001 ;IF00014060000     +001010 0001000001 ;?;");
-    row("AI2;SW22;SW36;PC050;AI0;RA01;SW04;", "NB01;GT0020;PC0500;");
-    // Every band keeps the last frequency used on it, from edge to edge.
-    for (const QByteArray &hz : QByteArray("1800000 2000000 3500000 4000000 7000000 7300000 10100000 10150000 14000000 14350000 "
-                                           "18068000 18168000 21000000 21450000 24890000 24990000 28000000 29700000 50000000 "
-                                           "54000000").split(' '))
-        row("FA" + hz + ";SW01;SW03;FA;", "FA" + hz.rightJustified(11, '0') + ';');
-    // A command the radio cannot take is refused and changes nothing.
-    const QByteArray refused = "XX;|F;|FA1;|FA123456789012;|FA1405x000;|FA-14060000;|FR2;|FT01;|FW0200;|FW1;|GT003;|GT02;|"
-                               "MD4;|MD22;|KS008;|KS051;|KS20;|SQ256;|PA2;|RA1;|RA02;|AN3;|NB2;|PC000;|PC151;|PC1050;|SM1;|"
-                               "IF1;|UP2;|DN;|SW99;|SW1;|RU1;|RT2;|XT;|KY;|KYCQ;|F A;|\x01\xff;|KY 1234567890123456789012345;|"
-                               "AI1;|ID1;|Q93;";
-    for (const QByteArray &bad : refused.split('|'))
-        row(bad + Queries, "?;" + StartState);
-    // clang-format on
-}
-
-void TestRadioEnd::simulatedRadioAnswers()
-{
-    QFETCH(QByteArray, commands);
-    QFETCH(QByteArray, answer);
-    Radio radio;
-    QCOMPARE(radio.ask(commands), answer);
-}
-
-// A tune and keyed CW end by themselves; the options q9sim offers; line
-// noise that never ends a command; S-meter readings that repeat for a seed
-// with a station coming up out of the noise.
-void TestRadioEnd::simulatedRadioOverTime()
-{
-    Radio radio;
-    radio.sim.setTuneDuration(50ms);
-    radio.ask("AI2;");
-    QCOMPARE(radio.ask("SW20;"), Tuning);
-    QTRY_COMPARE_WITH_TIMEOUT(radio.said, Idle, 10000);
-    QCOMPARE(radio.ask("KY CQ CQ DE Q9SIM\r\n;"), Tuning);
-    QTRY_COMPARE_WITH_TIMEOUT(radio.said, Idle, 10000);
-    QCOMPARE(radio.ask("KY @;AI0;"), QByteArray());
-
-    radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::AfterFirst);
-    QCOMPARE(radio.ask("q92;q9;q9;Q9;"), QByteArray("Q91;Q91;"));
-    radio.sim.setSilent(true);
-    QCOMPARE(radio.ask("id;q9;FA;XX;MD3;"), QByteArray());
-    radio.sim.setSilent(false);
-    radio.sim.setPowerForm(SimRadio::PowerForm::Short);
-    QCOMPARE(radio.ask("MD;PC;PC015;PC;PC016;"), QByteArray("MD3;PC010;PC015;?;"));
-    radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::Never);
-    QCOMPARE(radio.ask("q9;"), QByteArray());
-    radio.ask(QByteArray(SimRadio::MaxPendingInput + 1, 'x'));
-    QCOMPARE(radio.ask("AN;"), QByteArray("AN1;"));
-    radio.ask(QByteArray(SimRadio::MaxPendingInput - 2, 'x'));
-    QCOMPARE(radio.ask("AN;"), QByteArray("?;"));
-
-    const auto readings = [](quint32 seed) {
-        Radio metered;
-        metered.sim.setSeed(seed);
-        return QString::fromLatin1(metered.ask(QByteArray("SM;").repeated(300)));
-    };
-    QCOMPARE(readings(7), readings(7));
-    QVERIFY(readings(8) != readings(7));
-    QVERIFY(
-        QRegularExpression(QStringLiteral("^(SM00(0[1-9]|1\\d|20);){300}$")).match(readings(7)).hasMatch());
-    QVERIFY(readings(7).contains(QRegularExpression(QStringLiteral("SM00(1[6-9]|20)"))));
-}
-
-// On a pseudo-terminal linked where asked (never in place of a file of
-// another kind), at the pace of a serial line, until a signal ends it and
-// removes the link; and behind the relay server, where a command one client
-// left unfinished is not the start of the next one's.
-void TestRadioEnd::q9simServes()
-{
-    const QString link = m_dir.filePath(QStringLiteral("com1"));
-    QFile plain(link);
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    PseudoTerminal terminal;
-    QVERIFY(terminal.open() && !terminal.createLink(link));
-    QVERIFY(terminal.errorString().endsWith(u"exists and is not a symlink; not replacing it"));
-    QVERIFY(plain.remove() && QFile::link(m_dir.filePath(QStringLiteral("gone")), link));
-    QProcess sim;
-    sim.start(QStringLiteral(Q9SIM_PATH), {"--pty", link, "--vfoa", "7040000", "--paced"});
-    QVERIFY(
-        QTest::qWaitFor([&] { return QFile::symLinkTarget(link).startsWith(u"/dev/pts/"); }, ProcessTimeout));
-    QSerialPort line(link);
-    QVERIFY2(line.open(QIODevice::ReadWrite), qPrintable(line.errorString()));
-    QByteArray replies;
-    connect(&line, &QSerialPort::readyRead, this, [&] { replies += line.readAll(); });
-    line.write("fa;MD;");
-    QTRY_COMPARE_WITH_TIMEOUT(replies, QByteArray("FA00007040000;MD2;"), ProcessTimeout);
-    line.close();
-    QVERIFY(stopWith(sim, SIGTERM));
-    QVERIFY(!QFileInfo(link).isSymLink());
-
-    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), {"--listen", "127.0.0.1:0"});
-    TestClient client(port);
-    client.socket.write("FA;FB");
-    QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting + "FA00014060000;", ProcessTimeout);
-    client.socket.disconnectFromHost();
-    TestClient next(port);
-    next.socket.write("FA;");
-    QTRY_COMPARE_WITH_TIMEOUT(next.received, Greeting + "FA00014060000;", ProcessTimeout);
-    QVERIFY(stopWith(sim, SIGINT));
-}
-
-void TestRadioEnd::usageErrors_data()
-{
-    QTest::addColumn<QString>("complaint");
-    const auto row = [](const char *command, const char *complaint) {
-        QTest::newRow(command) << QString::fromLatin1(complaint);
-    };
-    // clang-format off
-    row("q9sim --bogus", "Unknown option 'bogus'.");
-    row("q9sim radio", "unexpected argument \"radio\"");
-    row("q9sim --mode 5", "bad value for --mode: \"5\"");
-    row("q9sim --vfoa 14MHz", "bad value for --vfoa: \"14MHz\"");
-    row("q9sim --vfob 99000000", "bad value for --vfob: \"99000000\"");
-    row("q9sim --power-form medium", "bad value for --power-form");
-    row("q9sim --tune-seconds 0", "bad value for --tune-seconds");
-    row("q9sim --seed -1", "bad value for --seed");
-    row("q9sim --probe maybe", "bad value for --probe");
-    row("q9sim --pty com1 --listen 127.0.0.1:0", "--pty and --listen exclude each other");
-    row("q9sim --listen 127.0.0.1", "bad listen address \"127.0.0.1\"");
-    row("q9sim --listen nowhere:2300", "bad listen address");
-    row("q9sim --allow 10.0.0.0/8,", "bad --allow list \"10.0.0.0/8,\"");
-    row("q9sim --pty com1 --allow any", "--pty and --allow exclude each other");
-    row("q9sim --pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
-    row("q9sim --listen BUSY", "cannot listen on BUSY");
-    row("q9relay", "--device is required");
-    // Something that is there but is no serial port is not waited for.
-    row("q9relay --device /dev/null", "cannot open /dev/null");
-    row("q9relay --device SELF", "cannot open SELF");
-    row("q9relay --device RADIO --listen BUSY", "cannot listen on BUSY");
-    // clang-format on
-}
-
-void TestRadioEnd::usageErrors()
-{
-    QFETCH(QString, complaint);
-    QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress::LocalHost));
-    const auto filled = [&](QString text) {
-        return text.replace(QStringLiteral("SELF"), QCoreApplication::applicationFilePath())
-            .replace(QStringLiteral("RADIO"), m_device)
-            .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
-    };
-    QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
-    const QString program = arguments.takeFirst();
-    const QString path = program == u"q9sim" ? QStringLiteral(Q9SIM_PATH) : QStringLiteral(Q9RELAY_PATH);
-    QProcess process;
-    process.start(path, arguments);
-    QVERIFY(process.waitForFinished(ProcessTimeout));
-    QCOMPARE(process.exitCode(), 1);
-    const QByteArray errors = process.readAllStandardError();
-    QVERIFY2(errors.startsWith((program + QStringLiteral(": ") + filled(complaint)).toLocal8Bit()),
-             errors.constData());
-}
-
-// Every byte value passes both ways, "##" from the radio included. A "#" at
-// the end of one read is only half a sign-off; what follows the sign-off
-// never reaches the radio.
-void TestRadioEnd::relaysUntilTheSignOff()
-{
-    const quint16 port = startRelay();
-    TestClient first(port);
-    QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
-    const QString firstName = nameOf(first);
-    m_radio->write(everyByteValue() + "##");
-    QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + everyByteValue() + "##", ProcessTimeout);
-    first.socket.write(everyByteValue());
-    QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue(), ProcessTimeout);
-    m_heard.clear();
-    const std::pair<QByteArray, QByteArray> reads[]
-        = {{"FA;#", "FA;"}, {"MD;", "FA;#MD;"}, {"IF;#", "FA;#MD;IF;"}};
-    for (const auto &[chunk, heard] : reads) {
-        first.socket.write(chunk);
-        QTRY_COMPARE_WITH_TIMEOUT(m_heard, heard, ProcessTimeout);
+private slots:
+    void init()
+    {
+        m_device = m_dir.filePath(QStringLiteral("radio"));
+        m_heard.clear();
+        m_log.clear();
+        plugRadio();
     }
-    first.socket.write("#");
-    QTRY_VERIFY_WITH_TIMEOUT(first.isClosed(), ProcessTimeout);
-    QTRY_VERIFY(logged(QStringLiteral("client %1 signed off").arg(firstName)));
-    TestClient second(port);
-    second.socket.write("FB;##GT;");
-    QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
-    QCOMPARE(m_heard, QByteArray("FA;#MD;IF;FB;"));
-}
 
-// Another client is told, in a line no panel takes for a reply, and closed.
-// Clients that reset their connection at once, as port scanners do, are
-// named in the log all the same. A client that hangs up without "##" and
-// comes straight back is served, every time: its hang-up is seen before it
-// is judged a second client.
-void TestRadioEnd::oneClientAtATime()
-{
-    const quint16 port = startRelay();
-    TestClient first(port);
-    QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
-    TestClient second(port);
-    QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
-    QCOMPARE(second.received, RelayServer::BusyText.toByteArray());
-    // Stopped, the relay takes them only once they have already gone.
-    ::kill(pid_t(m_relay.processId()), SIGSTOP);
-    QStringList scanners;
-    for (int i = 0; i < 20; ++i) {
-        TestClient scanner(port);
-        QVERIFY(scanner.socket.waitForConnected(ProcessTimeout));
-        scanners.append(nameOf(scanner));
-        scanner.reset();
+    void cleanup()
+    {
+        if (m_relay.state() != QProcess::NotRunning)
+            QVERIFY(stopWith(m_relay, SIGTERM));
+        m_radio.reset();
     }
-    ::kill(pid_t(m_relay.processId()), SIGCONT);
-    for (const QString &scanner : scanners)
-        QTRY_VERIFY(logged(QStringLiteral("refused client %1: busy with %2").arg(scanner, nameOf(first))));
-    first.socket.disconnectFromHost();
-    for (int attempt = 0; attempt < 50; ++attempt) {
+
+    void simulatedRadioAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("commands");
+        QTest::addColumn<QByteArray>("answer");
+        const auto row = [](const QByteArray &commands, const QByteArray &answer) {
+            QTest::newRow(commands.left(60).toPercentEncoding(" ;").constData()) << commands << answer;
+        };
+        const QByteArray tenRu = QByteArray("RU;").repeated(10);
+        // clang-format off
+        row(Queries, StartState);
+        row("id;q92;q9;", "ID900;Q91;");
+        row("FB3560000;FR1;FT1;FB;FR;FT;FR1;IF;", "FB00003560000;FR1;FT1;IF00003560000     +000000 0002100001 ;");
+        row("FT0;FT;", "FT0;");
+        row("GT004;SW36;GT;SW36;GT;", "GT0040;GT0041;");
+        row("MD3;MD;FW;MD7;MD1;FW;", "MD3;FW050030;FW250010;");
+        row("FW0100;MD9;FW;", "FW180020;");
+        row("FW0100;FW0100;FW0100;FW;FW0100;FW;", "FW025040;FW250010;");
+        row("SW29;FW;SW29;SW29;FW;", "FW250011;FW250010;");
+        row("KS035;SQ250;PA1;RA01;AN2;KS;SQ;PA;RA;AN;SW04;AN;", "KS035;SQ250;PA1;RA01;AN2;AN1;");
+        row("PC105;PC;", "PC1050;");
+        row("NB1;NB;NB1;NB;NB1;NB;SW22;NB;", "NB10;NB20;NB00;NB01;");
+        row("UP1;FA;DN3;FA;UP4;FA;FR1;UP4;FB;", "FA00014060010;FA00014059960;FA00014060960;FB00007031000;");
+        row("FA59999500;UP4;FA;FA30040;DN3;DN3;FA;", "FA00060000000;FA00000030000;");
+        row("SW01;FA;SW03;SW03;FA;FR1;SW01;FB;", "FA00018086000;FA00010116000;FB00010116000;");
+        row("FA50100000;SW01;FA;SW03;FA;", "FA00001836000;FA00050100000;");
+        row("FA5000000;SW01;FA;FA5000000;SW03;FA;", "FA00007030000;FA00003560000;");
+        row("RU;RU;RT1;IF;RD;RD;RD;RD;RD;XT1;RT0;IF;", "IF00014060000     +002010 0002000001 ;IF00014060000     -003001 0002000001 ;");
+        row("RU;RC;RT1;RT0;IF;", Idle);
+        row(tenRu.repeated(120) + "IF;", "IF00014060000     +999000 0002000001 ;");
+        row(QByteArray("RD;").repeated(1200) + "IF;", "IF00014060000     -999000 0002000001 ;");
+        row("FA14060000;FR0;MD2;" + tenRu + "RU;RU;RT1;IF;", "IF00014060000     +012010 0002000001 ;");
+        row("FB7040500;FR1;MD3;RD;RD;RD;RD;RD;XT1;SW20;IF;", "IF00007040500     -005001 0013100001 ;");
+        row("AI2;AI;AI0;AI;", "AI2;AI0;");
+        row("SW20;IF;SW20;IF;SW27;IF;", Tuning + Idle + Idle);
+        row("KY CQ CQ\r\n;IF;KY @;IF;KY ;IF;", Tuning + Idle + Idle);
+        row("fa7040000;md3;md;fa; \r\nFR;\r\n\tFT;\r\n;;\r\n;", "MD3;FA00007040000;FR0;FT0;");
+        // In its reporting mode the radio tells of every change, asked or not.
+        row("RA01;UP1;MD3;SW20;SW20;AI2;RA01;MD3;GT002;", "");
+        row("AI2;RA01;UP1;UP1;FR1;SW01;", "RA01;FA00014060010;FA00014060020;FR1;FB00010116000;");
+        row("MD3;AI2;MD1;RT1;RU;XX;", "MD1;FW250010;IF00014060000     +000010 0001000001 ;IF00014060000     +001010 0001000001 ;?;");
+        row("AI2;SW22;SW36;PC050;AI0;RA01;SW04;", "NB01;GT0020;PC0500;");
+        // Every band keeps the last frequency used on it, from edge to edge.
+        for (const QByteArray &hz : QByteArray("1800000 2000000 3500000 4000000 7000000 7300000 10100000 10150000 14000000 14350000 "
+                                               "18068000 18168000 21000000 21450000 24890000 24990000 28000000 29700000 50000000 "
+                                               "54000000").split(' '))
+            row("FA" + hz + ";SW01;SW03;FA;", "FA" + hz.rightJustified(11, '0') + ';');
+        // A command the radio cannot take is refused and changes nothing.
+        const QByteArray refused = "XX;|F;|FA1;|FA123456789012;|FA1405x000;|FA-14060000;|FR2;|FT01;|FW0200;|FW1;|GT003;|GT02;|"
+                                   "MD4;|MD22;|KS008;|KS051;|KS20;|SQ256;|PA2;|RA1;|RA02;|AN3;|NB2;|PC000;|PC151;|PC1050;|SM1;|"
+                                   "IF1;|UP2;|DN;|SW99;|SW1;|RU1;|RT2;|XT;|KY;|KYCQ;|F A;|\x01\xff;|KY 1234567890123456789012345;|"
+                                   "AI1;|ID1;|Q93;";
+        for (const QByteArray &bad : refused.split('|'))
+            row(bad + Queries, "?;" + StartState);
+        // clang-format on
+    }
+
+    void simulatedRadioAnswers()
+    {
+        QFETCH(QByteArray, commands);
+        QFETCH(QByteArray, answer);
+        Radio radio;
+        QCOMPARE(radio.ask(commands), answer);
+    }
+
+    // A tune and keyed CW end by themselves; the options q9sim offers; line
+    // noise that never ends a command; S-meter readings that repeat for a seed
+    // with a station coming up out of the noise.
+    void simulatedRadioOverTime()
+    {
+        Radio radio;
+        radio.sim.setTuneDuration(50ms);
+        radio.ask("AI2;");
+        QCOMPARE(radio.ask("SW20;"), Tuning);
+        QTRY_COMPARE_WITH_TIMEOUT(radio.said, Idle, 10000);
+        QCOMPARE(radio.ask("KY CQ CQ DE Q9SIM\r\n;"), Tuning);
+        QTRY_COMPARE_WITH_TIMEOUT(radio.said, Idle, 10000);
+        QCOMPARE(radio.ask("KY @;AI0;"), QByteArray());
+
+        radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::AfterFirst);
+        QCOMPARE(radio.ask("q92;q9;q9;Q9;"), QByteArray("Q91;Q91;"));
+        radio.sim.setSilent(true);
+        QCOMPARE(radio.ask("id;q9;FA;XX;MD3;"), QByteArray());
+        radio.sim.setSilent(false);
+        radio.sim.setPowerForm(SimRadio::PowerForm::Short);
+        QCOMPARE(radio.ask("MD;PC;PC015;PC;PC016;"), QByteArray("MD3;PC010;PC015;?;"));
+        radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::Never);
+        QCOMPARE(radio.ask("q9;"), QByteArray());
+        radio.ask(QByteArray(SimRadio::MaxPendingInput + 1, 'x'));
+        QCOMPARE(radio.ask("AN;"), QByteArray("AN1;"));
+        radio.ask(QByteArray(SimRadio::MaxPendingInput - 2, 'x'));
+        QCOMPARE(radio.ask("AN;"), QByteArray("?;"));
+
+        const auto readings = [](quint32 seed) {
+            Radio metered;
+            metered.sim.setSeed(seed);
+            return QString::fromLatin1(metered.ask(QByteArray("SM;").repeated(300)));
+        };
+        QCOMPARE(readings(7), readings(7));
+        QVERIFY(readings(8) != readings(7));
+        QVERIFY(QRegularExpression(QStringLiteral("^(SM00(0[1-9]|1\\d|20);){300}$"))
+                    .match(readings(7))
+                    .hasMatch());
+        QVERIFY(readings(7).contains(QRegularExpression(QStringLiteral("SM00(1[6-9]|20)"))));
+    }
+
+    // On a pseudo-terminal linked where asked (never in place of a file of
+    // another kind), at the pace of a serial line, until a signal ends it and
+    // removes the link; and behind the relay server, where a command one client
+    // left unfinished is not the start of the next one's.
+    void q9simServes()
+    {
+        const QString link = m_dir.filePath(QStringLiteral("com1"));
+        QFile plain(link);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        PseudoTerminal terminal;
+        QVERIFY(terminal.open() && !terminal.createLink(link));
+        QVERIFY(terminal.errorString().endsWith(u"exists and is not a symlink; not replacing it"));
+        QVERIFY(plain.remove() && QFile::link(m_dir.filePath(QStringLiteral("gone")), link));
+        QProcess sim;
+        sim.start(QStringLiteral(Q9SIM_PATH), {"--pty", link, "--vfoa", "7040000", "--paced"});
+        QVERIFY(QTest::qWaitFor([&] { return QFile::symLinkTarget(link).startsWith(u"/dev/pts/"); },
+                                ProcessTimeout));
+        QSerialPort line(link);
+        QVERIFY2(line.open(QIODevice::ReadWrite), qPrintable(line.errorString()));
+        QByteArray replies;
+        connect(&line, &QSerialPort::readyRead, this, [&] { replies += line.readAll(); });
+        line.write("fa;MD;");
+        QTRY_COMPARE_WITH_TIMEOUT(replies, QByteArray("FA00007040000;MD2;"), ProcessTimeout);
+        line.close();
+        QVERIFY(stopWith(sim, SIGTERM));
+        QVERIFY(!QFileInfo(link).isSymLink());
+
+        const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), {"--listen", "127.0.0.1:0"});
         TestClient client(port);
-        QTRY_VERIFY_WITH_TIMEOUT(!client.received.isEmpty(), ProcessTimeout);
-        QCOMPARE(client.received, Greeting);
+        client.socket.write("FA;FB");
+        QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting + "FA00014060000;", ProcessTimeout);
         client.socket.disconnectFromHost();
+        TestClient next(port);
+        next.socket.write("FA;");
+        QTRY_COMPARE_WITH_TIMEOUT(next.received, Greeting + "FA00014060000;", ProcessTimeout);
+        QVERIFY(stopWith(sim, SIGINT));
     }
-}
 
-void TestRadioEnd::clientsAdmittedByAddress_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("from");
-    QTest::addColumn<bool>("served");
-    const QStringList ipv6 = {"--listen", "[::1]:0"};
-    // clang-format off
-    QTest::newRow("listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.2" << true;
-    QTest::newRow("not listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.1" << false;
-    QTest::newRow("in a network") << QStringList{"--allow", "10.0.0.0/8, 127.0.0.0/30"} << "127.0.0.3" << true;
-    QTest::newRow("beyond the network") << QStringList{"--allow", "127.0.0.0/30"} << "127.0.0.4" << false;
-    QTest::newRow("loopback by default") << QStringList() << "127.0.0.5" << true;
-    QTest::newRow("anyone") << QStringList{"--allow", "any"} << "127.0.0.6" << true;
-    QTest::newRow("IPv6 loopback by default") << ipv6 << "::1" << true;
-    QTest::newRow("IPv6 not listed") << ipv6 + QStringList{"--allow", "127.0.0.1,fd00::/8"} << "::1" << false;
-    // clang-format on
-}
+    void usageErrors_data()
+    {
+        QTest::addColumn<QString>("complaint");
+        const auto row = [](const char *command, const char *complaint) {
+            QTest::newRow(command) << QString::fromLatin1(complaint);
+        };
+        // clang-format off
+        row("q9sim --bogus", "Unknown option 'bogus'.");
+        row("q9sim radio", "unexpected argument \"radio\"");
+        row("q9sim --mode 5", "bad value for --mode: \"5\"");
+        row("q9sim --vfoa 14MHz", "bad value for --vfoa: \"14MHz\"");
+        row("q9sim --vfob 99000000", "bad value for --vfob: \"99000000\"");
+        row("q9sim --power-form medium", "bad value for --power-form");
+        row("q9sim --tune-seconds 0", "bad value for --tune-seconds");
+        row("q9sim --seed -1", "bad value for --seed");
+        row("q9sim --probe maybe", "bad value for --probe");
+        row("q9sim --pty com1 --listen 127.0.0.1:0", "--pty and --listen exclude each other");
+        row("q9sim --listen 127.0.0.1", "bad listen address \"127.0.0.1\"");
+        row("q9sim --listen nowhere:2300", "bad listen address");
+        row("q9sim --allow 10.0.0.0/8,", "bad --allow list \"10.0.0.0/8,\"");
+        row("q9sim --pty com1 --allow any", "--pty and --allow exclude each other");
+        row("q9sim --pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
+        row("q9sim --listen BUSY", "cannot listen on BUSY");
+        row("q9relay", "--device is required");
+        // Something that is there but is no serial port is not waited for.
+        row("q9relay --device /dev/null", "cannot open /dev/null");
+        row("q9relay --device SELF", "cannot open SELF");
+        row("q9relay --device RADIO --listen BUSY", "cannot listen on BUSY");
+        // clang-format on
+    }
 
-// A client from elsewhere is closed before the greeting, and what it sent
-// never reaches the radio.
-void TestRadioEnd::clientsAdmittedByAddress()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QString, from);
-    QFETCH(bool, served);
-    if (from.contains(u':') && !hasIpv6Loopback())
-        QSKIP("this machine has no IPv6 loopback");
-    TestClient client(startRelay(options), QHostAddress(from));
-    const QString name = nameOf(client);
-    client.socket.write("FA;");
-    QTRY_VERIFY(logged(
-        (served ? QStringLiteral("accepted client %1") : QStringLiteral("refused client %1: not allowed"))
-            .arg(name)));
-    QTRY_COMPARE_WITH_TIMEOUT(client.received, served ? Greeting : QByteArray(), ProcessTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(m_heard, served ? QByteArray("FA;") : QByteArray(), ProcessTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(client.isClosed(), !served, ProcessTimeout);
-}
+    void usageErrors()
+    {
+        QFETCH(QString, complaint);
+        QTcpServer occupant;
+        QVERIFY(occupant.listen(QHostAddress::LocalHost));
+        const auto filled = [&](QString text) {
+            return text.replace(QStringLiteral("SELF"), QCoreApplication::applicationFilePath())
+                .replace(QStringLiteral("RADIO"), m_device)
+                .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
+        };
+        QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
+        const QString program = arguments.takeFirst();
+        const QString path = program == u"q9sim" ? QStringLiteral(Q9SIM_PATH) : QStringLiteral(Q9RELAY_PATH);
+        QProcess process;
+        process.start(path, arguments);
+        QVERIFY(process.waitForFinished(ProcessTimeout));
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray errors = process.readAllStandardError();
+        QVERIFY2(errors.startsWith((program + QStringLiteral(": ") + filled(complaint)).toLocal8Bit()),
+                 errors.constData());
+    }
 
-// A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
-void TestRadioEnd::mappedAddressesCountAsIpv4()
-{
-    const auto allows = [](const char *list, const char *client) {
-        return AccessList::parse(QString::fromLatin1(list))
-            ->allows(QHostAddress(QString::fromLatin1(client)));
-    };
-    QVERIFY(allows("192.168.1.0/24", "::ffff:192.168.1.9") && !allows("192.168.1.7", "::ffff:192.168.1.8"));
-    QVERIFY(AccessList().allows(QHostAddress(QStringLiteral("::ffff:127.0.0.9"))));
-    QVERIFY(!AccessList().allows(QHostAddress(QStringLiteral("::ffff:10.0.0.1"))));
-}
+    // Every byte value passes both ways, "##" from the radio included. A "#" at
+    // the end of one read is only half a sign-off; what follows the sign-off
+    // never reaches the radio.
+    void relaysUntilTheSignOff()
+    {
+        const quint16 port = startRelay();
+        TestClient first(port);
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
+        const QString firstName = nameOf(first);
+        m_radio->write(everyByteValue() + "##");
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + everyByteValue() + "##", ProcessTimeout);
+        first.socket.write(everyByteValue());
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue(), ProcessTimeout);
+        m_heard.clear();
+        const std::pair<QByteArray, QByteArray> reads[]
+            = {{"FA;#", "FA;"}, {"MD;", "FA;#MD;"}, {"IF;#", "FA;#MD;IF;"}};
+        for (const auto &[chunk, heard] : reads) {
+            first.socket.write(chunk);
+            QTRY_COMPARE_WITH_TIMEOUT(m_heard, heard, ProcessTimeout);
+        }
+        first.socket.write("#");
+        QTRY_VERIFY_WITH_TIMEOUT(first.isClosed(), ProcessTimeout);
+        QTRY_VERIFY(logged(QStringLiteral("client %1 signed off").arg(firstName)));
+        TestClient second(port);
+        second.socket.write("FB;##GT;");
+        QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
+        QCOMPARE(m_heard, QByteArray("FA;#MD;IF;FB;"));
+    }
 
-// A client whose computer has gone without a word holds the radio only until
-// the relay's probes find it out; then the next one is served.
-void TestRadioEnd::vanishedClientLetGo()
-{
-    RelayServer server;
-    server.setLiveness({1s, 1s, 1, 1500ms});
-    QStringList log;
-    connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
-    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
-    const quint16 port = server.endpoint().section(u':', -1).toUShort();
-    TestClient silent(port);
-    QTRY_COMPARE(silent.received, Greeting);
-    const QString name = nameOf(silent);
-    silent.vanish();
-    TestClient early(port);
-    QTRY_COMPARE(early.received, RelayServer::BusyText.toByteArray());
-    QTRY_VERIFY_WITH_TIMEOUT(!server.hasClient(), ProcessTimeout);
-    QCOMPARE(log.last(), QStringLiteral("client %1 lost: Connection timed out").arg(name));
-    TestClient next(port);
-    QTRY_COMPARE(next.received, Greeting);
-}
+    // Another client is told, in a line no panel takes for a reply, and closed.
+    // Clients that reset their connection at once, as port scanners do, are
+    // named in the log all the same. A client that hangs up without "##" and
+    // comes straight back is served, every time: its hang-up is seen before it
+    // is judged a second client.
+    void oneClientAtATime()
+    {
+        const quint16 port = startRelay();
+        TestClient first(port);
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
+        TestClient second(port);
+        QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
+        QCOMPARE(second.received, RelayServer::BusyText.toByteArray());
+        // Stopped, the relay takes them only once they have already gone.
+        ::kill(pid_t(m_relay.processId()), SIGSTOP);
+        QStringList scanners;
+        for (int i = 0; i < 20; ++i) {
+            TestClient scanner(port);
+            QVERIFY(scanner.socket.waitForConnected(ProcessTimeout));
+            scanners.append(nameOf(scanner));
+            scanner.reset();
+        }
+        ::kill(pid_t(m_relay.processId()), SIGCONT);
+        for (const QString &scanner : scanners)
+            QTRY_VERIFY(
+                logged(QStringLiteral("refused client %1: busy with %2").arg(scanner, nameOf(first))));
+        first.socket.disconnectFromHost();
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            TestClient client(port);
+            QTRY_VERIFY_WITH_TIMEOUT(!client.received.isEmpty(), ProcessTimeout);
+            QCOMPARE(client.received, Greeting);
+            client.socket.disconnectFromHost();
+        }
+    }
 
-// A service started before its USB adapter is plugged in waits for it. The
-// radio behind a port that went away has forgotten what it was told, so
-// its client is closed; the next one starts afresh once the port is back.
-void TestRadioEnd::deviceAwaitedLostAndBack()
-{
-    m_radio.reset();
-    const quint16 port = startRelay();
-    QTRY_VERIFY(logged(QStringLiteral("waiting for %1").arg(m_device)));
-    QTest::qWait(2000);
-    plugRadio();
-    QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is there")), ProcessTimeout);
-    TestClient client(port);
-    QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting, ProcessTimeout);
-    const QString name = nameOf(client);
-    m_radio.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(client.isClosed(), ProcessTimeout);
-    QTRY_VERIFY(logged(m_device + QStringLiteral(" lost: ")));
-    QTRY_VERIFY(logged(QStringLiteral("client %1 closed: ").arg(name)));
-    plugRadio();
-    QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is back")), ProcessTimeout);
-    TestClient again(port);
-    again.socket.write("FA;");
-    QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
-    m_radio->write("FA00014060000;");
-    QTRY_COMPARE_WITH_TIMEOUT(again.received, Greeting + "FA00014060000;", ProcessTimeout);
-}
+    void clientsAdmittedByAddress_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("served");
+        const QStringList ipv6 = {"--listen", "[::1]:0"};
+        // clang-format off
+        QTest::newRow("listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.2" << true;
+        QTest::newRow("not listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.1" << false;
+        QTest::newRow("in a network") << QStringList{"--allow", "10.0.0.0/8, 127.0.0.0/30"} << "127.0.0.3" << true;
+        QTest::newRow("beyond the network") << QStringList{"--allow", "127.0.0.0/30"} << "127.0.0.4" << false;
+        QTest::newRow("loopback by default") << QStringList() << "127.0.0.5" << true;
+        QTest::newRow("anyone") << QStringList{"--allow", "any"} << "127.0.0.6" << true;
+        QTest::newRow("IPv6 loopback by default") << ipv6 << "::1" << true;
+        QTest::newRow("IPv6 not listed") << ipv6 + QStringList{"--allow", "127.0.0.1,fd00::/8"} << "::1" << false;
+        // clang-format on
+    }
+
+    // A client from elsewhere is closed before the greeting, and what it sent
+    // never reaches the radio.
+    void clientsAdmittedByAddress()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, from);
+        QFETCH(bool, served);
+        if (from.contains(u':') && !hasIpv6Loopback())
+            QSKIP("this machine has no IPv6 loopback");
+        TestClient client(startRelay(options), QHostAddress(from));
+        const QString name = nameOf(client);
+        client.socket.write("FA;");
+        QTRY_VERIFY(logged(
+            (served ? QStringLiteral("accepted client %1") : QStringLiteral("refused client %1: not allowed"))
+                .arg(name)));
+        QTRY_COMPARE_WITH_TIMEOUT(client.received, served ? Greeting : QByteArray(), ProcessTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, served ? QByteArray("FA;") : QByteArray(), ProcessTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(client.isClosed(), !served, ProcessTimeout);
+    }
+
+    // A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
+    void mappedAddressesCountAsIpv4()
+    {
+        const auto allows = [](const char *list, const char *client) {
+            return AccessList::parse(QString::fromLatin1(list))
+                ->allows(QHostAddress(QString::fromLatin1(client)));
+        };
+        QVERIFY(allows("192.168.1.0/24", "::ffff:192.168.1.9")
+                && !allows("192.168.1.7", "::ffff:192.168.1.8"));
+        QVERIFY(AccessList().allows(QHostAddress(QStringLiteral("::ffff:127.0.0.9"))));
+        QVERIFY(!AccessList().allows(QHostAddress(QStringLiteral("::ffff:10.0.0.1"))));
+    }
+
+    // A client whose computer has gone without a word holds the radio only until
+    // the relay's probes find it out; then the next one is served.
+    void vanishedClientLetGo()
+    {
+        RelayServer server;
+        server.setLiveness({1s, 1s, 1, 1500ms});
+        QStringList log;
+        connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
+        QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+        const quint16 port = server.endpoint().section(u':', -1).toUShort();
+        TestClient silent(port);
+        QTRY_COMPARE(silent.received, Greeting);
+        const QString name = nameOf(silent);
+        silent.vanish();
+        TestClient early(port);
+        QTRY_COMPARE(early.received, RelayServer::BusyText.toByteArray());
+        QTRY_VERIFY_WITH_TIMEOUT(!server.hasClient(), ProcessTimeout);
+        QCOMPARE(log.last(), QStringLiteral("client %1 lost: Connection timed out").arg(name));
+        TestClient next(port);
+        QTRY_COMPARE(next.received, Greeting);
+    }
+
+    // A service started before its USB adapter is plugged in waits for it. The
+    // radio behind a port that went away has forgotten what it was told, so
+    // its client is closed; the next one starts afresh once the port is back.
+    void deviceAwaitedLostAndBack()
+    {
+        m_radio.reset();
+        const quint16 port = startRelay();
+        QTRY_VERIFY(logged(QStringLiteral("waiting for %1").arg(m_device)));
+        QTest::qWait(2000);
+        plugRadio();
+        QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is there")), ProcessTimeout);
+        TestClient client(port);
+        QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting, ProcessTimeout);
+        const QString name = nameOf(client);
+        m_radio.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(client.isClosed(), ProcessTimeout);
+        QTRY_VERIFY(logged(m_device + QStringLiteral(" lost: ")));
+        QTRY_VERIFY(logged(QStringLiteral("client %1 closed: ").arg(name)));
+        plugRadio();
+        QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is back")), ProcessTimeout);
+        TestClient again(port);
+        again.socket.write("FA;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
+        m_radio->write("FA00014060000;");
+        QTRY_COMPARE_WITH_TIMEOUT(again.received, Greeting + "FA00014060000;", ProcessTimeout);
+    }
+
+private:
+    void plugRadio()
+    {
+        m_radio = std::make_unique<PseudoTerminal>();
+        QVERIFY(m_radio->open() && m_radio->createLink(m_device));
+        connect(m_radio.get(), &PseudoTerminal::readyRead, this, [this] { m_heard += m_radio->readAll(); });
+    }
+
+    quint16 startRelay(const QStringList &options = {})
+    {
+        return startListening(m_relay, QStringLiteral(Q9RELAY_PATH),
+                              QStringList{"--device", m_device, "--listen", "127.0.0.1:0"} + options);
+    }
+
+    // Whether the relay has logged a line that begins with the text.
+    bool logged(const QString &text)
+    {
+        m_log += m_relay.readAllStandardError();
+        return ('\n' + m_log).contains("\nq9relay: " + text.toLocal8Bit());
+    }
+
+    QTemporaryDir m_dir;
+    QString m_device;
+    std::unique_ptr<PseudoTerminal> m_radio;
+    QByteArray m_heard;
+    QProcess m_relay;
+    QByteArray m_log;
+};
 
 QTEST_GUILESS_MAIN(TestRadioEnd)
 #include "tst_radio_end.moc"
