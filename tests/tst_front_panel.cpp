@@ -424,14 +424,6 @@ private slots:
         TRY_COMPARE_SHOWS(station, "vfoa_edbox=21074.00");
         QVERIFY(
             station.control<QPlainTextEdit>("Text1")->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
-        // Replies move sliders and select options as the program, not the
-        // operator: nothing goes back to the radio.
-        QCOMPARE(
-            station.sentDuring(QStringLiteral(
-                "reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;IF00007040500     -005001 0013100001 ;")),
-            QByteArray());
-        COMPARE_SHOWS(station, "PowerSlider=12/15|cw_md=checked");
-
         station.connectServer(loopbackAddress());
         const QByteArray reply = "FB00028074000;";
         const QByteArray noise

@@ -292,11 +292,6 @@ QByteArray Station::sentDuring(const QString &steps)
 {
     heard.clear();
     perform(steps);
-    return sentSoFar();
-}
-
-QByteArray Station::sentSoFar()
-{
     m_panel->SendCommand(QString::fromLatin1(Marker));
     if (!QTest::qWaitFor([this] { return heard.endsWith(Marker); }))
         return QByteArrayLiteral("(marker never arrived) ") + heard;

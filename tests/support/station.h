@@ -74,8 +74,6 @@ public:
     // arrives after all of it, so nothing is missed and nothing is still on
     // its way.
     QByteArray sentDuring(const QString &steps);
-    // What the panel has sent since `heard` was last cleared, the same way.
-    QByteArray sentSoFar();
     // "NAME=SHOWN|NAME=SHOWN", with what those controls show now (see shown()).
     QString shows(const QString &expected) const;
 
