@@ -320,9 +320,8 @@ private slots:
             "usb_md=checked|vfoa_edbox=14060.00|rx_vfoa=RX green|rx_vfob=RX face|Tune=TUNE face|Smeter=0 yellow|"
             "rit_box=+0.12 cyan|rit_ind=green|xit_ind=blue");
         row("IF00007040500     -005001 0013100001 ;",
-            "cw_md=checked|vfob_edbox=07040.50|vfoa_edbox=|rx_vfob=RX green|"
-            "rx_vfoa=RX face|Smeter=0 dark red|rit_box=-0.05 cyan|"
-            "rit_ind=blue|xit_ind=green");
+            "cw_md=checked|vfob_edbox=07040.50|vfoa_edbox=|rx_vfob=RX green|rx_vfoa=RX face|Smeter=0 dark red|"
+            "rit_box=-0.05 cyan|rit_ind=blue|xit_ind=green");
         row("MD3;IF00003500000     +000000 0005000001 ;",
             "cw_md=checked|vfoa_edbox=03500.00|rit_box= 0.00 black|rit_ind=blue|xit_ind=blue");
         row("IFX00007074000     +000000 0006000001 ;", "vfob_edbox=07074.00|data_md=checked");
@@ -454,7 +453,6 @@ private slots:
         row("nearest hertz", setFrequencyCommand(QStringLiteral("FB"), 7040.0125), "FB00007040013;");
         // The clock: the local hour plus the offset, corrected once.
         row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
-        row("clock midnight", utcClockText(QTime(23, 59, 59), QStringLiteral("+1")), "00:59:59");
         // Where the server box points: host and port.
         const auto server = [](const char *text) {
             const ServerAddress address = serverAddressFrom(QString::fromLatin1(text));

@@ -74,7 +74,6 @@ private slots:
     {
         if (m_relay.state() != QProcess::NotRunning)
             QVERIFY(stopWith(m_relay, SIGTERM));
-        m_radio.reset();
     }
 
     void simulatedRadioAnswers_data()
@@ -244,7 +243,6 @@ private slots:
         row("q9relay", "--device is required");
         // Something that is there but is no serial port is not waited for.
         row("q9relay --device /dev/null", "cannot open /dev/null");
-        row("q9relay --device SELF", "cannot open SELF");
         row("q9relay --device RADIO --listen BUSY", "cannot listen on BUSY");
         // clang-format on
     }
@@ -255,8 +253,7 @@ private slots:
         QTcpServer occupant;
         QVERIFY(occupant.listen(QHostAddress::LocalHost));
         const auto filled = [&](QString text) {
-            return text.replace(QStringLiteral("SELF"), QCoreApplication::applicationFilePath())
-                .replace(QStringLiteral("RADIO"), m_device)
+            return text.replace(QStringLiteral("RADIO"), m_device)
                 .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
         };
         QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
