@@ -31,9 +31,9 @@ private slots:
         const QByteArray tenRu = QByteArray("RU;").repeated(10), tenRd = QByteArray("RD;").repeated(10);
         // clang-format off
         // Replies move sliders and select options as the program, not the operator.
-    row("reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;IF00007040500     -005001 0013100001 ;", "",
-        "PowerSlider=12/15|cw_md=checked");
-    row("click lsb_md|click usb_md|click usb_md|click cwr_md|click data_md|click datar_md",
+        row("reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;IF00007040500     -005001 0013100001 ;", "",
+            "PowerSlider=12/15|cw_md=checked");
+        row("click lsb_md|click usb_md|click usb_md|click cwr_md|click data_md|click datar_md",
             "MD1;FW;MD2;FW;MD2;FW;MD7;FW;MD6;FW;MD9;FW;", "datar_md=checked|lsb_md=unchecked");
         row("click cw_md", "MD3;FW;", "fil_bw=FL3/0500");
         row("click xfil|click Afil", "FW0100;FW;SW29;FW;", "fil_bw=FL2/1800|Afil=AF1 green");
