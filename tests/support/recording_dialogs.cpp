@@ -6,7 +6,7 @@ void RecordingDialogs::message(QWidget *, const QString &text, Icon icon)
 {
     messages.append((icon == Icon::Warning ? Warning : QString()) + text);
     deepestNesting = std::max(deepestNesting, ++m_open);
-    if (whileMessageOpen)
+    if (whileMessageOpen && m_open == 1)
         whileMessageOpen();
     --m_open;
 }

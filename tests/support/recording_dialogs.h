@@ -8,7 +8,9 @@
 
 // Stands in for the modal boxes: records every box, answers input boxes
 // from a script, and can run code while a message box is "open", the way
-// the real modal loop keeps timers and sockets going.
+// the real modal loop keeps timers and sockets going. A box opened on top
+// of another is only counted, so a panel that nests boxes fails a test
+// rather than recursing without end.
 class RecordingDialogs : public Dialogs
 {
 public:
