@@ -267,7 +267,7 @@ private slots:
     void screenReaderHearsWhatColoursShow()
     {
         Station station;
-        station.perform(QStringLiteral("reply Q91;"));
+        station.start().show();
         const auto states = [&station] {
             const auto heard = [&station](const char *name) {
                 return QAccessible::queryAccessibleInterface(station.find(QString::fromLatin1(name)));
