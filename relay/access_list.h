@@ -10,24 +10,25 @@
 // The clients a relay serves, by address: single addresses and networks,
 // IPv4 or IPv6 ("192.168.1.7", "192.168.1.0/24", "fd00::/8"), or anyone.
 // An IPv4 client reaching an IPv6 listener ("::ffff:192.168.1.7") counts as
-// the IPv4 address it is.
+// the IPv4 address it is, and so does such an entry.
 class AccessList
 {
 public:
-    // Clients on this computer only: 127.0.0.0/8 and ::1.
+    // This computer alone: loopback clients, and clients from any address
+    // of its own, whatever address the relay listens on.
     AccessList();
 
-    // "any", or addresses and networks separated by commas; nothing when an
-    // entry is neither.
-    static std::optional<AccessList> parse(const QString &text);
+    // "any", or addresses and networks separated by commas. Nothing for a
+    // list with an entry that is neither, or that says more or less than it
+    // seems to: leading zeros, host bits beyond a network's prefix, or "/0"
+    // for everybody; *problem then tells what is wrong.
+    static std::optional<AccessList> parse(const QString &text, QString *problem = nullptr);
 
     bool allows(const QHostAddress &client) const;
     // Whether it admits nobody from beyond this computer.
-    bool loopbackOnly() const;
+    bool thisComputerOnly() const;
 
 private:
     QList<std::pair<QHostAddress, int>> m_networks;
+    bool m_ownAddresses = false;
 };
-
-// The address a peer really has: an IPv4-mapped IPv6 address as IPv4.
-QHostAddress plainAddress(const QHostAddress &address);

@@ -50,16 +50,12 @@ int main(int argc, char *argv[])
         printError(QStringLiteral("cannot open %1").arg(device.errorString()));
         return 1;
     }
-    RelayServer server;
+    RelayServer server(device);
     QObject::connect(&server, &RelayServer::message, &printError);
     if (!startServer(server, parser)) {
         printError(server.errorString());
         return 1;
     }
-    QObject::connect(&server, &RelayServer::clientData, &device, &SerialLink::send);
-    QObject::connect(&device, &SerialLink::received, &server, &RelayServer::sendToClient);
-    QObject::connect(&device, &SerialLink::lost, &server,
-                     [&server] { server.closeClient(QStringLiteral("the radio's port went away")); });
     QObject::connect(&device, &SerialLink::failed, [](const QString &why) {
         printError(QStringLiteral("cannot open %1").arg(why));
         QCoreApplication::exit(1);

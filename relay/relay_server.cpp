@@ -1,11 +1,16 @@
 #include "relay_server.h"
 
+#include "host_port.h"
+#include "radio_line.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,21 +28,17 @@ struct Endpoint
 
 std::optional<Endpoint> parseEndpoint(const QString &text)
 {
-    const qsizetype colon = text.lastIndexOf(u':');
-    if (colon <= 0)
+    const auto split = splitHostPort(text);
+    if (!split || !split->port)
         return std::nullopt;
-    QString host = text.left(colon);
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        host = host.mid(1, host.size() - 2);
-    QHostAddress address = host == u"localhost" ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
+    auto address
+        = split->host == u"localhost" ? QHostAddress(QHostAddress::LocalHost) : parseAddress(split->host);
+    if (!address)
+        return std::nullopt;
     // "::" means every address, and IPv4 clients are served there too.
-    if (address == QHostAddress(QHostAddress::AnyIPv6))
+    if (*address == QHostAddress(QHostAddress::AnyIPv6))
         address = QHostAddress::Any;
-    bool ok = false;
-    const uint port = text.mid(colon + 1).toUInt(&ok);
-    if (address.isNull() || !ok || port > 65535)
-        return std::nullopt;
-    return Endpoint{address, quint16(port)};
+    return Endpoint{*address, *split->port};
 }
 
 QString describe(const QHostAddress &address, quint16 port)
@@ -63,10 +64,15 @@ void closeAndDelete(QTcpSocket *socket)
 
 } // namespace
 
-RelayServer::RelayServer(QObject *parent)
+RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     : QObject(parent)
+    , m_radio(radio)
 {
     connect(&m_acceptor, &QSocketNotifier::activated, this, &RelayServer::acceptConnections);
+    connect(&m_radio, &RadioLine::received, this, &RelayServer::sendToClient);
+    connect(&m_radio, &RadioLine::drained, this, &RelayServer::readClient);
+    connect(&m_radio, &RadioLine::lost, this,
+            [this] { closeClient(QStringLiteral("the radio's port went away")); });
 }
 
 // The client socket is a child of ours and dies after our members; its last
@@ -79,8 +85,10 @@ RelayServer::~RelayServer()
 
 QString RelayServer::behaviour()
 {
-    return QStringLiteral("Each client is greeted with \"%1\", then bytes pass both ways\n"
-                          "unchanged; the client's \"##\" ends its session. One client at a time:\n"
+    return QStringLiteral("Each client is greeted with \"%1\", then the radio's bytes pass to it\n"
+                          "unchanged and its whole commands (up to each \";\") to the radio; its \"##\"\n"
+                          "where a command could begin ends its session, and a command it leaves\n"
+                          "unfinished is dropped. One client at a time:\n"
                           "another one is sent the line \"%2\"\n"
                           "and closed at once. A client that leaves more than %3 KiB unread is cut off,\n"
                           "and one that has vanished is let go within about 30 s. Only the clients\n"
@@ -125,7 +133,7 @@ bool RelayServer::listen(const QString &endpoint)
     m_server.pauseAccepting();
     m_acceptor.setSocket(m_server.socketDescriptor());
     m_acceptor.setEnabled(true);
-    if (!parsed->address.isLoopback() && m_access.loopbackOnly())
+    if (!parsed->address.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
                          .arg(this->endpoint()));
@@ -146,11 +154,20 @@ void RelayServer::sendToClient(const QByteArray &data)
 {
     if (!m_client)
         return;
-    if (m_client->bytesToWrite() + data.size() > MaxClientBacklog) {
+    if (unreadByClient() + data.size() > MaxClientBacklog) {
         endSession(QStringLiteral("is not reading; cut off"), Parting::CutOff);
         return;
     }
     m_client->write(data);
+}
+
+// What the client has not taken yet: in our buffer and in the kernel's.
+qint64 RelayServer::unreadByClient() const
+{
+    int queued = 0;
+    if (::ioctl(int(m_client->socketDescriptor()), SIOCOUTQ, &queued) != 0)
+        queued = 0;
+    return m_client->bytesToWrite() + queued;
 }
 
 void RelayServer::closeClient(const QString &why)
@@ -218,14 +235,15 @@ void RelayServer::serve(QTcpSocket *socket, const QString &name)
 {
     m_client = socket;
     m_clientName = name;
-    m_holdingHash = false;
+    m_framer.emplace(true);
     watchLiveness(socket);
+    limitSendBuffer(socket);
+    socket->setReadBufferSize(ClientReadBuffer);
     connect(socket, &QTcpSocket::readyRead, this, &RelayServer::readClient);
     connect(socket, &QTcpSocket::errorOccurred, this, &RelayServer::clientFailed);
     connect(socket, &QTcpSocket::disconnected, this,
             [this] { endSession(QStringLiteral("closed the connection")); });
     emit message(QStringLiteral("accepted client %1").arg(name));
-    emit sessionStarted();
     socket->write(Greeting.toByteArray());
 }
 
@@ -255,6 +273,12 @@ void RelayServer::watchLiveness(QTcpSocket *socket)
                          .arg(m_clientName, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
+void RelayServer::limitSendBuffer(QTcpSocket *socket)
+{
+    const int size = ClientSendBuffer;
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 // A client's hang-up and a newcomer's arrival can be noticed in either
 // order. Before the newcomer is turned away as a second client, what the
 // served one left behind and its hang-up are taken now.
@@ -272,28 +296,21 @@ void RelayServer::noticeHangUp()
     endSession(QStringLiteral("closed the connection"));
 }
 
+// Left unread while the radio is busy; its draining reads on.
 void RelayServer::readClient()
 {
-    relayFromClient(m_client->readAll());
+    if (m_client && !m_radio.isBusy())
+        relayFromClient(m_client->readAll());
 }
 
-// The sign-off may be split across reads, so a trailing '#' is held back
-// until the next byte shows what it was.
-void RelayServer::relayFromClient(QByteArray data)
+void RelayServer::relayFromClient(QByteArrayView data)
 {
     if (!m_client)
         return;
-    if (m_holdingHash)
-        data.prepend('#');
-    const qsizetype signOff = data.indexOf(SignOff);
-    if (signOff >= 0)
-        data.truncate(signOff);
-    m_holdingHash = signOff < 0 && data.endsWith('#');
-    if (m_holdingHash)
-        data.chop(1);
-    if (!data.isEmpty())
-        emit clientData(data);
-    if (signOff >= 0)
+    const CommandFramer::Cut cut = m_framer->feed(data);
+    if (!cut.commands.isEmpty())
+        m_radio.send(cut.commands.join());
+    if (cut.signedOff)
         endSession(QStringLiteral("signed off"));
 }
 
@@ -319,4 +336,8 @@ void RelayServer::endSession(const QString &what, Parting parting)
         closeAndDelete(socket);
     }
     emit message(QStringLiteral("client %1 %2").arg(m_clientName, what));
+    if (const qsizetype left = m_framer->unfinished().size())
+        emit message(QStringLiteral("client %1 left %2 bytes of a command unfinished; dropped")
+                         .arg(m_clientName)
+                         .arg(left));
 }

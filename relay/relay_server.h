@@ -1,6 +1,7 @@
 #pragma once
 
 #include "access_list.h"
+#include "command_framer.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -11,13 +12,16 @@
 #include <QTcpServer>
 
 #include <chrono>
+#include <optional>
 
 class QTcpSocket;
+class RadioLine;
 
-// Puts one network client at a time in touch with a radio. Bytes pass both
-// ways unchanged, except that the client's sign-off "##" is taken out and
-// ends its session. Whoever owns the server wires clientData() to the
-// radio and the radio's output to sendToClient().
+// Puts one network client at a time in touch with a radio. The radio's
+// bytes reach the client unchanged; the client's reach the radio only as
+// whole commands (see CommandFramer), and its sign-off "##" ends its
+// session. What a session leaves unfinished is dropped with it. While the
+// radio is busy the client is not read, so that the network slows it down.
 //
 // Only clients the access list admits are served (loopback ones unless told
 // otherwise); any other is closed at once, unheard and ungreeted.
@@ -25,7 +29,8 @@ class QTcpSocket;
 // neither a leading "!!" nor a ';', so no panel can take it for the
 // greeting or a reply) and is closed at once; nobody is queued.
 // A client that lets more than MaxClientBacklog bytes pile up unread is
-// disconnected, and one that has vanished is found out (see Liveness).
+// disconnected (what the kernel holds for it counts, and its send buffer
+// is kept small), and one that has vanished is found out (see Liveness).
 // Every client that comes, is turned away or goes is told to message().
 class RelayServer : public QObject
 {
@@ -34,8 +39,12 @@ class RelayServer : public QObject
 public:
     static constexpr QByteArrayView Greeting = "!!Q9 relay ready;";
     static constexpr QByteArrayView BusyText = "Q9 relay busy: another client is connected\r\n";
-    static constexpr QByteArrayView SignOff = "##";
     static constexpr qsizetype MaxClientBacklog = 64 * 1024;
+    // The kernel's send buffer for a client, and what is read from it at a
+    // time: small beside the backlog, so that neither hides a client that
+    // does not read or floods.
+    static constexpr int ClientSendBuffer = 8 * 1024;
+    static constexpr qint64 ClientReadBuffer = 4 * 1024;
 
     // How a served client that vanished without a word (its computer off,
     // its network gone) is found out, so that it does not keep the radio
@@ -51,7 +60,7 @@ public:
         std::chrono::milliseconds silence{30000};
     };
 
-    explicit RelayServer(QObject *parent = nullptr);
+    explicit RelayServer(RadioLine &radio, QObject *parent = nullptr);
     ~RelayServer() override;
 
     // How a client sees the server, for a program's --help.
@@ -73,15 +82,11 @@ public:
     QString endpoint() const;
     bool hasClient() const { return !m_client.isNull(); }
 
-public slots:
     void sendToClient(const QByteArray &data);
     // Ends the served client's session; `why` goes into the log.
     void closeClient(const QString &why);
 
 signals:
-    void clientData(const QByteArray &data);
-    // A new client is served from here on: nothing before this is its.
-    void sessionStarted();
     void message(const QString &text);
 
 private:
@@ -91,14 +96,17 @@ private:
     void serve(QTcpSocket *socket, const QString &name);
     void refuse(QTcpSocket *socket, const QString &name);
     void watchLiveness(QTcpSocket *socket);
+    void limitSendBuffer(QTcpSocket *socket);
     void noticeHangUp();
     void readClient();
-    void relayFromClient(QByteArray data);
+    void relayFromClient(QByteArrayView data);
+    qint64 unreadByClient() const;
     void clientFailed();
     // What is queued for the client still leaves, unless it is cut off.
     enum class Parting { Gently, CutOff };
     void endSession(const QString &what, Parting parting = Parting::Gently);
 
+    RadioLine &m_radio;
     QTcpServer m_server;
     QSocketNotifier m_acceptor{QSocketNotifier::Read};
     AccessList m_access;
@@ -106,5 +114,5 @@ private:
     QPointer<QTcpSocket> m_client;
     QString m_clientName;
     QString m_errorString;
-    bool m_holdingHash = false;
+    std::optional<CommandFramer> m_framer;
 };

@@ -1,7 +1,7 @@
 #include "serial_link.h"
 
 SerialLink::SerialLink(const QString &portName, QObject *parent)
-    : QObject(parent)
+    : RadioLine(parent)
     , m_name(portName)
 {
     m_port.setPortName(portName);
@@ -11,6 +11,7 @@ SerialLink::SerialLink(const QString &portName, QObject *parent)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readPort);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::wrote);
     // Queued: closing the port from inside its own error signal is not safe.
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::handleError, Qt::QueuedConnection);
 
@@ -44,16 +45,21 @@ QString SerialLink::errorString() const
     return QStringLiteral("%1: %2").arg(m_name, m_port.errorString());
 }
 
-void SerialLink::send(const QByteArray &data)
+void SerialLink::send(const QByteArray &commands)
 {
-    if (!m_port.isOpen())
-        return;
-    if (m_port.bytesToWrite() + data.size() > MaxBacklog) {
-        emit message(
-            QStringLiteral("%1: radio is not keeping up; %2 bytes dropped").arg(m_name).arg(data.size()));
-        return;
-    }
-    m_port.write(data);
+    if (m_port.isOpen())
+        m_port.write(commands);
+}
+
+qint64 SerialLink::backlog() const
+{
+    return m_port.isOpen() ? m_port.bytesToWrite() : 0;
+}
+
+void SerialLink::wrote()
+{
+    if (!isBusy())
+        emit drained();
 }
 
 void SerialLink::readPort()
@@ -74,6 +80,7 @@ void SerialLink::handleError(QSerialPort::SerialPortError error)
     m_port.close();
     m_retryTimer.start();
     emit lost();
+    emit drained();
 }
 
 // A port that was open before is tried until it is back, whatever the

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "radio_line.h"
+
 #include <QByteArray>
-#include <QObject>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -12,7 +13,7 @@
 // (typically a USB adapter pulled out) is closed at once and tried again
 // every second until it comes back; so is one that is not there yet at
 // start. Bytes sent while it is away are lost, as they would be on the wire.
-class SerialLink : public QObject
+class SerialLink : public RadioLine
 {
     Q_OBJECT
 
@@ -22,8 +23,6 @@ public:
     // A device appearing is given this many tries to become usable (its
     // permissions are set just after it appears).
     static constexpr int SettleTries = 3;
-    // At 480 bytes a second anything beyond this is a client flooding the radio.
-    static constexpr qint64 MaxBacklog = 64 * 1024;
 
     explicit SerialLink(const QString &portName, QObject *parent = nullptr);
 
@@ -33,13 +32,10 @@ public:
     bool start();
     QString errorString() const;
 
-public slots:
-    void send(const QByteArray &data);
+    void send(const QByteArray &commands) override;
+    qint64 backlog() const override;
 
 signals:
-    void received(const QByteArray &data);
-    // The port went away; the radio behind it has lost whatever it was told.
-    void lost();
     // The device awaited at start appeared but would not open.
     void failed(const QString &why);
     void message(const QString &text);
@@ -47,6 +43,7 @@ signals:
 private:
     bool open();
     void readPort();
+    void wrote();
     void handleError(QSerialPort::SerialPortError error);
     void retry();
 

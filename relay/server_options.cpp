@@ -17,8 +17,8 @@ void addServerOptions(QCommandLineParser &parser)
          QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2300")},
         {Allow,
          QStringLiteral("Serve only clients from LIST: addresses and networks, IPv4 or IPv6, separated "
-                        "by commas (192.168.1.0/24,fd00::/8,10.0.0.7), or \"any\". Default: loopback "
-                        "clients only, whatever --listen says."),
+                        "by commas (192.168.1.0/24,fd00::/8,10.0.0.7), or \"any\". Default: this "
+                        "computer only (loopback and its own addresses), whatever --listen says."),
          QStringLiteral("LIST")},
     });
 }
@@ -28,10 +28,11 @@ QString serverOptionsProblem(const QCommandLineParser &parser)
     const QString listenProblem = RelayServer::endpointProblem(parser.value(Listen));
     if (!listenProblem.isEmpty())
         return listenProblem;
-    if (parser.isSet(Allow) && !AccessList::parse(parser.value(Allow)))
-        return QStringLiteral("bad --allow list \"%1\" (expected addresses and networks separated by "
-                              "commas, e.g. 192.168.1.0/24,::1, or any)")
-            .arg(parser.value(Allow));
+    QString allowProblem;
+    if (parser.isSet(Allow) && !AccessList::parse(parser.value(Allow), &allowProblem))
+        return QStringLiteral("bad --allow list \"%1\": %2 (expected addresses and networks separated "
+                              "by commas, e.g. 192.168.1.0/24,::1, or any)")
+            .arg(parser.value(Allow), allowProblem);
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "server_options.h"
 #include "signal_watcher.h"
 #include "sim_radio.h"
+#include "simulated_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -118,15 +119,13 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
 
 int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
 {
-    RelayServer server;
+    SimulatedLine line(radio);
+    RelayServer server(line);
     QObject::connect(&server, &RelayServer::message, &printError);
     if (!startServer(server, parser)) {
         printError(server.errorString());
         return 1;
     }
-    QObject::connect(&server, &RelayServer::sessionStarted, &radio, &SimRadio::discardInput);
-    QObject::connect(&server, &RelayServer::clientData, &radio, &SimRadio::receive);
-    QObject::connect(&radio, &SimRadio::output, &server, &RelayServer::sendToClient);
     printInfo(QStringLiteral("listening on %1").arg(server.endpoint()));
     return QCoreApplication::exec();
 }

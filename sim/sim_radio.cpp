@@ -235,11 +235,6 @@ void SimRadio::receive(const QByteArray &bytes)
         m_input.clear();
 }
 
-void SimRadio::discardInput()
-{
-    m_input.clear();
-}
-
 SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)
 {
     static const QHash<QByteArray, Handler> handlers = {

@@ -71,9 +71,6 @@ public:
 
 public slots:
     void receive(const QByteArray &bytes);
-    // Forgets a command not yet ended by ';', so that what comes next (a
-    // new client's first bytes) is not taken for its end.
-    void discardInput();
 
 signals:
     void output(const QByteArray &bytes);

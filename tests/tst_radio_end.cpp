@@ -3,8 +3,11 @@
 #include "pseudo_terminal.h"
 #include "relay_server.h"
 #include "sim_radio.h"
+#include "simulated_line.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTcpServer>
@@ -181,8 +184,8 @@ private slots:
 
     // On a pseudo-terminal linked where asked (never in place of a file of
     // another kind), at the pace of a serial line, until a signal ends it and
-    // removes the link; and behind the relay server, where a command one client
-    // left unfinished is not the start of the next one's.
+    // removes the link; and behind the relay server, where a keying command one
+    // client left unfinished is not completed by the next one's text.
     void q9simServes()
     {
         const QString link = m_dir.filePath(QStringLiteral("com1"));
@@ -208,12 +211,12 @@ private slots:
 
         const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), {"--listen", "127.0.0.1:0"});
         TestClient client(port);
-        client.socket.write("FA;FB");
+        client.socket.write("FA;KY 73 ");
         QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting + "FA00014060000;", ProcessTimeout);
         client.socket.disconnectFromHost();
         TestClient next(port);
-        next.socket.write("FA;");
-        QTRY_COMPARE_WITH_TIMEOUT(next.received, Greeting + "FA00014060000;", ProcessTimeout);
+        next.socket.write("FA;IF;");
+        QTRY_COMPARE_WITH_TIMEOUT(next.received, Greeting + "FA00014060000;" + Idle, ProcessTimeout);
         QVERIFY(stopWith(sim, SIGINT));
     }
 
@@ -237,6 +240,8 @@ private slots:
         row("q9sim --listen 127.0.0.1", "bad listen address \"127.0.0.1\"");
         row("q9sim --listen nowhere:2300", "bad listen address");
         row("q9sim --allow 10.0.0.0/8,", "bad --allow list \"10.0.0.0/8,\"");
+        row("q9relay --device RADIO --allow 127.0.0.020", "bad --allow list \"127.0.0.020\": \"127.0.0.020\" is not");
+        row("q9relay --device RADIO --listen 127.0.0.010:0", "bad listen address \"127.0.0.010:0\"");
         row("q9sim --pty com1 --allow any", "--pty and --allow exclude each other");
         row("q9sim --pty /nonexistent/q9/com1", "cannot create /nonexistent/q9/com1: No such file or directory");
         row("q9sim --listen BUSY", "cannot listen on BUSY");
@@ -268,10 +273,13 @@ private slots:
                  errors.constData());
     }
 
-    // Every byte value passes both ways, "##" from the radio included. A "#" at
-    // the end of one read is only half a sign-off; what follows the sign-off
-    // never reaches the radio.
-    void relaysUntilTheSignOff()
+    // Every byte value passes both ways, "##" from the radio included, but
+    // the radio hears a client's text only as whole commands, up to each ";".
+    // "##" inside a command is text; where a command could begin it signs
+    // off, also split across reads, and what follows never reaches the radio.
+    // A command a session leaves unfinished dies with it: the next client's
+    // first command cannot complete it into a keying command.
+    void relaysWholeCommandsUntilTheSignOff()
     {
         const quint16 port = startRelay();
         TestClient first(port);
@@ -280,7 +288,9 @@ private slots:
         m_radio->write(everyByteValue() + "##");
         QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + everyByteValue() + "##", ProcessTimeout);
         first.socket.write(everyByteValue());
-        QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue(), ProcessTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue().left(';' + 1), ProcessTimeout);
+        first.socket.write(";KY 73 ## TU;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue() + ";KY 73 ## TU;", ProcessTimeout);
         m_heard.clear();
         const std::pair<QByteArray, QByteArray> reads[]
             = {{"FA;#", "FA;"}, {"MD;", "FA;#MD;"}, {"IF;#", "FA;#MD;IF;"}};
@@ -295,6 +305,17 @@ private slots:
         second.socket.write("FB;##GT;");
         QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
         QCOMPARE(m_heard, QByteArray("FA;#MD;IF;FB;"));
+
+        m_heard.clear();
+        TestClient leaving(port);
+        leaving.socket.write("KY 73 ");
+        QTRY_COMPARE_WITH_TIMEOUT(leaving.received, Greeting, ProcessTimeout);
+        const QString leavingName = nameOf(leaving);
+        leaving.socket.disconnectFromHost();
+        QTRY_VERIFY(logged(QStringLiteral("client %1 left 6 bytes of a command unfinished; dropped").arg(leavingName)));
+        TestClient next(port);
+        next.socket.write("id;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("id;"), ProcessTimeout);
     }
 
     // Another client is told, in a line no panel takes for a reply, and closed.
@@ -370,24 +391,60 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(client.isClosed(), !served, ProcessTimeout);
     }
 
-    // A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
-    void mappedAddressesCountAsIpv4()
+    void allowList_data()
     {
-        const auto allows = [](const char *list, const char *client) {
-            return AccessList::parse(QString::fromLatin1(list))
-                ->allows(QHostAddress(QString::fromLatin1(client)));
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("admits");
+        QTest::addColumn<QString>("refuses");
+        QTest::addColumn<QString>("problem");
+        const auto row = [](const char *list, const char *admits, const char *refuses, const char *problem = "") {
+            QTest::newRow(list) << list << admits << refuses << problem;
         };
-        QVERIFY(allows("192.168.1.0/24", "::ffff:192.168.1.9")
-                && !allows("192.168.1.7", "::ffff:192.168.1.8"));
-        QVERIFY(AccessList().allows(QHostAddress(QStringLiteral("::ffff:127.0.0.9"))));
-        QVERIFY(!AccessList().allows(QHostAddress(QStringLiteral("::ffff:10.0.0.1"))));
+        // clang-format off
+        // A [::] listener sees its IPv4 clients as IPv4-mapped IPv6 addresses.
+        row("192.168.1.0/24", "192.168.1.255 ::ffff:192.168.1.9", "192.168.2.1");
+        row("192.168.1.7", "::ffff:192.168.1.7", "::ffff:192.168.1.8");
+        row("::ffff:127.0.0.2/128", "127.0.0.2", "127.0.0.3");
+        row("::ffff:10.0.0.0/104", "10.9.9.9", "11.0.0.1");
+        // This computer: loopback, and its own addresses whatever it listens on.
+        row("default", "127.0.0.5 ::1 ::ffff:127.0.0.9 OWN", "192.0.2.1 ::ffff:192.0.2.1");
+        // Entries that would admit other addresses than they seem to name.
+        row("192.168.1.020", "", "", "\"192.168.1.020\" is not an address");
+        row("127.0.0.2/8", "", "", "\"127.0.0.2/8\" has bits set beyond its prefix; the network is 127.0.0.0/8");
+        row("fd00::1/8", "", "", "the network is fd00::/8");
+        row("10.0.0.0/0", "", "", "admits everybody; say \"any\" if that is meant");
+        row("10.0.0.0/08", "", "", "\"10.0.0.0/08\" has no prefix length that fits its address");
+        row("::ffff:10.0.0.0/95", "", "", "has no prefix length");
+        row("10.0.0.0/8,", "", "", "\"\" is not an address");
+        // clang-format on
+    }
+
+    // Each entry admits what it names and nothing else.
+    void allowList()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, admits);
+        QFETCH(QString, refuses);
+        QFETCH(QString, problem);
+        QString why;
+        const auto access = list == u"default" ? AccessList() : AccessList::parse(list, &why);
+        QVERIFY2(access.has_value() == problem.isEmpty() && why.contains(problem), qPrintable(why));
+        QList<QHostAddress> own = QNetworkInterface::allAddresses();
+        own.removeIf([](const QHostAddress &address) { return address.isLoopback(); });
+        const QString ownAddress = own.isEmpty() ? QStringLiteral("::1") : own.first().toString();
+        for (const QString &address : admits.split(u' ', Qt::SkipEmptyParts))
+            QVERIFY2(access->allows(QHostAddress(address == u"OWN" ? ownAddress : address)), qPrintable(address));
+        for (const QString &address : refuses.split(u' ', Qt::SkipEmptyParts))
+            QVERIFY2(!access->allows(QHostAddress(address)), qPrintable(address));
     }
 
     // A client whose computer has gone without a word holds the radio only until
     // the relay's probes find it out; then the next one is served.
     void vanishedClientLetGo()
     {
-        RelayServer server;
+        Radio radio;
+        SimulatedLine line(radio.sim);
+        RelayServer server(line);
         server.setLiveness({1s, 1s, 1, 1500ms});
         QStringList log;
         connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
@@ -403,6 +460,56 @@ private slots:
         QCOMPARE(log.last(), QStringLiteral("client %1 lost: Connection timed out").arg(name));
         TestClient next(port);
         QTRY_COMPARE(next.received, Greeting);
+    }
+
+    // A client that never reads is cut off while the radio chatters, once the
+    // relay holds the backlog for it; its kernel send buffer is too small to
+    // hide more, and only what the client's own system took in comes on top.
+    void clientThatNeverReadsCutOff()
+    {
+        Radio radio;
+        SimulatedLine line(radio.sim);
+        RelayServer server(line);
+        QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+        TestClient deaf(server.endpoint().section(u':', -1).toUShort());
+        deaf.socket.setReadBufferSize(1);
+        QTRY_VERIFY(server.hasClient());
+        int taken = 0;
+        socklen_t size = sizeof taken;
+        ::getsockopt(int(deaf.socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &taken, &size);
+        const QByteArray chatter = QByteArray("SM0005;").repeated(100);
+        qint64 chattered = 0;
+        for (; server.hasClient() && chattered < 16 * 1024 * 1024; chattered += chatter.size()) {
+            emit line.received(chatter);
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(!server.hasClient());
+        QVERIFY2(chattered < RelayServer::MaxClientBacklog + taken + 4 * RelayServer::ClientSendBuffer,
+                 qPrintable(QString::number(chattered)));
+    }
+
+    // A client flooding a radio that cannot keep up is slowed down by the
+    // network rather than cut short: the radio gets every command it was
+    // sent, whole and in order.
+    void floodReachesASlowRadioWhole()
+    {
+        const quint16 port = startRelay();
+        TestClient flooder(port);
+        QTRY_COMPARE_WITH_TIMEOUT(flooder.received, Greeting, ProcessTimeout);
+        QByteArray flood;
+        for (int hz = 1'000'000; flood.size() < 1'000'000; hz += 10)
+            flood += "FA" + QByteArray::number(hz).rightJustified(11, '0') + ';';
+        // While this loop holds the event loop, nothing reads the radio's end,
+        // and the flood waits where the network holds it, not in the relay.
+        flooder.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 16 * 1024);
+        flooder.socket.write(flood);
+        QElapsedTimer held;
+        held.start();
+        while (flooder.socket.bytesToWrite() > 0 && held.elapsed() < 3000)
+            flooder.socket.waitForBytesWritten(100);
+        QVERIFY(flooder.socket.bytesToWrite() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_heard.size() >= flood.size(), ProcessTimeout);
+        QVERIFY(m_heard == flood);
     }
 
     // A service started before its USB adapter is plugged in waits for it. The

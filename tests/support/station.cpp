@@ -179,13 +179,27 @@ void Station::plugSerial(int portNumber)
     QFile::link(m_serial->slavePath(), link);
 }
 
+// The simulated radio behind the relay, hearing what reaches it as the
+// serial line's end does.
+class Station::RelayedLine : public SimulatedLine
+{
+public:
+    explicit RelayedLine(Station &station)
+        : SimulatedLine(station.radio)
+        , m_station(station)
+    { }
+    void send(const QByteArray &commands) override { m_station.hear(commands); }
+
+private:
+    Station &m_station;
+};
+
 void Station::startRelay(const QString &address, quint16 port)
 {
-    m_relay = std::make_unique<RelayServer>();
+    m_relayLine = std::make_unique<RelayedLine>(*this);
+    m_relay = std::make_unique<RelayServer>(*m_relayLine);
     if (!m_relay->listen(QStringLiteral("%1:%2").arg(address).arg(port)))
         qWarning("relay: %s", qPrintable(m_relay->errorString()));
-    connect(m_relay.get(), &RelayServer::clientData, this, &Station::hear);
-    connect(&radio, &SimRadio::output, m_relay.get(), &RelayServer::sendToClient);
     connect(m_relay.get(), &RelayServer::message, this,
             [this](const QString &line) { relayLog.append(line); });
 }

@@ -5,6 +5,7 @@
 #include "recording_dialogs.h"
 #include "relay_server.h"
 #include "sim_radio.h"
+#include "simulated_line.h"
 
 #include <QByteArray>
 #include <QString>
@@ -86,6 +87,8 @@ signals:
     void heardChunk(const QByteArray &chunk);
 
 private:
+    class RelayedLine;
+
     // What the panel sent on either link: it reaches the radio and is kept.
     void hear(const QByteArray &chunk);
     void performStep(const QString &step);
@@ -95,6 +98,7 @@ private:
     QString m_previousDir;
     std::unique_ptr<Rmt_Q9> m_panel;
     std::unique_ptr<PseudoTerminal> m_serial;
+    std::unique_ptr<RelayedLine> m_relayLine;
     std::unique_ptr<RelayServer> m_relay;
 };
 

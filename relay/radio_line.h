@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+// The radio's end of the relay: a serial port to a real radio, or the
+// simulated radio. The relay hands it whole commands only, and no more
+// while it is busy, so that a fast client is slowed down by the network
+// instead of having its text dropped.
+class RadioLine : public QObject
+{
+    Q_OBJECT
+
+public:
+    // More than this waiting to reach the radio and it takes nothing more
+    // until it has drained.
+    static constexpr qint64 BusyBacklog = 256;
+
+    using QObject::QObject;
+
+    virtual void send(const QByteArray &commands) = 0;
+    // Bytes handed over that have not reached the radio yet.
+    virtual qint64 backlog() const = 0;
+    bool isBusy() const { return backlog() > BusyBacklog; }
+
+signals:
+    void received(const QByteArray &bytes);
+    // It is no longer busy.
+    void drained();
+    // The radio's port went away; the radio behind it has lost whatever it
+    // was told.
+    void lost();
+};
