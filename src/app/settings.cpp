@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace {
 const QString SettingsFile = QStringLiteral("d9iduzid.ini");
 // The relay server a first start proposes: a typical shack computer on the
@@ -49,17 +53,21 @@ void Rmt_Q9::LoadSettings()
     g.DebugOn = record.debugOn.value_or(g.DebugOn);
 }
 
-// Written whole to a temporary file that then replaces the old one, so a
-// crash or a full disk leaves either the new record or the old file.
+// Written whole to a temporary file that replaces the old one only once
+// every byte of it is written, so a crash or a full disk leaves the old file
+// as it was. Nobody may be looking at the panel when it ends, so a failure
+// is told on standard error, not in a box.
 void Rmt_Q9::SaveSettings()
 {
     if (isForeignFile())
         return;
+    const QByteArray record
+        = formatSettingsRecord(g.CommPortNumber, g.HostAddress, g.UtcOffset, g.AutoConnect, g.DebugOn);
     QSaveFile file(SettingsFile);
-    if (!file.open(QIODevice::WriteOnly))
+    if (file.open(QIODevice::WriteOnly) && file.write(record) == record.size() && file.flush() && file.commit())
         return;
-    file.write(formatSettingsRecord(g.CommPortNumber, g.HostAddress, g.UtcOffset, g.AutoConnect, g.DebugOn));
-    file.commit();
+    std::fprintf(stderr, "q9remote: cannot save the settings in %s: %s; the file is left as it was\n",
+                 qPrintable(QFileInfo(SettingsFile).absoluteFilePath()), std::strerror(errno));
 }
 
 void Rmt_Q9::applySettingsToMenu()
