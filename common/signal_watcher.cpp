@@ -49,7 +49,7 @@ SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, QObject *
 SignalWatcher::~SignalWatcher()
 {
     for (const int signalNumber : std::as_const(m_signalNumbers))
-        setHandler(signalNumber, SIG_DFL);
+        setHandler(signalNumber, m_caught ? SIG_IGN : SIG_DFL);
     delete m_notifier;
     ::close(wakePipe[0]);
     ::close(wakePipe[1]);
@@ -59,6 +59,12 @@ SignalWatcher::~SignalWatcher()
 void SignalWatcher::readPipe()
 {
     char byte;
-    while (::read(wakePipe[0], &byte, 1) == 1)
+    while (::read(wakePipe[0], &byte, 1) == 1) {
+        if (m_caught)
+            continue;
+        m_caught = true;
+        for (const int signalNumber : std::as_const(m_signalNumbers))
+            setHandler(signalNumber, SIG_IGN);
         emit caught(int(byte));
+    }
 }

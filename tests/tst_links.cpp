@@ -1,12 +1,16 @@
 #include "programs.h"
 #include "station.h"
 
+#include "app/stop_signals.h"
+
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -22,6 +26,30 @@ const QByteArray Linked = "id;q92;q9;" + StartUpQuery + "AI2;";
 QString chooseServer(const QString &address)
 {
     return QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address);
+}
+
+// Exits with room for no more than a byte in any file; returns what the
+// panel said on standard error meanwhile (through a pipe, which no file
+// size limit stops).
+QByteArray exitOnAFullDisk(Station &station)
+{
+    int said[2];
+    const int standardError = ::dup(STDERR_FILENO);
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    const rlimit full{1, unlimited.rlim_max};
+    if (::pipe(said) != 0 || ::dup2(said[1], STDERR_FILENO) < 0 || ::signal(SIGXFSZ, SIG_IGN) == SIG_ERR
+        || ::setrlimit(RLIMIT_FSIZE, &full) != 0)
+        qFatal("cannot fill the disk");
+    station.perform(QStringLiteral("trigger exit_cmd"));
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    ::dup2(standardError, STDERR_FILENO);
+    ::close(standardError);
+    ::close(said[1]);
+    QByteArray text(4096, '\0');
+    text.truncate(std::max<ssize_t>(0, ::read(said[0], text.data(), text.size())));
+    ::close(said[0]);
+    return text;
 }
 } // namespace
 
@@ -105,7 +133,8 @@ private slots:
     // the poll stops, and choosing the port again sends the vanished link
     // nothing, so no failure box comes of it. The relay gone under it: after the
     // socket's own box the link is no longer shown either, and the release at
-    // exit sends nothing, so no box follows.
+    // exit sends nothing, so no box follows. The lamps are out before the box
+    // opens.
     void smeterPollAndLinksLostUnderIt()
     {
         Station station;
@@ -133,10 +162,14 @@ private slots:
         station.connectServer(address);
         station.perform(QStringLiteral("click SM_en"));
         COMPARE_SHOWS(station, "Timer1=every 250 ms|SM_en=SMeter green");
+        const QString linkDown
+            = QStringLiteral("Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
+        QString shownWithTheBox;
+        station.dialogs.whileMessageOpen = [&] { shownWithTheBox = station.shows(linkDown); };
         station.stopRelay();
         QTRY_COMPARE(station.dialogs.messages.size(), boxes.size() + 1);
         QVERIFY(station.dialogs.messages.last().endsWith(ErrorTail));
-        COMPARE_SHOWS(station, "Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
+        QCOMPARE(shownWithTheBox, linkDown);
         station.perform(QStringLiteral("trigger exit_cmd"));
         QCOMPARE(station.dialogs.messages.size(), boxes.size() + 1);
         QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
@@ -192,6 +225,8 @@ private slots:
         row("garbage", "\x7f\xfe;;garbage", DefaultRecord, "Setcomm1=checked");
         // A path that is not a plain file is not read, waited on or written.
         row("FIFO", "<FIFO>", "<not a file>", "Setcomm1=checked");
+        // A disk too full for the new record leaves the old file as it was.
+        row("disk full", "<disk full>", "3" + kept, "Setcomm3=checked", "answer +2|trigger set_UTC");
         // clang-format on
     }
 
@@ -203,14 +238,19 @@ private slots:
         QFETCH(QString, shows);
         Station station;
         const QString path = station.path(QStringLiteral("d9iduzid.ini"));
+        const bool diskFull = before == "<disk full>";
         if (before == "<FIFO>")
             QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (!before.isEmpty())
-            station.writeSettings(before);
+            station.writeSettings(diskFull ? after : before);
         station.start();
         const QString shown = station.shows(shows);
-        station.perform(steps + QStringLiteral("|trigger exit_cmd"));
+        station.perform(steps);
+        const QByteArray complaint = diskFull ? exitOnAFullDisk(station) : QByteArray();
+        if (!diskFull)
+            station.perform(QStringLiteral("trigger exit_cmd"));
         QCOMPARE(station.settings(), after);
+        QCOMPARE(complaint.startsWith("q9remote: cannot save the settings"), diskFull);
         QCOMPARE(shown, shows);
         QCOMPARE(station.dialogs.messages, QStringList());
     }
@@ -220,7 +260,7 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<bool>("boxOpen");
         QTest::newRow("SIGTERM") << SIGTERM << false;
-        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGINT twice") << SIGINT << false;
         QTest::newRow("SIGHUP") << SIGHUP << false;
         QTest::newRow("box open") << SIGTERM << true;
     }
@@ -228,7 +268,7 @@ private slots:
     // The program itself, auto-connecting at start and then stopped by a
     // signal: the radio is released and the settings written, as at a close,
     // even with a box open that nobody will answer (the radio silent, with
-    // nothing to release).
+    // nothing to release); a second signal does not cut that short.
     void signalEndsThePanelAsClosingDoes()
     {
         QFETCH(int, signalNumber);
@@ -244,9 +284,31 @@ private slots:
                     {QStringLiteral("-platform"), QStringLiteral("offscreen")});
         QTRY_VERIFY_WITH_TIMEOUT(station.heard.endsWith(heardBefore), ProcessTimeout);
         station.heard.clear();
+        if (signalNumber == SIGINT)
+            ::kill(pid_t(panel.processId()), SIGINT);
         QVERIFY(stopWith(panel, signalNumber));
         QTRY_COMPARE(station.heard, heardAfter);
         QCOMPARE(station.settings(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
+    }
+
+    // A stop signal while the server link waits on a silent radio ends the
+    // panel at once, not after the probes' 15 seconds of waits: the relay has
+    // the sign-off and the settings are saved.
+    void stopSignalEndsAWaitAtOnce()
+    {
+        const QString address = loopbackAddress();
+        Station station;
+        station.radio.setSilent(true);
+        station.startRelay(address);
+        StopSignals stopSignals(station.dialogs);
+        stopSignals.watch(station.start());
+        QTimer::singleShot(500, [] { ::kill(::getpid(), SIGTERM); });
+        QElapsedTimer clock;
+        clock.start();
+        station.perform(chooseServer(address));
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
+        QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
     }
 
     void connectsAndSignsOff_data()

@@ -18,6 +18,10 @@ public:
     virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
                           const QString &proposed)
         = 0;
+    // For a program that is being ended with nobody left to answer: the
+    // open boxes close as if cancelled, and later ones return at once.
+    // Boxes that never wait for anyone have nothing to do.
+    virtual void dismissAll() { }
 };
 
 // The real boxes, QMessageBox and QInputDialog.
@@ -27,10 +31,7 @@ public:
     void message(QWidget *parent, const QString &text, Icon icon) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
-
-    // For a program that is being ended with nobody left to answer: the
-    // open boxes close as if cancelled, and later ones return at once.
-    void dismissAll();
+    void dismissAll() override;
 
 private:
     bool m_dismissed = false;

@@ -42,6 +42,9 @@ public:
 
     const Q9_globals &globals() const { return g; }
 
+    // Ends the panel at once, as closing its window does; see link_lifecycle.cpp.
+    void stop();
+
     // ---- link: sending and receiving
     // Hands the command string to the active link unchanged; a failed hand-
     // over is reported in a box. Returns whether the link took it.
@@ -202,4 +205,5 @@ private:
     int m_wheelTravel = 0;
     bool m_sendFailureShown = false;
     bool m_shutDown = false;
+    bool m_stopping = false;
 };

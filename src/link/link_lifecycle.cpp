@@ -6,8 +6,10 @@
 
 namespace {
 // A send that never completes (the relay gone mid-release) must not hold
-// the release, or the program's exit, for ever.
+// the release, or the program's exit, for ever; a program being stopped
+// waits less still.
 constexpr double SendCompleteBound = 2.0;
+constexpr double StoppingSendCompleteBound = 0.25;
 constexpr double SignOffGrace = 0.5;
 } // namespace
 
@@ -36,11 +38,13 @@ void Rmt_Q9::ReleaseLink()
         return;
     // A socket that is no longer connected will report nothing more, and
     // has nobody to sign off to.
-    waitUntil([this] { return g.TcpSendComplete || !tcpClient.isConnected(); }, SendCompleteBound);
+    waitUntil([this] { return g.TcpSendComplete || !tcpClient.isConnected(); },
+              m_stopping ? StoppingSendCompleteBound : SendCompleteBound);
     if (tcpClient.isConnected()) {
         tcpClient.expectRemoteClose();
         SendCommand(QStringLiteral("##"));
-        waitFor(SignOffGrace);
+        // The relay closes its end once it has the sign-off.
+        waitUntil([this] { return !tcpClient.isConnected(); }, SignOffGrace);
     }
     tcpClient.close();
 }
@@ -73,6 +77,15 @@ void Rmt_Q9::Form_Unload()
     m_shutDown = true;
     ReleaseLink();
     SaveSettings();
+}
+
+// The program is being stopped with nobody to answer: every wait of the
+// operator's sequences ends at once, and the window closes as if the
+// operator had closed it, releasing the link and saving the settings.
+void Rmt_Q9::stop()
+{
+    m_stopping = true;
+    close();
 }
 
 void Rmt_Q9::exit_cmd_Click()

@@ -74,7 +74,7 @@ void Rmt_Q9::Comm1_Lost()
 // Any reply ends the wait, not only the one the probe asked for.
 void Rmt_Q9::WaitForReply()
 {
-    waitUntil([this] { return !g.AwaitingReply; }, g.ReplyTimeout);
+    waitUntil([this] { return !g.AwaitingReply || m_stopping; }, g.ReplyTimeout);
 }
 
 void Rmt_Q9::Setcomm_Click(int portNumber)

@@ -58,13 +58,13 @@ void Rmt_Q9::tcpClient_Connect()
         replaceDebugText(QStringLiteral("Connected"));
 }
 
-// Once the greeting has come, an error means the connection is gone: after
-// the box, the panel shows no link any more.
+// Once the greeting has come, an error means the connection is gone: the
+// panel shows no link any more, and then the box tells why.
 void Rmt_Q9::tcpClient_Error(const QString &description)
 {
+    if (g.LinkIsTcp && g.ServerConnected)
+        linkLost();
     m_dialogs.message(this,
                       description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),
                       Dialogs::Icon::None);
-    if (g.LinkIsTcp && g.ServerConnected)
-        linkLost();
 }

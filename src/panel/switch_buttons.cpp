@@ -84,18 +84,19 @@ void Rmt_Q9::Tune_Click()
     SendCommand(QStringLiteral("SW20;"));
     QElapsedTimer sinceStart;
     sinceStart.start();
-    while (!g.Transmitting) {
+    const auto pause = [this](double seconds) { waitUntil([this] { return m_stopping; }, seconds); };
+    while (!g.Transmitting && !m_stopping) {
         if (!SendCommand(QStringLiteral("IF;")))
             return;
-        waitFor(StartPollSeconds);
+        pause(StartPollSeconds);
         if (sinceStart.elapsed() > StartLimitMs)
             break;
     }
-    while (g.Transmitting) {
+    while (g.Transmitting && !m_stopping) {
         setOnColour(ui->Tune, true);
         if (!SendCommand(QStringLiteral("IF;")))
             return;
-        waitFor(TransmitPollSeconds);
+        pause(TransmitPollSeconds);
     }
 }
 
