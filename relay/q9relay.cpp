@@ -14,10 +14,10 @@ namespace {
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
-        QStringLiteral("Relay server between a Q9 transceiver on a serial port (4800 8N1, no flow\n"
-                       "control) and one remote panel on the network. A port that is not there yet,\n"
-                       "or goes away, is tried every second; bytes meanwhile are lost, and the client\n"
-                       "of a port that went away is closed, so that its panel starts afresh.\n\n")
+        QStringLiteral("Relay server that shares a Q9 transceiver on a serial port (4800 8N1, no flow\n"
+                       "control) between remote panels and CAT programs. A port that is not there yet,\n"
+                       "or goes away, is tried every second; bytes meanwhile are lost, and the network\n"
+                       "clients of a port that went away are closed, so that they start afresh.\n\n")
         + RelayServer::behaviour());
     addHelpAndVersion(parser);
     parser.addOption({QStringLiteral("device"),
@@ -52,7 +52,8 @@ int main(int argc, char *argv[])
     }
     RelayServer server(device);
     QObject::connect(&server, &RelayServer::message, &printError);
-    if (!startServer(server, parser)) {
+    QString where;
+    if (!startServer(server, parser, &where)) {
         printError(server.errorString());
         return 1;
     }
@@ -64,7 +65,8 @@ int main(int argc, char *argv[])
     SignalWatcher signalWatcher({SIGINT, SIGTERM});
     QObject::connect(&signalWatcher, &SignalWatcher::caught, &app, &QCoreApplication::quit);
 
-    printInfo(QStringLiteral("listening on %1, radio on %2")
-                  .arg(server.endpoint(), parser.value(QStringLiteral("device"))));
-    return QCoreApplication::exec();
+    printInfo(QStringLiteral("%1, radio on %2").arg(where, parser.value(QStringLiteral("device"))));
+    const int status = QCoreApplication::exec();
+    server.giveRadioBack();
+    return status;
 }

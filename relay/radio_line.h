@@ -22,8 +22,12 @@ public:
     // Bytes handed over that have not reached the radio yet.
     virtual qint64 backlog() const = 0;
     bool isBusy() const { return backlog() > BusyBacklog; }
+    // Lets what was sent leave before the program ends.
+    virtual void flush() { }
 
 signals:
+    // The line to the radio is open again after it was lost or awaited.
+    void opened();
     void received(const QByteArray &bytes);
     // It is no longer busy.
     void drained();

@@ -1,16 +1,14 @@
 #include "relay_server.h"
 
 #include "host_port.h"
+#include "pseudo_terminal.h"
 #include "radio_line.h"
 
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,51 +49,55 @@ QString describe(const QHostAddress &address, quint16 port)
     return host + u':' + QString::number(port);
 }
 
-// Lets queued bytes go out first, then frees the socket.
-void closeAndDelete(QTcpSocket *socket)
+QString clientLabel(Session::Protocol protocol, const QString &address)
 {
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    socket->disconnectFromHost();
+    return (protocol == Session::Protocol::Panel ? QStringLiteral("client ") : QStringLiteral("CAT client "))
+        + address;
 }
 
 } // namespace
 
+struct RelayServer::Listener
+{
+    explicit Listener(Session::Protocol kind)
+        : protocol(kind)
+    { }
+
+    Session::Protocol protocol;
+    QTcpServer server;
+    QSocketNotifier acceptor{QSocketNotifier::Read};
+};
+
 RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
+    , m_queue(radio)
 {
-    connect(&m_acceptor, &QSocketNotifier::activated, this, &RelayServer::acceptConnections);
-    connect(&m_radio, &RadioLine::received, this, &RelayServer::sendToClient);
-    connect(&m_radio, &RadioLine::drained, this, &RelayServer::readClient);
+    // The radio behind a port that went away has forgotten what it was
+    // told: its clients start afresh once it is back.
     connect(&m_radio, &RadioLine::lost, this,
-            [this] { closeClient(QStringLiteral("the radio's port went away")); });
+            [this] { closeNetworkClients(QStringLiteral("closed: the radio's port went away")); });
 }
 
-// The client socket is a child of ours and dies after our members; its last
-// disconnected() must not reach us any more.
-RelayServer::~RelayServer()
-{
-    if (m_client)
-        m_client->disconnect(this);
-}
+RelayServer::~RelayServer() = default;
 
 QString RelayServer::behaviour()
 {
-    return QStringLiteral("Each client is greeted with \"%1\", then the radio's bytes pass to it\n"
-                          "unchanged and its whole commands (up to each \";\") to the radio; its \"##\"\n"
-                          "where a command could begin ends its session, and a command it leaves\n"
-                          "unfinished is dropped. One client at a time:\n"
-                          "another one is sent the line \"%2\"\n"
-                          "and closed at once. A client that leaves more than %3 KiB unread is cut off,\n"
-                          "and one that has vanished is let go within about 30 s. Only the clients\n"
-                          "--allow names are served, loopback ones by default; others are closed unheard.\n"
-                          "Clients coming, turned away and going are logged on standard error.")
+    return QStringLiteral(
+               "Panels on --listen are greeted with \"%1\"; CAT programs on --cat-listen and\n"
+               "--cat-pty get nothing but the radio's text. Each client's whole commands (up to\n"
+               "each \";\") reach the radio in turn, one query at a time, and the answer goes to\n"
+               "the client that asked; what the radio reports unasked goes to the clients whose\n"
+               "\"AIn;\" asks for it (a client's \"AIn;\" is its own: the radio stays at level 2\n"
+               "while the relay serves). A panel's \"##\" where a command could begin ends its\n"
+               "session, and a command a client leaves unfinished is dropped. Up to --max-clients\n"
+               "network clients at once; another panel is sent the line \"%2\"\n"
+               "and closed. A client that leaves more than %3 KiB unread is cut off, and one that\n"
+               "has vanished is let go within about 30 s. Only the clients --allow names are\n"
+               "served, this computer's by default; others are closed unheard. Clients coming,\n"
+               "turned away and going are logged on standard error.")
         .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
-        .arg(MaxClientBacklog / 1024);
+        .arg(SocketSession::MaxBacklog / 1024);
 }
 
 QString RelayServer::endpointProblem(const QString &endpoint)
@@ -116,27 +118,52 @@ void RelayServer::setLiveness(const Liveness &liveness)
     m_liveness = liveness;
 }
 
-bool RelayServer::listen(const QString &endpoint)
+void RelayServer::setMaxClients(int maxClients)
+{
+    m_maxClients = maxClients;
+}
+
+bool RelayServer::listen(const QString &endpoint, Session::Protocol protocol)
 {
     const auto parsed = parseEndpoint(endpoint);
     if (!parsed) {
         m_errorString = endpointProblem(endpoint);
         return false;
     }
-    if (!m_server.listen(parsed->address, parsed->port)) {
-        m_errorString = QStringLiteral("cannot listen on %1: %2").arg(endpoint, m_server.errorString());
+    auto listener = std::make_unique<Listener>(protocol);
+    if (!listener->server.listen(parsed->address, parsed->port)) {
+        m_errorString
+            = QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->server.errorString());
         return false;
     }
-    // Clients are accepted here rather than by m_server, which asks for a
+    // Clients are accepted here rather than by the server, which asks for a
     // client's address only after taking it: one that has already reset the
     // connection by then could not be named in the log.
-    m_server.pauseAccepting();
-    m_acceptor.setSocket(m_server.socketDescriptor());
-    m_acceptor.setEnabled(true);
+    listener->server.pauseAccepting();
+    listener->acceptor.setSocket(listener->server.socketDescriptor());
+    Listener &accepting = *listener;
+    connect(&listener->acceptor, &QSocketNotifier::activated, this,
+            [this, &accepting] { acceptConnections(accepting); });
+    listener->acceptor.setEnabled(true);
+    m_listeners.push_back(std::move(listener));
     if (!parsed->address.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
-                         .arg(this->endpoint()));
+                         .arg(this->endpoint(protocol)));
+    return true;
+}
+
+bool RelayServer::serveTerminal(const QString &linkPath)
+{
+    auto terminal = std::make_unique<PseudoTerminal>();
+    if (!terminal->open() || !terminal->createLink(linkPath)) {
+        m_errorString = terminal->errorString();
+        return false;
+    }
+    auto *session = new TerminalSession(*terminal, QStringLiteral("CAT terminal %1").arg(linkPath), this);
+    connect(session, &Session::message, this, &RelayServer::message);
+    m_queue.add(session);
+    m_terminals.push_back(std::move(terminal));
     return true;
 }
 
@@ -145,49 +172,42 @@ QString RelayServer::errorString() const
     return m_errorString;
 }
 
-QString RelayServer::endpoint() const
+QString RelayServer::endpoint(Session::Protocol protocol) const
 {
-    return describe(m_server.serverAddress(), m_server.serverPort());
-}
-
-void RelayServer::sendToClient(const QByteArray &data)
-{
-    if (!m_client)
-        return;
-    if (unreadByClient() + data.size() > MaxClientBacklog) {
-        endSession(QStringLiteral("is not reading; cut off"), Parting::CutOff);
-        return;
+    for (const auto &listener : m_listeners) {
+        if (listener->protocol == protocol)
+            return describe(listener->server.serverAddress(), listener->server.serverPort());
     }
-    m_client->write(data);
+    return {};
 }
 
-// What the client has not taken yet: in our buffer and in the kernel's.
-qint64 RelayServer::unreadByClient() const
+int RelayServer::clientCount() const
 {
-    int queued = 0;
-    if (::ioctl(int(m_client->socketDescriptor()), SIOCOUTQ, &queued) != 0)
-        queued = 0;
-    return m_client->bytesToWrite() + queued;
+    return int(std::count_if(m_clients.begin(), m_clients.end(), [](const auto &client) { return client; }));
 }
 
-void RelayServer::closeClient(const QString &why)
+void RelayServer::takeRadio()
 {
-    endSession(QStringLiteral("closed: %1").arg(why));
+    m_queue.takeRadio();
 }
 
-void RelayServer::acceptConnections()
+void RelayServer::giveRadioBack()
+{
+    m_queue.giveRadioBack();
+}
+
+void RelayServer::acceptConnections(Listener &listener)
 {
     for (;;) {
         sockaddr_storage peer{};
         socklen_t size = sizeof peer;
-        const int descriptor
-            = ::accept4(int(m_server.socketDescriptor()), reinterpret_cast<sockaddr *>(&peer), &size,
-                        SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int descriptor = ::accept4(int(listener.server.socketDescriptor()),
+                                         reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK)
-                backOff(errno);
+                backOff(listener, errno);
             return;
         }
         auto *socket = new QTcpSocket(this);
@@ -200,64 +220,66 @@ void RelayServer::acceptConnections()
         const quint16 port
             = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(peer).sin6_port
                                                : reinterpret_cast<sockaddr_in &>(peer).sin_port);
-        judge(socket, address, describe(address, port));
+        socket->setProperty("name", clientLabel(listener.protocol, describe(address, port)));
+        judge(socket, address, listener.protocol);
     }
 }
 
 // Out of descriptors or memory: the waiting connection would wake us again
 // at once, for ever. Leave it waiting a second.
-void RelayServer::backOff(int error)
+void RelayServer::backOff(Listener &listener, int error)
 {
     emit message(QStringLiteral("cannot accept clients: %1; trying again in a second")
                      .arg(QString::fromLocal8Bit(std::strerror(error))));
-    m_acceptor.setEnabled(false);
-    QTimer::singleShot(std::chrono::seconds(1), this, [this] { m_acceptor.setEnabled(true); });
+    listener.acceptor.setEnabled(false);
+    QTimer::singleShot(std::chrono::seconds(1), this, [&listener] { listener.acceptor.setEnabled(true); });
 }
 
-void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, const QString &name)
+void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, Session::Protocol protocol)
 {
+    const QString name = socket->property("name").toString();
     if (!m_access.allows(address)) {
-        emit message(QStringLiteral("refused client %1: not allowed").arg(name));
+        emit message(QStringLiteral("refused %1: not allowed").arg(name));
         // Unread and unanswered: not even the busy line for a stranger.
         socket->abort();
         delete socket;
         return;
     }
-    if (m_client)
-        noticeHangUp();
-    if (m_client)
-        refuse(socket, name);
-    else
-        serve(socket, name);
+    if (!hasRoom()) {
+        emit message(QStringLiteral("refused %1: busy with %2 clients").arg(name).arg(clientCount()));
+        if (protocol == Session::Protocol::Panel)
+            socket->write(BusyText.toByteArray());
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        socket->disconnectFromHost();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->deleteLater();
+        return;
+    }
+    watch(socket);
+    auto *session = new SocketSession(socket, protocol, name, this);
+    emit message(QStringLiteral("accepted %1").arg(name));
+    if (protocol == Session::Protocol::Panel)
+        session->deliver(Greeting.toByteArray());
+    m_clients.append(session);
+    serve(session);
 }
 
-void RelayServer::serve(QTcpSocket *socket, const QString &name)
+bool RelayServer::hasRoom()
 {
-    m_client = socket;
-    m_clientName = name;
-    m_framer.emplace(true);
-    watchLiveness(socket);
-    limitSendBuffer(socket);
-    socket->setReadBufferSize(ClientReadBuffer);
-    connect(socket, &QTcpSocket::readyRead, this, &RelayServer::readClient);
-    connect(socket, &QTcpSocket::errorOccurred, this, &RelayServer::clientFailed);
-    connect(socket, &QTcpSocket::disconnected, this,
-            [this] { endSession(QStringLiteral("closed the connection")); });
-    emit message(QStringLiteral("accepted client %1").arg(name));
-    socket->write(Greeting.toByteArray());
-}
-
-void RelayServer::refuse(QTcpSocket *socket, const QString &name)
-{
-    emit message(QStringLiteral("refused client %1: busy with %2").arg(name, m_clientName));
-    socket->write(BusyText.toByteArray());
-    closeAndDelete(socket);
+    if (clientCount() < m_maxClients)
+        return true;
+    for (const QPointer<SocketSession> &client : QList(m_clients)) {
+        if (client)
+            client->hungUp();
+    }
+    return clientCount() < m_maxClients;
 }
 
 // Keep-alive probes find a client whose end has gone silent; the user
 // timeout ends the connection once nothing, probe answer or acknowledgement,
-// has come back for the whole silence.
-void RelayServer::watchLiveness(QTcpSocket *socket)
+// has come back for the whole silence. Small writes leave at once, and the
+// kernel's send buffer stays small (see SocketSession).
+void RelayServer::watch(QTcpSocket *socket)
 {
     const int descriptor = int(socket->socketDescriptor());
     const auto set = [descriptor](int level, int option, int value) {
@@ -267,77 +289,28 @@ void RelayServer::watchLiveness(QTcpSocket *socket)
         && set(IPPROTO_TCP, TCP_KEEPIDLE, int(m_liveness.idle.count()))
         && set(IPPROTO_TCP, TCP_KEEPINTVL, int(m_liveness.interval.count()))
         && set(IPPROTO_TCP, TCP_KEEPCNT, m_liveness.probes)
-        && set(IPPROTO_TCP, TCP_USER_TIMEOUT, int(m_liveness.silence.count()));
+        && set(IPPROTO_TCP, TCP_USER_TIMEOUT, int(m_liveness.silence.count()))
+        && set(IPPROTO_TCP, TCP_NODELAY, 1) && set(SOL_SOCKET, SO_SNDBUF, SocketSession::SendBuffer);
     if (!watched)
-        emit message(QStringLiteral("client %1 cannot be watched for silence: %2")
-                         .arg(m_clientName, QString::fromLocal8Bit(std::strerror(errno))));
+        emit message(QStringLiteral("%1 cannot be watched for silence: %2")
+                         .arg(socket->property("name").toString(), QString::fromLocal8Bit(std::strerror(errno))));
 }
 
-void RelayServer::limitSendBuffer(QTcpSocket *socket)
+void RelayServer::serve(Session *session)
 {
-    const int size = ClientSendBuffer;
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    connect(session, &Session::message, this, &RelayServer::message);
+    connect(session, &Session::ended, this, [this, session] {
+        m_queue.remove(session);
+        m_clients.removeAll(session);
+        session->deleteLater();
+    });
+    m_queue.add(session);
 }
 
-// A client's hang-up and a newcomer's arrival can be noticed in either
-// order. Before the newcomer is turned away as a second client, what the
-// served one left behind and its hang-up are taken now.
-void RelayServer::noticeHangUp()
+void RelayServer::closeNetworkClients(const QString &why)
 {
-    const int descriptor = int(m_client->socketDescriptor());
-    pollfd hangUp{descriptor, POLLRDHUP, 0};
-    if (::poll(&hangUp, 1, 0) != 1)
-        return;
-    QByteArray rest = m_client->readAll();
-    char chunk[4096];
-    for (ssize_t size; (size = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
-        rest.append(chunk, size);
-    relayFromClient(rest);
-    endSession(QStringLiteral("closed the connection"));
-}
-
-// Left unread while the radio is busy; its draining reads on.
-void RelayServer::readClient()
-{
-    if (m_client && !m_radio.isBusy())
-        relayFromClient(m_client->readAll());
-}
-
-void RelayServer::relayFromClient(QByteArrayView data)
-{
-    if (!m_client)
-        return;
-    const CommandFramer::Cut cut = m_framer->feed(data);
-    if (!cut.commands.isEmpty())
-        m_radio.send(cut.commands.join());
-    if (cut.signedOff)
-        endSession(QStringLiteral("signed off"));
-}
-
-void RelayServer::clientFailed()
-{
-    if (m_client->error() == QAbstractSocket::RemoteHostClosedError)
-        endSession(QStringLiteral("closed the connection"));
-    else
-        endSession(QStringLiteral("lost: %1").arg(m_client->errorString()));
-}
-
-void RelayServer::endSession(const QString &what, Parting parting)
-{
-    if (!m_client)
-        return;
-    QTcpSocket *socket = m_client;
-    m_client = nullptr;
-    socket->disconnect(this);
-    if (parting == Parting::CutOff) {
-        socket->abort();
-        socket->deleteLater();
-    } else {
-        closeAndDelete(socket);
+    for (const QPointer<SocketSession> &client : QList(m_clients)) {
+        if (client)
+            client->end(why);
     }
-    emit message(QStringLiteral("client %1 %2").arg(m_clientName, what));
-    if (const qsizetype left = m_framer->unfinished().size())
-        emit message(QStringLiteral("client %1 left %2 bytes of a command unfinished; dropped")
-                         .arg(m_clientName)
-                         .arg(left));
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "access_list.h"
-#include "command_framer.h"
+#include "radio_queue.h"
+#include "session.h"
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -12,46 +14,39 @@
 #include <QTcpServer>
 
 #include <chrono>
-#include <optional>
+#include <memory>
 
-class QTcpSocket;
+class PseudoTerminal;
 class RadioLine;
 
-// Puts one network client at a time in touch with a radio. The radio's
-// bytes reach the client unchanged; the client's reach the radio only as
-// whole commands (see CommandFramer), and its sign-off "##" ends its
-// session. What a session leaves unfinished is dropped with it. While the
-// radio is busy the client is not read, so that the network slows it down.
+// The one place where the radio is shared: panels on the panel's port
+// (greeted with Greeting, signing off with "##"), CAT programs on a plain
+// TCP port and on pseudo-terminals, each in a session of its own, all
+// through one RadioQueue to the radio.
 //
-// Only clients the access list admits are served (loopback ones unless told
-// otherwise); any other is closed at once, unheard and ungreeted.
-// A client arriving while another is served gets BusyText (which has
+// Only clients the access list admits are served (this computer's unless
+// told otherwise); any other is closed at once, unheard and ungreeted.
+// Beyond the most clients it serves, a panel gets BusyText (which has
 // neither a leading "!!" nor a ';', so no panel can take it for the
-// greeting or a reply) and is closed at once; nobody is queued.
-// A client that lets more than MaxClientBacklog bytes pile up unread is
-// disconnected (what the kernel holds for it counts, and its send buffer
-// is kept small), and one that has vanished is found out (see Liveness).
-// Every client that comes, is turned away or goes is told to message().
+// greeting or a reply) and a CAT program is closed without a word; nobody
+// is queued. A client that has vanished is found out (see Liveness), and one
+// that lets more than SocketSession::MaxBacklog bytes pile up unread is cut
+// off. Every client that comes, is turned away or goes is told to message().
 class RelayServer : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr QByteArrayView Greeting = "!!Q9 relay ready;";
-    static constexpr QByteArrayView BusyText = "Q9 relay busy: another client is connected\r\n";
-    static constexpr qsizetype MaxClientBacklog = 64 * 1024;
-    // The kernel's send buffer for a client, and what is read from it at a
-    // time: small beside the backlog, so that neither hides a client that
-    // does not read or floods.
-    static constexpr int ClientSendBuffer = 8 * 1024;
-    static constexpr qint64 ClientReadBuffer = 4 * 1024;
+    static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
+    static constexpr int DefaultMaxClients = 4;
 
     // How a served client that vanished without a word (its computer off,
-    // its network gone) is found out, so that it does not keep the radio
-    // from everyone: after `idle` without a sign of life its end is asked up
-    // to `probes` times, `interval` apart, and the connection ends once
-    // nothing has come back for `silence`. A quiet panel that is still there
-    // answers and keeps the radio. The defaults free it within about 30 s.
+    // its network gone) is found out, so that it does not keep its place:
+    // after `idle` without a sign of life its end is asked up to `probes`
+    // times, `interval` apart, and the connection ends once nothing has come
+    // back for `silence`. A quiet client that is still there answers and
+    // stays. The defaults free it within about 30 s.
     struct Liveness
     {
         std::chrono::seconds idle{10};
@@ -72,47 +67,47 @@ public:
 
     void setAccess(const AccessList &access);
     void setLiveness(const Liveness &liveness);
+    void setMaxClients(int maxClients);
 
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300", "[::1]:0", or
     // "[::]:2300" for every address, IPv4 and IPv6. Warns once when the
-    // address reaches beyond this computer but only loopback clients are
+    // address reaches beyond this computer but only its own clients are
     // admitted.
-    bool listen(const QString &endpoint);
+    bool listen(const QString &endpoint, Session::Protocol protocol = Session::Protocol::Panel);
+    // A pseudo-terminal linked at linkPath, for a CAT program that opens
+    // serial ports only.
+    bool serveTerminal(const QString &linkPath);
     QString errorString() const;
-    QString endpoint() const;
-    bool hasClient() const { return !m_client.isNull(); }
+    // Where it listens for that protocol, as "ADDRESS:PORT".
+    QString endpoint(Session::Protocol protocol = Session::Protocol::Panel) const;
+    int clientCount() const;
 
-    void sendToClient(const QByteArray &data);
-    // Ends the served client's session; `why` goes into the log.
-    void closeClient(const QString &why);
+    // Takes the radio (its reports on for the relay) and, when the relay
+    // stops, gives it back as it was found.
+    void takeRadio();
+    void giveRadioBack();
 
 signals:
     void message(const QString &text);
 
 private:
-    void acceptConnections();
-    void backOff(int error);
-    void judge(QTcpSocket *socket, const QHostAddress &address, const QString &name);
-    void serve(QTcpSocket *socket, const QString &name);
-    void refuse(QTcpSocket *socket, const QString &name);
-    void watchLiveness(QTcpSocket *socket);
-    void limitSendBuffer(QTcpSocket *socket);
-    void noticeHangUp();
-    void readClient();
-    void relayFromClient(QByteArrayView data);
-    qint64 unreadByClient() const;
-    void clientFailed();
-    // What is queued for the client still leaves, unless it is cut off.
-    enum class Parting { Gently, CutOff };
-    void endSession(const QString &what, Parting parting = Parting::Gently);
+    struct Listener;
+
+    void acceptConnections(Listener &listener);
+    void backOff(Listener &listener, int error);
+    void judge(QTcpSocket *socket, const QHostAddress &address, Session::Protocol protocol);
+    bool hasRoom();
+    void watch(QTcpSocket *socket);
+    void serve(Session *session);
+    void closeNetworkClients(const QString &why);
 
     RadioLine &m_radio;
-    QTcpServer m_server;
-    QSocketNotifier m_acceptor{QSocketNotifier::Read};
+    RadioQueue m_queue;
     AccessList m_access;
     Liveness m_liveness;
-    QPointer<QTcpSocket> m_client;
-    QString m_clientName;
+    int m_maxClients = DefaultMaxClients;
+    std::vector<std::unique_ptr<Listener>> m_listeners;
+    std::vector<std::unique_ptr<PseudoTerminal>> m_terminals;
+    QList<QPointer<SocketSession>> m_clients;
     QString m_errorString;
-    std::optional<CommandFramer> m_framer;
 };

@@ -51,6 +51,12 @@ void SerialLink::send(const QByteArray &commands)
         m_port.write(commands);
 }
 
+void SerialLink::flush()
+{
+    if (m_port.isOpen() && m_port.bytesToWrite() > 0)
+        m_port.waitForBytesWritten(FlushTimeout.count());
+}
+
 qint64 SerialLink::backlog() const
 {
     return m_port.isOpen() ? m_port.bytesToWrite() : 0;
@@ -93,6 +99,7 @@ void SerialLink::retry()
         m_retryTimer.stop();
         emit message(back ? QStringLiteral("%1 is back").arg(m_name)
                           : QStringLiteral("%1 is there").arg(m_name));
+        emit opened();
         return;
     }
     if (back || m_port.error() == QSerialPort::DeviceNotFoundError || ++m_unusableTries < SettleTries)

@@ -23,6 +23,8 @@ public:
     // A device appearing is given this many tries to become usable (its
     // permissions are set just after it appears).
     static constexpr int SettleTries = 3;
+    // At 4800 baud a last command or two leaves well within this.
+    static constexpr std::chrono::milliseconds FlushTimeout{500};
 
     explicit SerialLink(const QString &portName, QObject *parent = nullptr);
 
@@ -34,6 +36,7 @@ public:
 
     void send(const QByteArray &commands) override;
     qint64 backlog() const override;
+    void flush() override;
 
 signals:
     // The device awaited at start appeared but would not open.

@@ -5,40 +5,81 @@
 
 namespace {
 const QString Listen = QStringLiteral("listen");
+const QString CatListen = QStringLiteral("cat-listen");
+const QString CatPty = QStringLiteral("cat-pty");
 const QString Allow = QStringLiteral("allow");
+const QString MaxClients = QStringLiteral("max-clients");
+constexpr int MostClients = 64;
 } // namespace
 
 void addServerOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
         {Listen,
-         QStringLiteral("Serve on ADDRESS:PORT (port 0 picks a free one; an IPv6 address goes in "
+         QStringLiteral("Serve panels on ADDRESS:PORT (port 0 picks a free one; an IPv6 address goes in "
                         "brackets, and [::]:2300 serves every address). Default: 127.0.0.1:2300."),
          QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2300")},
+        {CatListen,
+         QStringLiteral("Serve CAT programs (Hamlib's rigctld -r ADDRESS:PORT and the like) on "
+                        "ADDRESS:PORT: plain CAT text, no greeting."),
+         QStringLiteral("ADDRESS:PORT")},
+        {CatPty,
+         QStringLiteral("Serve a CAT program that opens serial ports only on a pseudo-terminal, and make "
+                        "PATH a symlink to it (removed on exit). May be given more than once."),
+         QStringLiteral("PATH")},
         {Allow,
          QStringLiteral("Serve only clients from LIST: addresses and networks, IPv4 or IPv6, separated "
                         "by commas (192.168.1.0/24,fd00::/8,10.0.0.7), or \"any\". Default: this "
                         "computer only (loopback and its own addresses), whatever --listen says."),
          QStringLiteral("LIST")},
+        {MaxClients,
+         QStringLiteral("Serve at most N network clients at once, panels and CAT programs together "
+                        "(1 to %1). Default: %2.")
+             .arg(MostClients)
+             .arg(RelayServer::DefaultMaxClients),
+         QStringLiteral("N"), QString::number(RelayServer::DefaultMaxClients)},
     });
 }
 
 QString serverOptionsProblem(const QCommandLineParser &parser)
 {
-    const QString listenProblem = RelayServer::endpointProblem(parser.value(Listen));
-    if (!listenProblem.isEmpty())
-        return listenProblem;
+    for (const QString &option : {Listen, CatListen}) {
+        const QString listenProblem = RelayServer::endpointProblem(parser.value(option));
+        if ((option == Listen || parser.isSet(option)) && !listenProblem.isEmpty())
+            return listenProblem;
+    }
     QString allowProblem;
     if (parser.isSet(Allow) && !AccessList::parse(parser.value(Allow), &allowProblem))
         return QStringLiteral("bad --allow list \"%1\": %2 (expected addresses and networks separated "
                               "by commas, e.g. 192.168.1.0/24,::1, or any)")
             .arg(parser.value(Allow), allowProblem);
+    bool ok = false;
+    const int most = parser.value(MaxClients).toInt(&ok);
+    if (!ok || most < 1 || most > MostClients)
+        return QStringLiteral("bad value for --max-clients: \"%1\"").arg(parser.value(MaxClients));
     return {};
 }
 
-bool startServer(RelayServer &server, const QCommandLineParser &parser)
+bool startServer(RelayServer &server, const QCommandLineParser &parser, QString *where)
 {
     if (parser.isSet(Allow))
         server.setAccess(*AccessList::parse(parser.value(Allow)));
-    return server.listen(parser.value(Listen));
+    server.setMaxClients(parser.value(MaxClients).toInt());
+    if (!server.listen(parser.value(Listen)))
+        return false;
+    QStringList served{QStringLiteral("listening on %1").arg(server.endpoint())};
+    if (parser.isSet(CatListen)) {
+        if (!server.listen(parser.value(CatListen), Session::Protocol::Cat))
+            return false;
+        served.append(QStringLiteral("CAT on %1").arg(server.endpoint(Session::Protocol::Cat)));
+    }
+    for (const QString &path : parser.values(CatPty)) {
+        if (!server.serveTerminal(path))
+            return false;
+        served.append(QStringLiteral("CAT terminal %1").arg(path));
+    }
+    server.takeRadio();
+    if (where)
+        *where = served.join(QStringLiteral(", "));
+    return true;
 }

@@ -5,13 +5,16 @@
 
 class RelayServer;
 
-// The options that put a relay server on the network, as q9relay and q9sim
-// take them: --listen ADDRESS:PORT and --allow LIST.
+// The options that put a relay server on the network and on terminals, as
+// q9relay and q9sim take them: --listen, --cat-listen, --cat-pty, --allow
+// and --max-clients.
 void addServerOptions(QCommandLineParser &parser);
 
 // What is wrong with them, or an empty text.
 QString serverOptionsProblem(const QCommandLineParser &parser);
 
-// Admits the clients --allow names and listens where --listen says; false,
-// with the server's errorString(), when it cannot listen there.
-bool startServer(RelayServer &server, const QCommandLineParser &parser);
+// Admits the clients --allow names, up to --max-clients, listens and serves
+// the terminals where the options say, and takes the radio; false, with the
+// server's errorString(), when it cannot serve there. Returns, for the log,
+// where it serves.
+bool startServer(RelayServer &server, const QCommandLineParser &parser, QString *where = nullptr);

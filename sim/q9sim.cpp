@@ -19,7 +19,7 @@ void addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(
         QStringLiteral("Simulated Q9 transceiver for running and testing the remote panel without a radio.\n"
                        "It serves either a pseudo-terminal (--pty) or, by default, a relay server\n"
-                       "(--listen, --allow).\n\n")
+                       "(--listen, --cat-listen, --cat-pty, --allow).\n\n")
         + RelayServer::behaviour());
     addHelpAndVersion(parser);
     parser.addOptions({
@@ -122,11 +122,12 @@ int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
     SimulatedLine line(radio);
     RelayServer server(line);
     QObject::connect(&server, &RelayServer::message, &printError);
-    if (!startServer(server, parser)) {
+    QString where;
+    if (!startServer(server, parser, &where)) {
         printError(server.errorString());
         return 1;
     }
-    printInfo(QStringLiteral("listening on %1").arg(server.endpoint()));
+    printInfo(where);
     return QCoreApplication::exec();
 }
 
@@ -142,7 +143,8 @@ int main(int argc, char *argv[])
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
-    for (const QString &network : {QStringLiteral("listen"), QStringLiteral("allow")}) {
+    for (const QString &network : {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
+                                   QStringLiteral("allow"), QStringLiteral("max-clients")}) {
         if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));
     }

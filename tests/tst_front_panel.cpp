@@ -424,7 +424,7 @@ private slots:
         const QByteArray reply = "FB00028074000;";
         const QByteArray noise
             = allBytes.repeated(40).leftJustified(3 * SocketControl::ChunkBytes + 1 - reply.size(), ';');
-        station.relay()->sendToClient(noise + reply);
+        emit station.radio.output(noise + reply);
         TRY_COMPARE_SHOWS(station, "vfob_edbox=28074.00");
         QVERIFY(station.dialogs.messages.isEmpty());
     }

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QNetworkInterface>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QTcpServer>
@@ -46,6 +47,35 @@ struct Radio
     QByteArray said;
 };
 
+// The simulated radio shared by an in-process relay between panels and CAT
+// programs on loopback.
+struct SharedRadio
+{
+    SharedRadio()
+    {
+        QObject::connect(&server, &RelayServer::message, &server, [this](const QString &line) { log += line; });
+        if (!server.listen(QStringLiteral("127.0.0.1:0"))
+            || !server.listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat))
+            qFatal("cannot listen: %s", qPrintable(server.errorString()));
+        server.takeRadio();
+    }
+    quint16 port(Session::Protocol protocol) const { return server.endpoint(protocol).section(u':', -1).toUShort(); }
+
+    Radio radio;
+    SimulatedLine line{radio.sim};
+    RelayServer server{line};
+    QStringList log;
+};
+
+// Everything sent before it has been dealt with once the client has the
+// answer to its "ID;".
+void settle(TestClient &client)
+{
+    const qsizetype answers = client.received.count("ID900;");
+    client.socket.write("ID;");
+    QTRY_COMPARE_WITH_TIMEOUT(client.received.count("ID900;"), answers + 1, ProcessTimeout);
+}
+
 QString nameOf(const TestClient &client)
 {
     const QHostAddress address = client.socket.localAddress();
@@ -73,10 +103,14 @@ private slots:
         plugRadio();
     }
 
+    // The relay leaves the radio's reports as it found them (off).
     void cleanup()
     {
-        if (m_relay.state() != QProcess::NotRunning)
-            QVERIFY(stopWith(m_relay, SIGTERM));
+        if (m_relay.state() == QProcess::NotRunning)
+            return;
+        QVERIFY(stopWith(m_relay, SIGTERM));
+        if (m_radio)
+            QTRY_VERIFY(m_heard.endsWith("AI0;"));
     }
 
     void simulatedRadioAnswers_data()
@@ -285,15 +319,17 @@ private slots:
         TestClient first(port);
         QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
         const QString firstName = nameOf(first);
-        m_radio->write(everyByteValue() + "##");
-        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + everyByteValue() + "##", ProcessTimeout);
+        first.socket.write("AI2;AI;");
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + "AI2;", ProcessTimeout);
+        m_radio->write(everyByteValue() + "##;");
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + "AI2;" + everyByteValue() + "##;", ProcessTimeout);
         first.socket.write(everyByteValue());
         QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue().left(';' + 1), ProcessTimeout);
         first.socket.write(";KY 73 ## TU;");
         QTRY_COMPARE_WITH_TIMEOUT(m_heard, everyByteValue() + ";KY 73 ## TU;", ProcessTimeout);
         m_heard.clear();
         const std::pair<QByteArray, QByteArray> reads[]
-            = {{"FA;#", "FA;"}, {"MD;", "FA;#MD;"}, {"IF;#", "FA;#MD;IF;"}};
+            = {{"FA7;#", "FA7;"}, {"MD3;", "FA7;#MD3;"}, {"RT1;#", "FA7;#MD3;RT1;"}};
         for (const auto &[chunk, heard] : reads) {
             first.socket.write(chunk);
             QTRY_COMPARE_WITH_TIMEOUT(m_heard, heard, ProcessTimeout);
@@ -302,9 +338,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.isClosed(), ProcessTimeout);
         QTRY_VERIFY(logged(QStringLiteral("client %1 signed off").arg(firstName)));
         TestClient second(port);
-        second.socket.write("FB;##GT;");
+        second.socket.write("FB7;##GT;");
         QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
-        QCOMPARE(m_heard, QByteArray("FA;#MD;IF;FB;"));
+        QCOMPARE(m_heard, QByteArray("FA7;#MD3;RT1;FB7;"));
 
         m_heard.clear();
         TestClient leaving(port);
@@ -318,19 +354,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("id;"), ProcessTimeout);
     }
 
-    // Another client is told, in a line no panel takes for a reply, and closed.
-    // Clients that reset their connection at once, as port scanners do, are
-    // named in the log all the same. A client that hangs up without "##" and
-    // comes straight back is served, every time: its hang-up is seen before it
-    // is judged a second client.
-    void oneClientAtATime()
+    // A client beyond the limit is told, in a line no panel takes for a reply,
+    // and closed. Clients that reset their connection at once, as port
+    // scanners do, are named in the log all the same. A client that hangs up
+    // without "##" and comes straight back is served, every time: its hang-up
+    // is seen before it is judged one too many.
+    void clientsUpToTheLimit()
     {
-        const quint16 port = startRelay();
-        TestClient first(port);
-        QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
-        TestClient second(port);
-        QTRY_VERIFY_WITH_TIMEOUT(second.isClosed(), ProcessTimeout);
-        QCOMPARE(second.received, RelayServer::BusyText.toByteArray());
+        const quint16 port = startRelay({"--max-clients", "2"});
+        TestClient first(port), another(port);
+        QTRY_COMPARE_WITH_TIMEOUT(first.received + another.received, Greeting + Greeting, ProcessTimeout);
+        TestClient third(port);
+        QTRY_VERIFY_WITH_TIMEOUT(third.isClosed(), ProcessTimeout);
+        QCOMPARE(third.received, RelayServer::BusyText.toByteArray());
         // Stopped, the relay takes them only once they have already gone.
         ::kill(pid_t(m_relay.processId()), SIGSTOP);
         QStringList scanners;
@@ -342,8 +378,7 @@ private slots:
         }
         ::kill(pid_t(m_relay.processId()), SIGCONT);
         for (const QString &scanner : scanners)
-            QTRY_VERIFY(
-                logged(QStringLiteral("refused client %1: busy with %2").arg(scanner, nameOf(first))));
+            QTRY_VERIFY(logged(QStringLiteral("refused client %1: busy with 2 clients").arg(scanner)));
         first.socket.disconnectFromHost();
         for (int attempt = 0; attempt < 50; ++attempt) {
             TestClient client(port);
@@ -438,6 +473,116 @@ private slots:
             QVERIFY2(!access->allows(QHostAddress(address)), qPrintable(address));
     }
 
+    void radioShared_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("heard");
+        const auto row = [](const char *name, const char *steps, const char *heard) {
+            QTest::newRow(name) << QString::fromLatin1(steps) << QString::fromLatin1(heard);
+        };
+        // clang-format off
+        // A and B are CAT programs, P a panel.
+        row("greeting on the panel port only", "P FA;|A FA;", "P=!!Q9 relay ready;FA00014060000;|A=FA00014060000;|B=");
+        row("reports by level", "B AI2;|A FA7000000;|B SW04;", "A=|B=FA00007000000;AN2;");
+        row("fine tuning echoes to the others only", "A AI2;|B AI2;|A AI0;FA7000010;AI2;|B MD3;",
+            "A=MD3;FW050030;|B=FA00007000010;MD3;FW050030;");
+        row("one client's AI0 silences no one else", "A AI2;|B AI2;|A AI0;|B FA7000000;|A AI;|B AI1;AI;",
+            "A=AI0;|B=FA00007000000;AI1;");
+        row("rejections to the asker", "A XX;|B AI2;ZZ;|A AI5;|A FA1;", "A=?;?;?;|B=?;");
+        row("a query never answered wedges nothing", "mute|B q9;|A FB;", "A=FB00007030000;|B=");
+        // clang-format on
+    }
+
+    // What each client hears of the shared radio: the answers to its own
+    // queries, and the reports its own level asks for.
+    void radioShared()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, heard);
+        SharedRadio shared;
+        std::map<QChar, std::unique_ptr<TestClient>> clients;
+        for (const QChar name : {u'A', u'B', u'P'})
+            clients[name] = std::make_unique<TestClient>(
+                shared.port(name == u'P' ? Session::Protocol::Panel : Session::Protocol::Cat));
+        for (const QString &step : steps.split(u'|')) {
+            if (step == u"mute") {
+                shared.radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::Never);
+                continue;
+            }
+            TestClient &client = *clients[step.front()];
+            client.socket.write(step.mid(2).toLatin1());
+            settle(client);
+        }
+        QStringList actual;
+        for (const QString &expected : heard.split(u'|')) {
+            TestClient &client = *clients[expected.front()];
+            settle(client);
+            actual += expected.front() + QStringLiteral("=") + QString::fromLatin1(client.received).remove(QStringLiteral("ID900;"));
+        }
+        QCOMPARE(actual.join(u'|'), heard);
+    }
+
+    // Two programs asking at once, in random interleavings and chunks: each
+    // gets the answers to its own queries, in order, none lost and none of
+    // the other's.
+    void answersGoToTheAsker()
+    {
+        const QByteArrayList queries = {"FA;", "FB;", "MD;", "KS;", "SQ;", "IF;", "FW;", "GT;", "SM;", "AN;", "PC;"};
+        SharedRadio shared;
+        QRandomGenerator random(20);
+        for (int round = 0; round < 10; ++round) {
+            TestClient a(shared.port(Session::Protocol::Cat)), b(shared.port(Session::Protocol::Cat));
+            QByteArray askedA, askedB, sentA, sentB;
+            for (int i = 0; i < 60; ++i) {
+                const QByteArray &query = queries.at(random.bounded(queries.size()));
+                (random.bounded(2) ? askedA : askedB) += query;
+            }
+            while (sentA.size() < askedA.size() || sentB.size() < askedB.size()) {
+                const bool toA = random.bounded(2);
+                QByteArray &sent = toA ? sentA : sentB;
+                const QByteArray chunk = (toA ? askedA : askedB).mid(sent.size(), random.bounded(1, 12));
+                (toA ? a : b).socket.write(chunk);
+                sent += chunk;
+                QCoreApplication::processEvents();
+            }
+            for (auto [client, asked] : {std::pair{&a, askedA}, std::pair{&b, askedB}}) {
+                QTRY_COMPARE(client->received.count(';'), asked.count(';'));
+                QByteArray codes;
+                for (const QByteArray &reply : client->received.split(';'))
+                    codes += reply.left(2) + (reply.isEmpty() ? "" : ";");
+                QCOMPARE(codes, asked);
+            }
+        }
+    }
+
+    // A CAT program on a pseudo-terminal beside one on the network, each
+    // with its own answers; a command one program left unfinished on the
+    // terminal is dropped before the next program could complete it. Every
+    // network listener asks the allow list.
+    void terminalBesideNetworkClients()
+    {
+        SharedRadio shared;
+        const QString link = m_dir.filePath(QStringLiteral("cat1"));
+        QVERIFY(shared.server.serveTerminal(link));
+        shared.server.setAccess(*AccessList::parse(QStringLiteral("127.0.0.2")));
+        TestClient stranger(shared.port(Session::Protocol::Cat)), network(shared.port(Session::Protocol::Cat),
+                                                                         QHostAddress(QStringLiteral("127.0.0.2")));
+        QSerialPort terminal(link);
+        QVERIFY(terminal.open(QIODevice::ReadWrite));
+        QByteArray answers;
+        connect(&terminal, &QSerialPort::readyRead, this, [&] { answers += terminal.readAll(); });
+        terminal.write("FB;KY 73 ");
+        network.socket.write("FA;");
+        QTRY_COMPARE(answers, QByteArray("FB00007030000;"));
+        QTRY_COMPARE(network.received, QByteArray("FA00014060000;"));
+        QTRY_VERIFY(stranger.isClosed());
+        QTRY_VERIFY_WITH_TIMEOUT(shared.log.contains(QStringLiteral("CAT terminal %1 left 6 bytes of a command "
+                                                                    "unfinished; dropped").arg(link)),
+                                 ProcessTimeout);
+        terminal.write("IF;");
+        QTRY_COMPARE(answers, "FB00007030000;" + Idle);
+    }
+
     // A client whose computer has gone without a word holds the radio only until
     // the relay's probes find it out; then the next one is served.
     void vanishedClientLetGo()
@@ -445,6 +590,7 @@ private slots:
         Radio radio;
         SimulatedLine line(radio.sim);
         RelayServer server(line);
+        server.setMaxClients(1);
         server.setLiveness({1s, 1s, 1, 1500ms});
         QStringList log;
         connect(&server, &RelayServer::message, &server, [&](const QString &line) { log.append(line); });
@@ -456,7 +602,7 @@ private slots:
         silent.vanish();
         TestClient early(port);
         QTRY_COMPARE(early.received, RelayServer::BusyText.toByteArray());
-        QTRY_VERIFY_WITH_TIMEOUT(!server.hasClient(), ProcessTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 0, ProcessTimeout);
         QCOMPARE(log.last(), QStringLiteral("client %1 lost: Connection timed out").arg(name));
         TestClient next(port);
         QTRY_COMPARE(next.received, Greeting);
@@ -472,19 +618,20 @@ private slots:
         RelayServer server(line);
         QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
         TestClient deaf(server.endpoint().section(u':', -1).toUShort());
+        deaf.socket.write("AI2;");
+        QTRY_COMPARE(deaf.received, Greeting);
         deaf.socket.setReadBufferSize(1);
-        QTRY_VERIFY(server.hasClient());
         int taken = 0;
         socklen_t size = sizeof taken;
         ::getsockopt(int(deaf.socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &taken, &size);
         const QByteArray chatter = QByteArray("SM0005;").repeated(100);
         qint64 chattered = 0;
-        for (; server.hasClient() && chattered < 16 * 1024 * 1024; chattered += chatter.size()) {
+        for (; server.clientCount() > 0 && chattered < 16 * 1024 * 1024; chattered += chatter.size()) {
             emit line.received(chatter);
             QCoreApplication::processEvents();
         }
-        QVERIFY(!server.hasClient());
-        QVERIFY2(chattered < RelayServer::MaxClientBacklog + taken + 4 * RelayServer::ClientSendBuffer,
+        QCOMPARE(server.clientCount(), 0);
+        QVERIFY2(chattered < SocketSession::MaxBacklog + taken + 4 * SocketSession::SendBuffer,
                  qPrintable(QString::number(chattered)));
     }
 
@@ -523,6 +670,7 @@ private slots:
         QTest::qWait(2000);
         plugRadio();
         QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is there")), ProcessTimeout);
+        answerTakeover();
         TestClient client(port);
         QTRY_COMPARE_WITH_TIMEOUT(client.received, Greeting, ProcessTimeout);
         const QString name = nameOf(client);
@@ -532,6 +680,10 @@ private slots:
         QTRY_VERIFY(logged(QStringLiteral("client %1 closed: ").arg(name)));
         plugRadio();
         QTRY_VERIFY_WITH_TIMEOUT(logged(m_device + QStringLiteral(" is back")), ProcessTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("AI;"), ProcessTimeout);
+        m_radio->write("AI2;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("AI;AI2;"), ProcessTimeout);
+        m_heard.clear();
         TestClient again(port);
         again.socket.write("FA;");
         QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("FA;"), ProcessTimeout);
@@ -549,8 +701,20 @@ private:
 
     quint16 startRelay(const QStringList &options = {})
     {
-        return startListening(m_relay, QStringLiteral(Q9RELAY_PATH),
-                              QStringList{"--device", m_device, "--listen", "127.0.0.1:0"} + options);
+        const quint16 port = startListening(m_relay, QStringLiteral(Q9RELAY_PATH),
+                                            QStringList{"--device", m_device, "--listen", "127.0.0.1:0"} + options);
+        if (m_radio)
+            answerTakeover();
+        return port;
+    }
+
+    // The relay asks the radio's own level and turns its reports on.
+    void answerTakeover()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("AI;"), ProcessTimeout);
+        m_radio->write("AI0;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("AI;AI2;"), ProcessTimeout);
+        m_heard.clear();
     }
 
     // Whether the relay has logged a line that begins with the text.

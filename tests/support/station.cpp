@@ -209,7 +209,7 @@ void Station::connectSerial()
     if (!m_serial)
         plugSerial();
     perform(QStringLiteral("trigger Setcomm1"));
-    awaitRadioState();
+    awaitRadioState("AI2;");
 }
 
 void Station::connectServer(const QString &address)
@@ -217,15 +217,16 @@ void Station::connectServer(const QString &address)
     if (!m_relay)
         startRelay(address);
     perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    awaitRadioState();
+    // The relay keeps the panel's "AI2;" as the panel's own level.
+    awaitRadioState("IF;");
 }
 
 // The status record is the last answer to the start-up query; once its
 // offset is shown, every answer before it has been too.
-void Station::awaitRadioState()
+void Station::awaitRadioState(const QByteArray &lastHeard)
 {
-    if (!QTest::qWaitFor([this] {
-            return heard.endsWith("AI2;") && shown(find(QStringLiteral("rit_box"))).startsWith(u' ');
+    if (!QTest::qWaitFor([this, &lastHeard] {
+            return heard.endsWith(lastHeard) && shown(find(QStringLiteral("rit_box"))).startsWith(u' ');
         }))
         qWarning("the radio's state never reached the panel; the panel sent: %s", heard.constData());
     heard.clear();

@@ -92,7 +92,7 @@ private:
     // What the panel sent on either link: it reaches the radio and is kept.
     void hear(const QByteArray &chunk);
     void performStep(const QString &step);
-    void awaitRadioState();
+    void awaitRadioState(const QByteArray &lastHeard);
 
     QTemporaryDir m_dir;
     QString m_previousDir;
