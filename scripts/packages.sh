@@ -24,12 +24,12 @@ Q9_BUILD_PACKAGES=(
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
-# the demo's UTC offset is checked in, and the tools that check the
-# installed files and the package (dpkg-dev and file let CPack work out
-# the package's dependencies; systemd brings systemd-analyze for the
-# relay's unit).
+# the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
+# beside the panel, and the tools that check the installed files and the
+# package (dpkg-dev and file let CPack work out the package's dependencies;
+# systemd brings systemd-analyze for the relay's unit).
 Q9_TEST_PACKAGES=(
-    clang libclang-rt-14-dev tzdata
+    clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev file systemd
 )
 

@@ -360,6 +360,25 @@ private slots:
         QCOMPARE(station.dialogs.messages, QStringList());
     }
 
+    // A logging or digital-mode program reaches the radio through Hamlib on
+    // the relay's CAT port while the panel polls it through the panel's
+    // port: Hamlib reads and sets the frequency, and the panel shows what
+    // Hamlib set.
+    void hamlibBesideThePanel()
+    {
+        Station station;
+        station.connectServer(loopbackAddress());
+        QVERIFY(station.relay()->listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat));
+        station.perform(QStringLiteral("click SM_en"));
+        QProcess rigctl;
+        rigctl.start(QStringLiteral("rigctl"), {"-m", "2014", "-r", station.relay()->endpoint(Session::Protocol::Cat),
+                                                "f", "F", "7040000", "f"});
+        QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, ProcessTimeout);
+        QCOMPARE(rigctl.readAllStandardOutput(), QByteArray("14060000\n7040000\n"));
+        TRY_COMPARE_SHOWS(station, "vfoa_edbox=07040.00|Timer1=every 250 ms");
+        QCOMPARE(station.dialogs.messages, QStringList());
+    }
+
     void bareServer_data()
     {
         QTest::addColumn<QByteArray>("greeting");

@@ -202,6 +202,8 @@ void Station::startRelay(const QString &address, quint16 port)
         qWarning("relay: %s", qPrintable(m_relay->errorString()));
     connect(m_relay.get(), &RelayServer::message, this,
             [this](const QString &line) { relayLog.append(line); });
+    m_relay->takeRadio();
+    heard.clear();
 }
 
 void Station::connectSerial()
