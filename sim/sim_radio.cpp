@@ -1,6 +1,10 @@
 #include "sim_radio.h"
 
+#include "cat_commands.h"
+
 #include <QHash>
+
+#include <functional>
 
 #include <algorithm>
 #include <optional>
@@ -9,7 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr QByteArrayView Rejected = "?;";
 constexpr QByteArrayView IdentityReply = "ID900;";
 constexpr QByteArrayView ProbeReply = "Q91;";
 
@@ -245,8 +248,6 @@ SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)
         {"MD", &SimRadio::modeCommand},
         {"NB", &SimRadio::blankerCommand},
         {"PC", &SimRadio::powerCommand},
-        {"SM", &SimRadio::meterCommand},
-        {"IF", &SimRadio::statusCommand},
         {"UP", &SimRadio::stepUpCommand},
         {"DN", &SimRadio::stepDownCommand},
         {"SW", &SimRadio::switchCommand},
@@ -257,20 +258,58 @@ SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)
         {"XT", &SimRadio::xitCommand},
         {"KY", &SimRadio::keyCommand},
         {"AI", &SimRadio::autoInformationCommand},
-        {"ID", &SimRadio::identifyCommand},
         {"Q9", &SimRadio::probeCommand},
     };
     return handlers.value(code);
 }
 
+// A query, as the relay tells them too, is answered with a report of the
+// same code; anything else is a command that sets.
 void SimRadio::execute(QByteArrayView command)
 {
-    const qsizetype codeLength = std::min<qsizetype>(2, command.size());
-    const QByteArray code = command.first(codeLength).toByteArray().toUpper();
+    const QByteArray code = CatCommand::code(command);
     const Snapshot before = snapshot();
-    if (!dispatch(code, command.sliced(codeLength)))
-        send(Rejected.toByteArray());
+    const bool taken
+        = CatCommand::isQuery(command) ? answerQuery(code) : dispatch(code, CatCommand::argument(command));
+    if (!taken)
+        send(CatCommand::Rejected.toByteArray());
     reportChangesSince(before);
+}
+
+bool SimRadio::answerQuery(const QByteArray &code)
+{
+    if (code == "Q9") {
+        ++m_probesSeen;
+        if (answersProbe())
+            send(ProbeReply.toByteArray());
+        return true;
+    }
+    const QByteArray report = reportFor(code);
+    return !report.isEmpty() && answer(report);
+}
+
+// The report of one code, or nothing for a code the radio does not know.
+QByteArray SimRadio::reportFor(const QByteArray &code)
+{
+    for (const Setting &setting : settings) {
+        if (setting.code == code)
+            return settingReport(setting);
+    }
+    static const QHash<QByteArray, std::function<QByteArray(SimRadio &)>> reports = {
+        {"FA", [](SimRadio &radio) { return radio.frequencyReport(0); }},
+        {"FB", [](SimRadio &radio) { return radio.frequencyReport(1); }},
+        {"FW", &SimRadio::filterReport},
+        {"GT", &SimRadio::agcReport},
+        {"MD", &SimRadio::modeReport},
+        {"NB", &SimRadio::blankerReport},
+        {"PC", &SimRadio::powerReport},
+        {"IF", &SimRadio::statusRecord},
+        {"SM", [](SimRadio &radio) { return "SM" + padded(radio.m_meter.next(), 4) + ';'; }},
+        {"AI", [](SimRadio &radio) { return QByteArray(radio.m_state.autoInformation ? "AI2;" : "AI0;"); }},
+        {"ID", [](SimRadio &) { return IdentityReply.toByteArray(); }},
+    };
+    const auto report = reports.constFind(code);
+    return report == reports.cend() ? QByteArray() : (*report)(*this);
 }
 
 bool SimRadio::dispatch(const QByteArray &code, QByteArrayView argument)
@@ -331,8 +370,6 @@ void SimRadio::endTransmission()
 
 bool SimRadio::settingCommand(const Setting &setting, QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(settingReport(setting));
     const auto value = field(argument, setting.width, setting.min, setting.max);
     if (!value)
         return false;
@@ -352,16 +389,12 @@ bool SimRadio::vfoBCommand(QByteArrayView argument)
 
 bool SimRadio::frequencyCommand(int vfo, QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(frequencyReport(vfo));
     const auto hz = digits(argument, 1, 11);
     return hz && setFrequency(vfo, *hz);
 }
 
 bool SimRadio::filterCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(filterReport());
     if (argument != "0100")
         return false;
     m_state.crystalFilter = m_state.crystalFilter % FilterCount + 1;
@@ -370,8 +403,6 @@ bool SimRadio::filterCommand(QByteArrayView argument)
 
 bool SimRadio::agcCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(agcReport());
     const auto speed = field(argument, 3, AgcFast, AgcSlow);
     if (!speed || (*speed != AgcFast && *speed != AgcSlow))
         return false;
@@ -381,16 +412,12 @@ bool SimRadio::agcCommand(QByteArrayView argument)
 
 bool SimRadio::modeCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(modeReport());
     const auto mode = field(argument, 1, 0, 9);
     return mode && setMode(*mode);
 }
 
 bool SimRadio::blankerCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(blankerReport());
     if (argument != "1")
         return false;
     m_state.blanker = (m_state.blanker + 1) % 3;
@@ -399,24 +426,12 @@ bool SimRadio::blankerCommand(QByteArrayView argument)
 
 bool SimRadio::powerCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(powerReport());
     const bool wholeWatts = m_powerForm == PowerForm::Short;
     const auto power = field(argument, 3, 1, wholeWatts ? MaxPowerWatts : MaxPowerTenths);
     if (!power)
         return false;
     m_state.powerTenths = wholeWatts ? *power * 10 : *power;
     return true;
-}
-
-bool SimRadio::meterCommand(QByteArrayView argument)
-{
-    return argument.isEmpty() && answer("SM" + padded(m_meter.next(), 4) + ';');
-}
-
-bool SimRadio::statusCommand(QByteArrayView argument)
-{
-    return argument.isEmpty() && answer(statusRecord());
 }
 
 bool SimRadio::stepUpCommand(QByteArrayView argument)
@@ -504,30 +519,16 @@ bool SimRadio::keyCommand(QByteArrayView argument)
 
 bool SimRadio::autoInformationCommand(QByteArrayView argument)
 {
-    if (argument.isEmpty())
-        return answer(m_state.autoInformation ? "AI2;" : "AI0;");
     if (argument != "0" && argument != "2")
         return false;
     m_state.autoInformation = argument == "2";
     return true;
 }
 
-bool SimRadio::identifyCommand(QByteArrayView argument)
-{
-    return argument.isEmpty() && answer(IdentityReply.toByteArray());
-}
-
+// "Q92;" is the panel's opening probe; the radio takes it without a word.
 bool SimRadio::probeCommand(QByteArrayView argument)
 {
-    // "Q92;" is the panel's opening probe; the radio takes it without a word.
-    if (argument == "2")
-        return true;
-    if (!argument.isEmpty())
-        return false;
-    ++m_probesSeen;
-    if (answersProbe())
-        send(ProbeReply.toByteArray());
-    return true;
+    return argument == "2";
 }
 
 QByteArray SimRadio::settingReport(const Setting &setting) const

@@ -87,6 +87,8 @@ private:
 
     static Handler handlerFor(const QByteArray &code);
     void execute(QByteArrayView command);
+    bool answerQuery(const QByteArray &code);
+    QByteArray reportFor(const QByteArray &code);
     bool dispatch(const QByteArray &code, QByteArrayView argument);
     void send(const QByteArray &bytes);
     bool answer(const QByteArray &reply);
@@ -104,8 +106,6 @@ private:
     bool modeCommand(QByteArrayView argument);
     bool blankerCommand(QByteArrayView argument);
     bool powerCommand(QByteArrayView argument);
-    bool meterCommand(QByteArrayView argument);
-    bool statusCommand(QByteArrayView argument);
     bool stepUpCommand(QByteArrayView argument);
     bool stepDownCommand(QByteArrayView argument);
     bool switchCommand(QByteArrayView argument);
@@ -116,7 +116,6 @@ private:
     bool xitCommand(QByteArrayView argument);
     bool keyCommand(QByteArrayView argument);
     bool autoInformationCommand(QByteArrayView argument);
-    bool identifyCommand(QByteArrayView argument);
     bool probeCommand(QByteArrayView argument);
 
     QByteArray settingReport(const Setting &setting) const;
