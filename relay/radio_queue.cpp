@@ -108,8 +108,8 @@ Session *RadioQueue::nextInTurn()
     return nullptr;
 }
 
-// A rise from level 0 that must wait for the fence goes back in front of
-// the client's queue, behind the relay's own query.
+// A rise from level 0 goes back in front of the client's queue until the
+// relay's own query, sent first, has been answered or given up.
 void RadioQueue::setLevel(Session *session, const QByteArray &command)
 {
     if (CatCommand::argument(command).isEmpty())
@@ -117,11 +117,16 @@ void RadioQueue::setLevel(Session *session, const QByteArray &command)
     const auto level = levelOf(command);
     if (!level)
         return session->deliver(CatCommand::Rejected.toByteArray());
-    if (*level > 0 && session->level == 0 && session->quietSetSent > m_fenced) {
+    const bool rises = *level > 0 && session->level == 0;
+    if (rises && (session->riseFence == 0 || m_fenced < session->riseFence)) {
         session->queue.prepend(command);
-        m_own.append(QByteArrayLiteral("AI;"));
+        if (session->riseFence == 0) {
+            m_own.append(QByteArrayLiteral("AI;"));
+            session->riseFence = m_sent + m_own.size();
+        }
         return;
     }
+    session->riseFence = 0;
     session->level = *level;
 }
 
@@ -132,8 +137,6 @@ void RadioQueue::send(Session *session, const QByteArray &command)
     if (CatCommand::isQuery(command)) {
         m_waiting = Query{session, CatCommand::code(command), m_sent, session == nullptr};
         m_answerTimer.start();
-    } else if (session && session->level == 0) {
-        session->quietSetSent = m_sent;
     }
     m_radio.send(command);
 }

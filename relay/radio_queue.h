@@ -21,11 +21,13 @@ class Session;
 // A client's "AI0;", "AI1;", "AI2;" set its own level and go no further;
 // its "AI;" is answered with that level. The radio itself is kept at
 // level 2 while the relay serves, and put back as found when it stops. A
-// client that sends a set at level 0 does not hear the reports that set
-// causes, as on a radio whose reports are off: before its level rises
-// again, a query of the relay's own fences them off. So the panel's fine
-// tuning ("AI0;", set, "AI2;") does not echo back to it, while every other
-// client hears the change.
+// client's rise from level 0 waits for a query of the relay's own, whose
+// answer shows that the radio has taken everything sent before it: so a
+// client does not hear the reports of the sets it sent at level 0, as on a
+// radio whose reports are off (the panel's fine tuning, "AI0;", set,
+// "AI2;", does not echo back to it, while every other client hears the
+// change), and a radio switched off and on meanwhile is set to level 2
+// again before the client counts on its reports.
 class RadioQueue : public QObject
 {
     Q_OBJECT

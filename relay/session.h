@@ -44,8 +44,8 @@ public:
     QByteArrayList queue;
     // The auto-information level the client set ("AIn;"): 0 hears no reports.
     int level = 0;
-    // The last command it had sent to the radio while at level 0.
-    quint64 quietSetSent = 0;
+    // The relay's own query that its rise from level 0 waits for, if any.
+    quint64 riseFence = 0;
 
 signals:
     void queued();

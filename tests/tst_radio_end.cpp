@@ -319,8 +319,12 @@ private slots:
         TestClient first(port);
         QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting, ProcessTimeout);
         const QString firstName = nameOf(first);
+        // Before the client hears reports, the relay checks the radio sends them.
         first.socket.write("AI2;AI;");
+        QTRY_COMPARE_WITH_TIMEOUT(m_heard, QByteArray("AI;"), ProcessTimeout);
+        m_radio->write("AI2;");
         QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + "AI2;", ProcessTimeout);
+        m_heard.clear();
         m_radio->write(everyByteValue() + "##;");
         QTRY_COMPARE_WITH_TIMEOUT(first.received, Greeting + "AI2;" + everyByteValue() + "##;", ProcessTimeout);
         first.socket.write(everyByteValue());
@@ -490,6 +494,8 @@ private slots:
             "A=AI0;|B=FA00007000000;AI1;");
         row("rejections to the asker", "A XX;|B AI2;ZZ;|A AI5;|A FA1;", "A=?;?;?;|B=?;");
         row("a query never answered wedges nothing", "mute|B q9;|A FB;", "A=FB00007030000;|B=");
+        // A radio switched off and on forgets its reports: the next rise turns them on again.
+        row("radio switched off and on", "A AI2;|off and on|B AI2;FA7000000;", "A=FA00007000000;|B=FA00007000000;");
         // clang-format on
     }
 
@@ -505,8 +511,11 @@ private slots:
             clients[name] = std::make_unique<TestClient>(
                 shared.port(name == u'P' ? Session::Protocol::Panel : Session::Protocol::Cat));
         for (const QString &step : steps.split(u'|')) {
-            if (step == u"mute") {
-                shared.radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::Never);
+            if (step == u"mute" || step == u"off and on") {
+                if (step == u"mute")
+                    shared.radio.sim.setProbeAnswer(SimRadio::ProbeAnswer::Never);
+                else
+                    shared.radio.sim.receive("AI0;");
                 continue;
             }
             TestClient &client = *clients[step.front()];
