@@ -219,8 +219,9 @@ void Station::connectServer(const QString &address)
     if (!m_relay)
         startRelay(address);
     perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    // The relay keeps the panel's "AI2;" as the panel's own level.
-    awaitRadioState("IF;");
+    // The relay keeps the panel's "AI2;" as the panel's own level, and
+    // checks the radio's own instead.
+    awaitRadioState("AI;");
 }
 
 // The status record is the last answer to the start-up query; once its
