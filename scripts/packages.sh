@@ -17,20 +17,21 @@ q9_install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the panel needs.
+# What building and running the panel needs; debian/control's
+# Build-Depends name the same for the packages.
 Q9_BUILD_PACKAGES=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
-# the demo's UTC offset is checked in, and the tools that check the
-# installed files and the package (dpkg-dev and file let CPack work out
-# the package's dependencies; systemd brings systemd-analyze for the
-# relay's unit).
+# the demo's UTC offset is checked in, and the tools that build and check
+# the installed files and the Debian packages (systemd brings systemctl and
+# systemd-analyze for the relay's unit, and its pkg-config file says where
+# units go).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata
-    desktop-file-utils appstream man-db lintian dpkg-dev file systemd
+    desktop-file-utils appstream man-db lintian dpkg-dev debhelper systemd
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
