@@ -12,9 +12,22 @@
 #   hardening flags, neither package names the other, and the relay links Qt
 #   Core, Network and SerialPort only, with nothing graphical among all that
 #   it depends on.
+# - Installing the packages alone and together with apt, then upgrading,
+#   removing and purging them, and what that leaves behind. This happens in
+#   a throwaway root: this machine's root file system under an overlay whose
+#   writable layer is a tmpfs, in a mount namespace of this script's own.
+#   apt, dpkg and the maintainer scripts act for real and nothing they do
+#   outlives the check, and the overlay's layer is exactly what they
+#   changed. The root acts as a machine that runs systemd: a stand-in
+#   systemctl records what is asked of the running systemd and hands work on
+#   unit files (enable) to the real one. Mounting needs root: as another
+#   user that part is skipped.
 # Usage: install_check.sh BUILD_DIR VERSION BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR
 # (the folders as configured, absolute)
 set -uo pipefail
+if [ "$(id -u)" -eq 0 ] && [ -z "${Q9_OWN_MOUNTS:-}" ]; then
+    Q9_OWN_MOUNTS=1 exec unshare --mount --propagation private -- "$BASH" "$0" "$@"
+fi
 build=$1
 version=$2
 shift 2
@@ -37,7 +50,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+sandbox=$work/sandbox
+# The throwaway root is unmounted before anything is deleted, and deleting
+# never crosses into another file system.
+trap 'umount -R "$sandbox/root" "$sandbox/layer" 2>/dev/null; rm -rf --one-file-system "$work"' EXIT
 
 # The files that land, one "PACKAGE PATH" a line, under the folders given
 # (BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR). Manual pages are
@@ -266,6 +282,124 @@ if [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
         || fail "lintian found errors or warnings:"
     grep -v 'running with root privileges' "$work/lintian"
     grep -q ' hardening-' "$work/lintian" && fail "lintian finds the build not hardened"
+fi
+
+# -- installing, upgrading, removing and purging, in a throwaway root
+root=$sandbox/root
+# Mounts a fresh throwaway root, with the packages in /q9-packages and the
+# stand-in systemctl in /usr/local/sbin, on the PATH that in_sandbox and apt
+# give the maintainer scripts. It acts as a machine that runs systemd with
+# services allowed to start: /run/systemd/system is there and no policy-rc.d.
+# What it holds then is listed in $sandbox/setup, not counted as left behind.
+sandbox_up() {
+    local layer=$sandbox/layer
+    mkdir -p "$root" "$layer"
+    mount -t tmpfs q9-sandbox "$layer"
+    mkdir "$layer/upper" "$layer/work"
+    mount -t overlay q9-sandbox -o "lowerdir=/,upperdir=$layer/upper,workdir=$layer/work" "$root"
+    mount --rbind /dev "$root/dev"
+    mount -t proc proc "$root/proc"
+    mount -t tmpfs run "$root/run"
+    mkdir -p "$root/run/systemd/system" "$root/q9-packages" "$root/usr/local/sbin"
+    rm -f "$root/usr/sbin/policy-rc.d"
+    cp "$remote_deb" "$relay_deb" "$root/q9-packages/"
+    cat >"$root/usr/local/sbin/systemctl" <<'STANDIN'
+#!/bin/sh
+# What is asked of the running systemd is recorded; work on unit files is
+# the real systemctl's, offline.
+for arg; do
+    case $arg in -*) ;; *) verb=$arg && break ;; esac
+done
+case ${verb-} in
+enable | disable | reenable | is-enabled | preset | mask | unmask | link | revert)
+    SYSTEMD_OFFLINE=1 exec /bin/systemctl "$@" ;;
+esac
+echo "$*" >>/run/systemctl.log
+STANDIN
+    chmod 755 "$root/usr/local/sbin/systemctl"
+    (cd "$layer/upper" && find . -mindepth 1 -printf '%y %P\n') >"$sandbox/setup"
+}
+sandbox_down() {
+    umount -R "$root"
+    umount "$sandbox/layer"
+}
+in_sandbox() {
+    chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+}
+apt_in_sandbox() {
+    in_sandbox apt-get -y -q -o DPkg::Path=/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/bin "$@" \
+        >"$work/apt.log" 2>&1 || fail "apt-get $*: $(tail -n 5 "$work/apt.log")"
+}
+# What was asked of systemd since the last call, on one line.
+systemd_calls() {
+    local log=$root/run/systemctl.log
+    [ -f "$log" ] || return 0
+    tr '\n' ';' <"$log"
+    rm "$log"
+}
+# What apt, dpkg and the maintainer scripts left in the throwaway root but
+# their own records, the logs and the manual pages' index: any file or link
+# that differs from this machine's, any deletion (a whiteout), and any
+# folder this machine does not have. Caches that triggers rebuilt (the
+# menu's, the icons') count only if they came out different.
+left_behind() {
+    local upper=$sandbox/layer/upper type path
+    (cd "$upper" && find . -mindepth 1 -printf '%y %P\n') | grep -vxFf "$sandbox/setup" \
+        | while read -r type path; do
+            case $type:$path in
+            ?:var/lib/dpkg* | ?:var/lib/apt* | ?:var/cache/apt* | ?:var/cache/debconf* | ?:var/cache/man* | ?:var/log*) ;;
+            d:*) [ -d "/$path" ] || echo "$path" ;;
+            f:*) [ -f "/$path" ] && cmp -s "/$path" "$upper/$path" || echo "$path" ;;
+            *) echo "$path" ;;
+            esac
+        done | tr '\n' ' '
+}
+check_nothing_left() {
+    local left
+    left=$(left_behind)
+    [ -z "$left" ] || fail "$1 left behind: $left"
+}
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: installing, removing and purging the packages needs root"
+elif [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
+    remote=/q9-packages/${remote_deb##*/}
+    relay=/q9-packages/${relay_deb##*/}
+
+    sandbox_up
+    apt_in_sandbox install "$remote"
+    apt_in_sandbox purge q9remote
+    check_nothing_left "q9remote, installed alone and purged,"
+    sandbox_down
+
+    sandbox_up
+    apt_in_sandbox install "$relay"
+    [ -z "$(systemd_calls)" ] || fail "installing q9relay asked systemd for something"
+    # The administrator's instance, as README.md has it.
+    in_sandbox systemctl enable q9relay@ttyUSB0.service >/dev/null 2>&1
+    link=$root/etc/systemd/system/multi-user.target.wants/q9relay@ttyUSB0.service
+    [ -L "$link" ] || fail "systemctl enable q9relay@ttyUSB0 made no link"
+    apt_in_sandbox install --reinstall "$relay"
+    calls=$(systemd_calls)
+    [ "$calls" = "--system daemon-reload;try-restart q9relay@*.service;" ] \
+        || fail "upgrading q9relay asked systemd for \"$calls\", not to restart its running instances"
+    apt_in_sandbox remove q9relay
+    calls=$(systemd_calls)
+    [ "$calls" = "stop q9relay@*.service;--system daemon-reload;" ] \
+        || fail "removing q9relay asked systemd for \"$calls\", not to stop its instances"
+    [ -f "$root/etc/default/q9relay" ] || fail "removing q9relay removed its settings"
+    [ -L "$link" ] || fail "removing q9relay removed the administrator's instance"
+    apt_in_sandbox purge q9relay
+    [ -z "$(systemd_calls)" ] || fail "purging q9relay asked systemd for something"
+    check_nothing_left "q9relay, installed alone, enabled, upgraded, removed and purged,"
+    sandbox_down
+
+    sandbox_up
+    apt_in_sandbox install "$remote" "$relay"
+    apt_in_sandbox purge q9remote q9relay
+    check_nothing_left "q9remote and q9relay, installed together and purged,"
+    sandbox_down
 fi
 
 if [ "$failures" -gt 0 ]; then
