@@ -1,6 +1,15 @@
 # Sourced by the set-up scripts: installs the Debian packages the project
 # needs, and only those that are missing, with sudo when not root.
 
+# Runs a command as root: as it is for root, with sudo for anyone else.
+q9_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
 q9_install_packages() {
     local missing=()
     local package
@@ -10,11 +19,20 @@ q9_install_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
 
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing missing packages: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    q9_as_root apt-get update -qq
+    q9_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Lets dpkg install the packages of another architecture beside the
+# machine's own (Debian's multiarch): q9_add_architecture ARCH
+q9_add_architecture() {
+    local arch=$1
+    [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    echo "Adding the architecture $arch"
+    q9_as_root dpkg --add-architecture "$arch"
+    q9_as_root apt-get update -qq
 }
 
 # What building and running the panel needs; debian/control's
