@@ -31,6 +31,9 @@ fi
 build=$1
 version=$2
 shift 2
+# "$@" are now the configured folders, as files() takes them.
+bindir=$1
+libexecdir=$2
 packaging=$(cd "$(dirname "$0")" && pwd)
 
 failures=0
@@ -105,18 +108,16 @@ check_installed() {
     grep -q "<release version=\"$version\"" "$root$datadir"/metainfo/*.metainfo.xml \
         || fail "$what: the AppStream metadata has no release $version"
 
+    # Each page as man shows it, compressed or not, in $work/PAGE.txt.
     local page
     for page in q9remote q9sim q9relay; do
-        local file
-        file=$(find "$root$mandir/man1" -name "$page.1*")
-        LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" >"$work/page" 2>"$work/warnings" \
-            || fail "$what: man cannot show $page.1"
+        LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root$mandir/man1/$page".1* \
+            >"$work/$page.txt" 2>"$work/warnings" || fail "$what: man cannot show $page.1"
         [ -s "$work/warnings" ] && fail "$what: man warns about $page.1: $(cat "$work/warnings")"
-        grep -q "Q9 Remote $version" "$work/page" || fail "$what: $page.1 does not carry version $version"
+        grep -q "Q9 Remote $version" "$work/$page.txt" || fail "$what: $page.1 does not carry version $version"
     done
-    man -l "$root$mandir"/man1/q9remote.1* 2>/dev/null | grep -qF "$launcher" \
-        || fail "$what: q9remote.1 does not name the launcher $launcher"
-    man -l "$root$mandir"/man1/q9relay.1* 2>/dev/null | grep -qF "$sysconfdir/default/q9relay" \
+    grep -qF "$launcher" "$work/q9remote.txt" || fail "$what: q9remote.1 does not name the launcher $launcher"
+    grep -qF "$sysconfdir/default/q9relay" "$work/q9relay.txt" \
         || fail "$what: q9relay.1 does not name $sysconfdir/default/q9relay"
 
     # The relay's unit, as systemd would load it for /dev/ttyUSB0 from this
@@ -151,7 +152,6 @@ check_tree "cmake --install" "$work/expected" "$dest"
 check_installed "cmake --install" "$dest" "$@"
 
 # -- the programs: version, help, usage errors that end with the hint
-bindir=$1
 for program in q9sim q9relay; do
     out=$("$dest$bindir/$program" --version 2>&1)
     [ "$out" = "$program $version" ] || fail "$program --version printed \"$out\", not \"$program $version\""
@@ -182,7 +182,6 @@ fake=$work/fake-bin
 mkdir -p "$fake"
 printf '#!/bin/sh\npwd >"%s/started-in"\n' "$work" >"$fake/q9remote"
 chmod +x "$fake/q9remote"
-libexecdir=$2
 sed "s#exec \"$bindir/q9remote\"#exec \"$fake/q9remote\"#" "$dest$libexecdir/q9remote/q9remote-launch" >"$work/launch"
 launch_in() {
     local expected=$1
@@ -219,12 +218,19 @@ for flag in -D_FORTIFY_SOURCE= -fstack-protector; do
         && fail "compiled without $flag: $(head -n 1 "$work/unflagged")"
 done
 
+# What a package needs installed with it, one package a line (each of a
+# choice of packages too).
+needs() {
+    dpkg-deb -f "$1" Pre-Depends Depends | sed 's/^[^:]*: //' | tr ',|' '\n\n' | sed 's/(.*//; s/ //g' | grep .
+}
+
 arch=$(dpkg --print-architecture)
 remote_deb=$packages/q9remote_${version}_$arch.deb
 relay_deb=$packages/q9relay_${version}_$arch.deb
 unpacked=$work/unpacked
-for package in q9remote q9relay; do
-    deb=$packages/${package}_${version}_$arch.deb
+for deb in "$remote_deb" "$relay_deb"; do
+    package=${deb##*/}
+    package=${package%%_*}
     if [ ! -f "$deb" ]; then
         fail "no package $package"
         continue
@@ -254,10 +260,9 @@ if [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
         || fail "q9relay does not keep /etc/default/q9relay as a configuration file"
     dpkg-deb --ctrl-tarfile "$remote_deb" | tar -t | grep -qx './conffiles' \
         && fail "q9remote has configuration files"
-    depends=$(dpkg-deb -f "$remote_deb" Depends)
+    needs "$remote_deb" >"$work/needs"
     for package in libqt6widgets6 libqt6serialport6 libc6 qt6-qpa-plugins; do
-        tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//' | grep -qx "$package" \
-            || fail "q9remote does not depend on $package: $depends"
+        grep -qx "$package" "$work/needs" || fail "q9remote does not depend on $package: $(cat "$work/needs")"
     done
 
     # The relay for a headless computer: Qt Core, Network and SerialPort...
@@ -266,10 +271,9 @@ if [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
     [ "$qt" = "libQt6Core.so.6 libQt6Network.so.6 libQt6SerialPort.so.6 " ] \
         || fail "q9relay links Qt libraries other than Core, Network and SerialPort: $qt"
     # ...and nothing graphical in all that the package needs, however deep.
-    dpkg-deb -f "$relay_deb" Pre-Depends Depends | sed 's/^[^:]*: //' | tr ',|' '\n\n' \
-        | sed 's/(.*//; s/ //g' | grep . >"$work/needs"
-    apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
-        --no-enhances $(cat "$work/needs") 2>/dev/null | grep -v '^ ' | sort -u >"$work/closure"
+    needs "$relay_deb" >"$work/needs"
+    xargs apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+        --no-enhances <"$work/needs" 2>/dev/null | grep -v '^ ' | sort -u >"$work/closure"
     [ "$(wc -l <"$work/closure")" -gt "$(wc -l <"$work/needs")" ] \
         || fail "apt-cache does not know q9relay's dependencies: $(cat "$work/needs")"
     grep -E '^(libqt6(gui|widgets|opengl|xcbqpa)|qt6-qpa-plugins|libx11|libxcb|libxkb|libgl1|libglx|libegl|libwayland|libvulkan)' \
