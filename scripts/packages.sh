@@ -44,12 +44,12 @@ Q9_BUILD_PACKAGES=(
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, and the tools that build and check
-# the installed files and the Debian packages (systemd brings systemctl and
-# systemd-analyze for the relay's unit, and its pkg-config file says where
-# units go).
+# the installed files and the Debian packages (dpkg-buildpackage wants
+# build-essential; systemd brings systemctl and systemd-analyze for the
+# relay's unit, and its pkg-config file says where units go).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata
-    desktop-file-utils appstream man-db lintian dpkg-dev debhelper systemd
+    desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
