@@ -1,6 +1,15 @@
 # Sourced by the set-up scripts: installs the Debian packages the project
 # needs, and only those that are missing, with sudo when not root.
 
+# Runs a command as root: as it is for root, with sudo for anyone else.
+q9_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
 q9_install_packages() {
     local missing=()
     local package
@@ -10,27 +19,38 @@ q9_install_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
 
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing missing packages: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    q9_as_root apt-get update -qq
+    q9_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the panel needs.
+# Lets dpkg install the packages of another architecture beside the
+# machine's own (Debian's multiarch): q9_add_architecture ARCH
+q9_add_architecture() {
+    local arch=$1
+    [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    echo "Adding the architecture $arch"
+    q9_as_root dpkg --add-architecture "$arch"
+    q9_as_root apt-get update -qq
+}
+
+# What building and running the panel needs; debian/control's
+# Build-Depends name the same for the packages.
 Q9_BUILD_PACKAGES=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
-# beside the panel, and the tools that check the installed files and the
-# package (dpkg-dev and file let CPack work out the package's dependencies;
-# systemd brings systemd-analyze for the relay's unit).
+# beside the panel, and the tools that build and check the installed files
+# and the Debian packages (dpkg-buildpackage wants build-essential; systemd
+# brings systemctl and systemd-analyze for the relay's unit, and its
+# pkg-config file says where units go).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
-    desktop-file-utils appstream man-db lintian dpkg-dev file systemd
+    desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
