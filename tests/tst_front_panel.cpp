@@ -249,6 +249,7 @@ private slots:
         QFETCH(QColor, colour);
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         Station station;
+        station.writeSettings("1,\"192.168.1.20\",\"+8\",#FALSE#,#FALSE#\r\n");
         station.start().setLocalTimeSource([] { return QTime(21, 2, 30); });
         if (name.startsWith(u"panel"))
             TRY_COMPARE_SHOWS(station, "utc_time=05:02:30");
@@ -453,6 +454,7 @@ private slots:
         row("nearest hertz", setFrequencyCommand(QStringLiteral("FB"), 7040.0125), "FB00007040013;");
         // The clock: the local hour plus the offset, corrected once.
         row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
+        row("clock to the day before", utcClockText(QTime(2, 0, 0), QStringLiteral("-5")), "21:00:00");
         // Where the server box points: host and port.
         const auto server = [](const char *text) {
             const ServerAddress address = serverAddressFrom(QString::fromLatin1(text));

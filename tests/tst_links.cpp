@@ -15,7 +15,7 @@
 
 namespace {
 const QString SerialFailure = QStringLiteral("Serial Communication Error - Check Comm Port and Radio Power");
-const QByteArray DefaultRecord = "1,\"192.168.1.20\",\"+8\",#FALSE#,#FALSE#\r\n";
+const QByteArray DefaultRecord = "1,\"192.168.1.20\",\"+0\",#FALSE#,#FALSE#\r\n";
 const QString Timeout
     = RecordingDialogs::Warning
     + QStringLiteral(
@@ -62,6 +62,13 @@ class TestLinks : public QObject
     Q_OBJECT
 
 private slots:
+    // Every test but the one of time zones runs on UTC.
+    void init()
+    {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+
     void serialProbe_data()
     {
         QTest::addColumn<SimRadio::ProbeAnswer>("answer");
@@ -175,18 +182,42 @@ private slots:
         QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
     }
 
-    // The offset box proposes the offset in use and the clock follows a new
-    // one at once; cancelling stores an empty offset: local time.
-    void utcClock()
+    void firstStartShowsUtc_data()
     {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("offset");
+        QTest::addColumn<int>("minutesAhead");
+        // clang-format off
+        QTest::newRow("UTC") << QByteArray("UTC") << "+0" << 0;
+        QTest::newRow("UTC+9") << QByteArray("XXX-9") << "-9" << 0;
+        QTest::newRow("UTC-5") << QByteArray("XXX+5") << "+5" << 0;
+        // A part hour gets the nearest whole hour, a half hour going towards zero.
+        QTest::newRow("UTC+5:30") << QByteArray("XXX-5:30") << "-5" << 30;
+        QTest::newRow("UTC+5:45") << QByteArray("XXX-5:45") << "-6" << -15;
+        QTest::newRow("UTC-3:30") << QByteArray("XXX+3:30") << "+3" << -30;
+        // clang-format on
+    }
+
+    // A first start writes and uses the offset that shows UTC in the time
+    // zone, here at 01:10 UTC, late the evening before in the west. The offset
+    // box proposes the offset in use; cancelling it stores an empty offset,
+    // and the clock shows local time from its next tick.
+    void firstStartShowsUtc()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, offset);
+        QFETCH(int, minutesAhead);
+        qputenv("TZ", zone);
+        tzset();
+        const QDateTime utc(QDate(2024, 1, 15), QTime(1, 10), Qt::UTC);
         Station station;
-        station.start().setLocalTimeSource([] { return QTime(2, 0, 0); });
-        station.perform(QStringLiteral("answer -5|trigger set_UTC"));
-        QCOMPARE(station.dialogs.inputs.last(),
-                 QStringLiteral("Enter UTC +/- Offset value.|Set UTC Clock Offset|+8"));
-        TRY_COMPARE_SHOWS(station, "utc_time=21:00:00");
+        station.start().setLocalTimeSource([&utc] { return utc.toLocalTime().time(); });
+        QCOMPARE(station.settings(), "1,\"192.168.1.20\",\"" + offset.toLatin1() + "\",#FALSE#,#FALSE#\r\n");
+        TRY_COMPARE_SHOWS(station, "utc_time=" + utc.addSecs(60 * minutesAhead).toString(u"HH:mm:ss"));
         station.perform(QStringLiteral("trigger set_UTC"));
-        TRY_COMPARE_SHOWS(station, "utc_time=02:00:00");
+        QCOMPARE(station.dialogs.inputs,
+                 QStringList{"Enter UTC +/- Offset value.|Set UTC Clock Offset|" + offset});
+        TRY_COMPARE_SHOWS(station, "utc_time=" + utc.toLocalTime().toString(u"HH:mm:ss"));
     }
 
     // What the file holds once the panel has started, run the steps and ended
@@ -216,7 +247,7 @@ private slots:
         row("quote typed", "", "1,\"192.168.1.20\",\"ab\",#FALSE#,#FALSE#\r\n", "", "answer a\"b|trigger set_UTC");
         row("spaces", " 4 , \"\" ,\"+8\" , #FALSE# ,#TRUE#\r\n", "4,\"\",\"+8\",#FALSE#,#TRUE#\r\n");
         // A field that cannot be read takes the default; the others are kept.
-        row("cut short", "4,\"10.0.0.9\"", "4,\"10.0.0.9\",\"+8\",#FALSE#,#FALSE#\r\n", "Setcomm4=checked");
+        row("cut short", "4,\"10.0.0.9\"", "4,\"10.0.0.9\",\"+0\",#FALSE#,#FALSE#\r\n", "Setcomm4=checked");
         row("byte-order mark", "\xEF\xBB\xBF" "3" + kept, "3" + kept, "Setcomm3=checked");
         row("port too large", "32768" + kept, "1" + kept, "Setcomm1=checked");
         row("quoted port", "\"1\"" + kept, "1" + kept, "debug_on=checked");
@@ -438,7 +469,7 @@ private slots:
             QVERIFY(error.endsWith(ErrorTail) && error.size() > ErrorTail.size() && !error.startsWith(u'!'));
         QCOMPARE(QStringList({boxes.at(1), boxes.at(3)}), QStringList({Timeout, Timeout}));
         COMPARE_SHOWS(station, "Server_Conn=hidden");
-        QCOMPARE(station.settings(), QByteArray("1,\"\",\"+8\",#FALSE#,#FALSE#\r\n"));
+        QCOMPARE(station.settings(), QByteArray("1,\"\",\"+0\",#FALSE#,#FALSE#\r\n"));
     }
 };
 
