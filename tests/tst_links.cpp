@@ -322,6 +322,32 @@ private slots:
         QCOMPARE(station.settings(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
     }
 
+    void versionAndHelpNeedNoDisplay_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answer");
+        // clang-format off
+        QTest::newRow("--version") << "--version" << "^q9remote 1\\.0\n$";
+        QTest::newRow("--help") << "--help" << "^Usage: q9remote .*d9iduzid\\.ini";
+        // clang-format on
+    }
+
+    // The program asked what it is, with no display and no platform named in
+    // its environment: it answers and ends, without trying to show a window.
+    void versionAndHelpNeedNoDisplay()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, answer);
+        QProcess panel;
+        panel.setProcessEnvironment(QProcessEnvironment());
+        panel.start(QStringLiteral(Q9REMOTE_PATH), {option});
+        QVERIFY(panel.waitForFinished(ProcessTimeout));
+        QCOMPARE(panel.readAllStandardError(), QByteArray());
+        QVERIFY(QString::fromLatin1(panel.readAllStandardOutput())
+                    .contains(QRegularExpression(answer, QRegularExpression::DotMatchesEverythingOption)));
+        QCOMPARE(panel.exitCode(), 0);
+    }
+
     // A stop signal while the server link waits on a silent radio ends the
     // panel at once, not after the probes' 15 seconds of waits: the relay has
     // the sign-off and the settings are saved.
