@@ -4,9 +4,9 @@
 #include "app/numbers.h"
 #include "app/panel_colours.h"
 #include "app/utc_clock.h"
+#include "link/radio_link.h"
 #include "link/reply_framer.h"
 #include "link/server_address.h"
-#include "link/socket_control.h"
 #include "tuning/frequency_command.h"
 
 #include <QAccessible>
@@ -349,8 +349,6 @@ private slots:
             whole,
             QStringList({"FA00014060000;", "FB00007040500;", "\r\nIF00014060000     +012010 0002000001 ;",
                          ";", "SM0007;", "GT0021;", "NB10;", "PC0501;"}));
-        for (qsizetype cut = 0; cut <= Stream.size(); ++cut)
-            QCOMPARE(frame({Stream.left(cut), Stream.mid(cut)}), whole);
         QRandomGenerator random(7);
         for (int round = 0; round < 200; ++round) {
             QStringList chunks;
@@ -407,26 +405,43 @@ private slots:
         QVERIFY(window->document()->characterCount() < 300'000);
     }
 
-    // The byte values include ";" itself: the noise after it is ended by one
-    // more, and the reply that follows stands alone. From the relay they come
-    // as more than the socket hands on at once, and the rest follows unasked,
-    // down to the reply's last byte alone after the last whole chunk.
-    void everyByteValueCrossesBothLinks()
+    void bothLinksCarryTheRadiosText_data()
     {
-        const QByteArray allBytes = everyByteValue();
+        QTest::addColumn<bool>("server");
+        QTest::newRow("serial port") << false;
+        QTest::newRow("relay server") << true;
+    }
+
+    // The radio's text reaches the panel alike on either link: every byte
+    // value crosses, ";" itself included (the noise after it is ended by one
+    // more), and more than the link hands on at once follows unasked, down to
+    // the reply's last byte alone after the last whole chunk. A reply cut
+    // anywhere arrives whole, each piece echoed as it came.
+    void bothLinksCarryTheRadiosText()
+    {
+        QFETCH(bool, server);
         Station station;
         station.perform(QStringLiteral("trigger debug_on"));
-        station.connectSerial();
-        station.writeSerial(allBytes + ";FA00021074000;");
-        TRY_COMPARE_SHOWS(station, "vfoa_edbox=21074.00");
-        QVERIFY(
-            station.control<QPlainTextEdit>("Text1")->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
-        station.connectServer(loopbackAddress());
-        const QByteArray reply = "FB00028074000;";
-        const QByteArray noise
-            = allBytes.repeated(40).leftJustified(3 * SocketControl::ChunkBytes + 1 - reply.size(), ';');
-        station.relay()->sendToClient(noise + reply);
+        if (server)
+            station.connectServer(loopbackAddress());
+        else
+            station.connectSerial();
+        auto *echo = station.control<QPlainTextEdit>("Text1");
+        const QByteArray last = "FB00028074000;";
+        emit station.radio.output(
+            everyByteValue().repeated(40).leftJustified(3 * RadioLink::ChunkBytes + 1 - last.size(), ';')
+            + last);
         TRY_COMPARE_SHOWS(station, "vfob_edbox=28074.00");
+        QVERIFY(echo->toPlainText().contains(QStringLiteral("\u00fe\u00ff")));
+        for (int cut = 1; cut < last.size(); ++cut) {
+            const QByteArray reply = "FB000" + QByteArray::number(28'074'000 + 10 * cut) + ';';
+            const QString pieces = u'\n' + QString::fromLatin1(reply.left(cut)) + u'\n' + reply.mid(cut);
+            emit station.radio.output(reply.left(cut));
+            QTRY_VERIFY(echo->toPlainText().endsWith(pieces.left(cut + 1)));
+            emit station.radio.output(reply.mid(cut));
+            TRY_COMPARE_SHOWS(station, QStringLiteral("vfob_edbox=28074.%1").arg(cut, 2, 10, QChar(u'0')));
+            QVERIFY(echo->toPlainText().endsWith(pieces));
+        }
         QVERIFY(station.dialogs.messages.isEmpty());
     }
 

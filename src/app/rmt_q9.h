@@ -15,6 +15,7 @@
 #include <utility>
 
 class Dialogs;
+class RadioLink;
 class ReplyFields;
 class QAbstractButton;
 class QCloseEvent;
@@ -81,10 +82,20 @@ private:
     void replaceDebugText(const QString &text);
 
     // ---- link: command sender and framing (command_sender.cpp, reply_framing.cpp)
+    // The link commands go to and replies come from, and what a failed send
+    // on it tells the operator.
+    struct ActiveLink
+    {
+        RadioLink &control;
+        const QString &sendFailure;
+    };
+    ActiveLink activeLink();
+    bool isActive(const RadioLink &link);
     void wireLinks();
     void tcpClient_SendComplete();
-    void Comm1_OnComm();
-    void tcpClient_DataArrival();
+    void Comm1_OnComm(const QByteArray &received);
+    void tcpClient_DataArrival(const QByteArray &data);
+    void receiveFrom(const RadioLink &link, const QByteArray &bytes);
     void showSendFailure(const QString &text);
     // ---- link: serial connection (serial_connection.cpp)
     void wireSerialConnection();

@@ -14,7 +14,7 @@ void Rmt_Q9::wireSerialConnection()
         connect(item, &QAction::triggered, this, [this, n] { Setcomm_Click(n); });
     }
     connect(ui->Auto_comm_con, &QAction::triggered, this, &Rmt_Q9::Auto_comm_con_Click);
-    connect(&Comm1, &SerialControl::lost, this, &Rmt_Q9::Comm1_Lost);
+    connect(&Comm1, &RadioLink::failed, this, &Rmt_Q9::Comm1_Lost);
 }
 
 // Opens port CommPortNumber at the radio's line settings and probes for the
@@ -67,7 +67,7 @@ bool Rmt_Q9::ProbeForRadio()
 // open under the server link, where its loss changes nothing.
 void Rmt_Q9::Comm1_Lost()
 {
-    if (!g.LinkIsTcp)
+    if (isActive(Comm1))
         linkLost();
 }
 
