@@ -1,5 +1,7 @@
 #include "serial_control.h"
 
+#include "serial_line.h"
+
 #include <QFileInfo>
 
 SerialControl::SerialControl(QObject *parent)
@@ -32,11 +34,7 @@ bool SerialControl::open(int portNumber)
 
 void SerialControl::configure()
 {
-    m_port.setBaudRate(QSerialPort::Baud4800);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    setRadioLine(m_port);
     m_port.setRequestToSend(true);
     m_port.clearError();
 }

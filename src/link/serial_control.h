@@ -20,10 +20,9 @@ public:
     // Selects and opens port n; false when there is no such port or another
     // program holds it.
     bool open(int portNumber);
-    // 4800 baud, no parity, 8 data bits, 1 stop bit, no flow control, RTS
-    // on. A step the device refuses (a pseudo-terminal has no RTS) leaves
-    // the port as it was, and the error it raised is cleared: the probe goes
-    // ahead on what the port took.
+    // The radio's line settings, then RTS on. A step the device refuses (a
+    // pseudo-terminal has no RTS) leaves the port as it was, and the error
+    // it raised is cleared: the probe goes ahead on what the port took.
     void configure();
     void close() override;
     bool isOpen() const override;
