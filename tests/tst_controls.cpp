@@ -150,7 +150,7 @@ private slots:
         QTest::newRow("A=>B") << "click a2b" << 2 << "";
         QTest::newRow("+2 kHz") << "click up1" << 2 << "";
         QTest::newRow("RIT +250 Hz") << "click ru1k" << 27 << "";
-        QTest::newRow("TUNE") << "click Tune" << 2 << "Tune=TUNE face";
+        QTest::newRow("TUNE") << "click Tune" << 1 << "Tune=TUNE face";
         QTest::newRow("keys") << "key CWSpeedSlider Right|key CWSpeedSlider Right" << 2 << "CWSpeedSlider=11/50";
         QTest::newRow("ATT") << "click att_cmd" << 1 << "att_cmd=ATT green";
         // clang-format on
@@ -204,7 +204,7 @@ private slots:
     }
 
     // With the link lost while the radio transmits no record can ever report
-    // the end: the poll that fails to go out ends TUNE after its one box.
+    // the end: TUNE ends, and the loss is told in one box.
     void tuneStopsPollingALinkThatIsGone()
     {
         Station station;

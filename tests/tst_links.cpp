@@ -136,12 +136,12 @@ private slots:
 
     // The poll starts only once a radio has answered, at 100 ms on the serial
     // link and 250 ms on the server link; a second click or a release stops it.
-    // The adapter pulled out under the poll: the radio is no longer shown and
-    // the poll stops, and choosing the port again sends the vanished link
-    // nothing, so no failure box comes of it. The relay gone under it: after the
-    // socket's own box the link is no longer shown either, and the release at
-    // exit sends nothing, so no box follows. The lamps are out before the box
-    // opens.
+    // The adapter pulled out under the poll: the one serial failure box tells
+    // it, the radio is no longer shown and the poll stops, and choosing the
+    // port again sends the vanished link nothing, so no box follows. The relay
+    // gone under it: after the socket's own box the link is no longer shown
+    // either, and the release at exit sends nothing, so no box follows. The
+    // lamps are out before the box opens.
     void smeterPollAndLinksLostUnderIt()
     {
         Station station;
@@ -157,8 +157,12 @@ private slots:
         COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
 
         station.perform(QStringLiteral("click SM_en"));
+        const QString serialDown = QStringLiteral("Timer1=stopped|SM_en=SMeter face|Q9_present_ind=hidden");
+        QString shownWithTheBox;
+        station.dialogs.whileMessageOpen = [&] { shownWithTheBox = station.shows(serialDown); };
         station.unplugSerial();
-        TRY_COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face|Q9_present_ind=hidden");
+        QTRY_COMPARE(station.dialogs.messages, QStringList{SerialFailure});
+        QCOMPARE(shownWithTheBox, serialDown);
         const QStringList boxes = station.dialogs.messages;
         station.plugSerial();
         QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")),
@@ -171,7 +175,6 @@ private slots:
         COMPARE_SHOWS(station, "Timer1=every 250 ms|SM_en=SMeter green");
         const QString linkDown
             = QStringLiteral("Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
-        QString shownWithTheBox;
         station.dialogs.whileMessageOpen = [&] { shownWithTheBox = station.shows(linkDown); };
         station.stopRelay();
         QTRY_COMPARE(station.dialogs.messages.size(), boxes.size() + 1);
