@@ -12,13 +12,6 @@
 
 namespace {
 
-const QColor ReadoutBack{0, 0, 0};
-const QColor ReadoutDigits{255, 191, 0};
-const QColor DisplayBezel{48, 48, 48};
-const QColor CaptionOnDark{255, 255, 255};
-const QColor SectionGrey{96, 96, 96};
-const QColor TrimGrey{72, 72, 72};
-
 // Text boxes paint their field from QPalette::Base, where buttons and labels
 // use their back colour.
 void setFieldColours(QWidget *box, const QColor &back, const QColor &text)
@@ -112,17 +105,17 @@ void Rmt_Q9::applyPanelLook()
     // Read-outs as on the radio: bright digits on black.
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
                              static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
-        setFieldColours(readout, ReadoutBack, ReadoutDigits);
+        setFieldColours(readout, PanelColour::ReadoutBack, PanelColour::ReadoutDigits);
     for (QLabel *readout : {ui->SPD, ui->PWR, ui->SQ}) {
-        setBackColour(readout, ReadoutBack);
-        setCaptionColour(readout, ReadoutDigits);
+        setBackColour(readout, PanelColour::ReadoutBack);
+        setCaptionColour(readout, PanelColour::ReadoutDigits);
         showReading(readout, readout->text());
     }
-    setBackColour(ui->Shape1, DisplayBezel);
-    setCaptionColour(ui->Shape1, CaptionOnDark);
+    setBackColour(ui->Shape1, PanelColour::DisplayBezel);
+    setCaptionColour(ui->Shape1, PanelColour::CaptionOnDark);
 
     QPalette meter = ui->Smeter->palette();
-    meter.setColor(QPalette::Base, ReadoutBack);
+    meter.setColor(QPalette::Base, PanelColour::ReadoutBack);
     ui->Smeter->setPalette(meter);
     setGaugeColour(ui->Smeter, PanelColour::MeterReceive);
     for (QWidget *lamp : {ui->Q9_present_ind, ui->Server_Conn})
@@ -130,11 +123,11 @@ void Rmt_Q9::applyPanelLook()
 
     // Sections are darker than the panel, with white legends.
     for (QWidget *section : {ui->Frame1, ui->MD_Frame, ui->AGC_Frame}) {
-        setBackColour(section, SectionGrey);
-        setCaptionColour(section, CaptionOnDark);
+        setBackColour(section, PanelColour::SectionGrey);
+        setCaptionColour(section, PanelColour::CaptionOnDark);
     }
-    setBackColour(ui->ConsoleBay, TrimGrey);
-    setCaptionColour(ui->ConsoleBay, CaptionOnDark);
+    setBackColour(ui->ConsoleBay, PanelColour::TrimGrey);
+    setCaptionColour(ui->ConsoleBay, PanelColour::CaptionOnDark);
     // Fusion draws a scroll bar's arrows in the caption colour, which is
     // white in the sections and the console.
     for (QWidget *bar :
@@ -144,7 +137,7 @@ void Rmt_Q9::applyPanelLook()
 
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);
-    setCaptionColour(ui->Frame3, CaptionOnDark);
+    setCaptionColour(ui->Frame3, PanelColour::CaptionOnDark);
     for (QWidget *indicator : {ui->rit_ind, ui->xit_ind})
         setBackColour(indicator, PanelColour::IndicatorOff);
     setFieldColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
