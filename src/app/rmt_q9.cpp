@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 namespace {
 
@@ -28,6 +30,16 @@ void setCaptionColour(QWidget *control, const QColor &colour)
     QPalette palette = control->palette();
     palette.setColor(QPalette::WindowText, colour);
     control->setPalette(palette);
+}
+
+// The operator moving between the panel's controls, as opposed to the window
+// losing or regaining activation (another program, a message box, closing)
+// or a context menu opening over a box: only the first enters or leaves a
+// box. A box must not send a half-typed frequency because a box popped up.
+bool movesWithinPanel(Qt::FocusReason reason)
+{
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
+        && reason != Qt::MenuBarFocusReason;
 }
 
 // Buttons show their state through their back colour; the panel's style,
@@ -189,4 +201,27 @@ void Rmt_Q9::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
     event->accept();
+}
+
+// The events of controls that Qt tells as events rather than signals: the
+// VFO boxes' focus (they have no key handling: a typed frequency goes out
+// when the operator leaves the box), and the wheel over either box or the
+// fine-tune bar, which moves the bar and so tunes the receive VFO.
+bool Rmt_Q9::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool vfoBox = watched == ui->vfoa_edbox || watched == ui->vfob_edbox;
+    if (event->type() == QEvent::Wheel && (vfoBox || watched == ui->fine_tune)) {
+        fine_tune_Wheel(static_cast<QWheelEvent *>(event));
+        return true;
+    }
+    const bool focusChange = event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
+    if (focusChange && vfoBox && movesWithinPanel(static_cast<QFocusEvent *>(event)->reason())) {
+        if (event->type() == QEvent::FocusIn)
+            vfo_edbox_GotFocus(watched);
+        else if (watched == ui->vfoa_edbox)
+            vfoa_edbox_LostFocus();
+        else
+            vfob_edbox_LostFocus();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
