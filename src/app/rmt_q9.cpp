@@ -194,7 +194,7 @@ void Rmt_Q9::Form_Load()
     // The clock shows the time from the first moment, not the form's text
     // until its first tick.
     Timer2_Timer();
-    AutoConnectStep();
+    autoConnectStep();
 }
 
 void Rmt_Q9::closeEvent(QCloseEvent *event)

@@ -101,11 +101,11 @@ private:
     void wireSerialConnection();
     void OpenSerialLink();
     void WaitForReply();
-    bool ProbeForRadio();
+    bool probeForRadio();
     void Comm1_Lost();
     void Setcomm_Click(int portNumber);
     void Auto_comm_con_Click();
-    void AutoConnectStep();
+    void autoConnectStep();
     void checkPortItem(int portNumber);
     // ---- link: server connection (server_connection.cpp)
     void wireServerConnection();
@@ -142,7 +142,7 @@ private:
     void showReceiveVfo(qint16 vfo);
     void selectModeButton(QChar digit);
     // ---- cat: status record and RIT/XIT display (status_record.cpp, rit_display.cpp)
-    void DecodeStatusRecord(const ReplyFields &record);
+    void decodeStatusRecord(const ReplyFields &record);
     void ShowRitOffset(double offset);
     void ShowRitXitState();
 

@@ -34,7 +34,7 @@ void Rmt_Q9::HandleReply(const QString &reply)
         {u"MD", &Rmt_Q9::replyMode},           {u"NB", &Rmt_Q9::replyNoiseBlanker},
         {u"SM", &Rmt_Q9::replySMeter},         {u"SQ", &Rmt_Q9::replySquelch},
         {u"PA", &Rmt_Q9::replyPreamp},         {u"PC", &Rmt_Q9::replyPower},
-        {u"RA", &Rmt_Q9::replyAttenuator},     {u"IF", &Rmt_Q9::DecodeStatusRecord},
+        {u"RA", &Rmt_Q9::replyAttenuator},     {u"IF", &Rmt_Q9::decodeStatusRecord},
     };
     const ReplyFields fields(reply);
     const QString code = fields.code();

@@ -7,7 +7,7 @@
 // receive VFO, transmit state, then the RIT/XIT switches and offset. The
 // mode and the frequency are located from the end of the record, the rest
 // from its start.
-void Rmt_Q9::DecodeStatusRecord(const ReplyFields &record)
+void Rmt_Q9::decodeStatusRecord(const ReplyFields &record)
 {
     selectModeButton(record.at(record.fromEnd(8)));
 

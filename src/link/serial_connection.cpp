@@ -33,7 +33,7 @@ void Rmt_Q9::OpenSerialLink()
 
     g.LinkIsSerial = true;
     g.LinkIsTcp = false;
-    if (!ProbeForRadio()) {
+    if (!probeForRadio()) {
         m_dialogs.message(
             this, QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
             Dialogs::Icon::Warning);
@@ -47,7 +47,7 @@ void Rmt_Q9::OpenSerialLink()
 // Asks whether a radio is there, on whichever link is active: "id;" gives a
 // radio time to wake, "q92;q9;" is the real probe, "q9;" a second chance.
 // Returns whether a radio answered.
-bool Rmt_Q9::ProbeForRadio()
+bool Rmt_Q9::probeForRadio()
 {
     g.RadioPresent = false;
     ui->Q9_present_ind->hide();
@@ -103,7 +103,7 @@ void Rmt_Q9::Auto_comm_con_Click()
     g.AutoConnect = ui->Auto_comm_con->isChecked();
 }
 
-void Rmt_Q9::AutoConnectStep()
+void Rmt_Q9::autoConnectStep()
 {
     if (g.AutoConnect)
         OpenSerialLink();

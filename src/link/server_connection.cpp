@@ -40,7 +40,7 @@ void Rmt_Q9::Set_Host_Addr_Click()
     }
     ui->Server_Conn->show();
 
-    if (!ProbeForRadio()) {
+    if (!probeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
         m_dialogs.message(
             this, QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
