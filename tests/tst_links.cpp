@@ -428,6 +428,8 @@ private slots:
             + QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port.");
         // clang-format off
         QTest::newRow("never greets") << QByteArray() << true << QByteArray() << QStringList{Timeout};
+        QTest::newRow("turns the panel away") << QByteArray("Q9 relay busy: 1 panel already served\r\n") << true
+                                              << QByteArray() << QStringList{"Q9 relay busy: 1 panel already served" + ErrorTail, Timeout};
         QTest::newRow("ignores the sign-off") << QByteArray("!!;") << true << Linked + "AI0;##" << QStringList();
         QTest::newRow("radio silent") << QByteArray("!!;") << false << QByteArray("id;q92;q9;q9;##")
                                       << QStringList{notResponding};
@@ -436,9 +438,11 @@ private slots:
 
     // A server that only greets, if at all, and passes on the radio's answers
     // to the probes, if any: one that never greets gets no probe and is closed
-    // after the timeout; one that keeps the connection after the sign-off is
-    // closed by the panel; with the radio silent behind it the link stays, and
-    // its release is the sign-off alone.
+    // after the timeout; one that turns the panel away with a line of text
+    // and closes is told by that line, then the timeout, and its line is no
+    // reply; one that keeps the connection after the sign-off is closed by
+    // the panel; with the radio silent behind it the link stays, and its
+    // release is the sign-off alone.
     void bareServer()
     {
         QFETCH(QByteArray, greeting);
@@ -453,6 +457,8 @@ private slots:
         connect(&server, &QTcpServer::newConnection, this, [&] {
             QTcpSocket *client = server.nextPendingConnection();
             client->write(greeting);
+            if (greeting.endsWith('\n'))
+                client->disconnectFromHost();
             connect(client, &QTcpSocket::readyRead, client, [&, client] {
                 received += client->readAll();
                 client->write(radioAnswers ? answers.value(received.right(3)) : QByteArray());
@@ -461,9 +467,10 @@ private slots:
         Station station;
         station.perform(chooseServer(address));
         QCOMPARE(station.dialogs.messages, boxes);
-        COMPARE_SHOWS(station, greeting.isEmpty() ? "Server_Conn=hidden" : "Server_Conn=Q9 Server Linked");
-        station.perform(QStringLiteral("trigger Setcomm1"));
-        COMPARE_SHOWS(station, "Server_Conn=hidden");
+        COMPARE_SHOWS(station,
+                      greeting.startsWith("!!") ? "Server_Conn=Q9 Server Linked" : "Server_Conn=hidden");
+        station.perform(QStringLiteral("trigger Setcomm1|reply FA00007000000;"));
+        COMPARE_SHOWS(station, "Server_Conn=hidden|vfoa_edbox=07000.00");
         QTRY_COMPARE(server.findChild<QTcpSocket *>()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(received, heard);
     }

@@ -30,6 +30,11 @@ void RadioLink::pushReceived()
         m_restQueued = true;
         QMetaObject::invokeMethod(this, &RadioLink::pushRest, Qt::QueuedConnection);
     }
+    handOn(chunk);
+}
+
+void RadioLink::handOn(const QByteArray &chunk)
+{
     emit received(chunk);
 }
 

@@ -38,6 +38,8 @@ protected:
     // The device the link carries its bytes on; called once, by the link's
     // constructor.
     void carry(QIODevice &device);
+    // Each chunk read from the device passes here on its way out.
+    virtual void handOn(const QByteArray &chunk);
 
 private:
     void pushReceived();

@@ -1,5 +1,7 @@
 #include "socket_control.h"
 
+#include <utility>
+
 SocketControl::SocketControl(QObject *parent)
     : RadioLink(parent)
 {
@@ -12,6 +14,8 @@ SocketControl::SocketControl(QObject *parent)
 void SocketControl::connectToRemote(const QString &host, quint16 port)
 {
     m_remoteCloseExpected = false;
+    m_beforeFirstReply.clear();
+    m_replying = false;
     m_socket.abort();
     m_socket.connectToHost(host, port);
 }
@@ -39,9 +43,24 @@ void SocketControl::onConnected()
     emit connected();
 }
 
+// More than a line's worth without a ";" is no refusal either, and is handed
+// on as it is.
+void SocketControl::handOn(const QByteArray &chunk)
+{
+    if (m_replying)
+        return RadioLink::handOn(chunk);
+    m_beforeFirstReply += chunk;
+    if (!m_beforeFirstReply.contains(';') && m_beforeFirstReply.size() <= ChunkBytes)
+        return;
+    m_replying = true;
+    RadioLink::handOn(std::exchange(m_beforeFirstReply, {}));
+}
+
 void SocketControl::onError(QAbstractSocket::SocketError socketError)
 {
-    if (socketError == QAbstractSocket::RemoteHostClosedError && m_remoteCloseExpected)
+    const bool closed = socketError == QAbstractSocket::RemoteHostClosedError;
+    if (closed && m_remoteCloseExpected)
         return;
-    emit failed(m_socket.errorString());
+    const QByteArray refusal = m_beforeFirstReply.left(m_beforeFirstReply.indexOf('\n')).trimmed();
+    emit failed(closed && !refusal.isEmpty() ? QString::fromLatin1(refusal) : m_socket.errorString());
 }

@@ -4,7 +4,11 @@
 
 #include <QTcpSocket>
 
-// The socket control for the relay server link.
+// The socket control for the relay server link. A relay that turns the
+// panel away says why in a line of text and closes the connection: what a
+// connection brings before its first ";" is held back, and if the relay
+// closes on it, its first line is the description of the failure. It is
+// never taken for a reply.
 class SocketControl : public RadioLink
 {
     Q_OBJECT
@@ -26,10 +30,15 @@ public:
 signals:
     void connected();
 
+protected:
+    void handOn(const QByteArray &chunk) override;
+
 private:
     void onConnected();
     void onError(QAbstractSocket::SocketError socketError);
 
     QTcpSocket m_socket;
     bool m_remoteCloseExpected = false;
+    QByteArray m_beforeFirstReply;
+    bool m_replying = false;
 };
