@@ -138,7 +138,8 @@ private slots:
     // link and 250 ms on the server link; a second click or a release stops it.
     // The adapter pulled out under the poll: the one serial failure box tells
     // it, the radio is no longer shown and the poll stops, and choosing the
-    // port again sends the vanished link nothing, so no box follows. The relay
+    // port again sends the vanished link nothing, so no box follows; pulled
+    // out just before a send, that send's box is the one. The relay
     // gone under it: after the socket's own box the link is no longer shown
     // either, and the release at exit sends nothing, so no box follows. The
     // lamps are out before the box opens.
@@ -168,6 +169,10 @@ private slots:
         QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")),
                  "id;q92;q9;" + StartUpQuery + "AI2;");
         QCOMPARE(station.dialogs.messages, boxes);
+        station.perform(QStringLiteral("click SM_en"));
+        station.unplugSerial();
+        station.panel().SendCommand(QStringLiteral("SM;"));
+        QCOMPARE(station.dialogs.messages, QStringList({SerialFailure, SerialFailure}));
 
         const QString address = loopbackAddress();
         station.connectServer(address);
@@ -177,11 +182,11 @@ private slots:
             = QStringLiteral("Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
         station.dialogs.whileMessageOpen = [&] { shownWithTheBox = station.shows(linkDown); };
         station.stopRelay();
-        QTRY_COMPARE(station.dialogs.messages.size(), boxes.size() + 1);
+        QTRY_COMPARE(station.dialogs.messages.size(), 3);
         QVERIFY(station.dialogs.messages.last().endsWith(ErrorTail));
         QCOMPARE(shownWithTheBox, linkDown);
         station.perform(QStringLiteral("trigger exit_cmd"));
-        QCOMPARE(station.dialogs.messages.size(), boxes.size() + 1);
+        QCOMPARE(station.dialogs.messages.size(), 3);
         QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
     }
 

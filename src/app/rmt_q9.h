@@ -215,6 +215,8 @@ private:
     // Wheel movement not yet making up a whole notch.
     int m_wheelTravel = 0;
     bool m_sendFailureShown = false;
+    // A link may find its device gone while it sends.
+    bool m_sending = false;
     bool m_shutDown = false;
     bool m_stopping = false;
 };

@@ -33,10 +33,12 @@ bool Rmt_Q9::SendCommand(const QString &command)
 {
     g.TcpSendComplete = false;
     const ActiveLink link = activeLink();
-    if (link.control.send(command.toLatin1()))
-        return true;
-    showSendFailure(link.sendFailure);
-    return false;
+    m_sending = true;
+    const bool sent = link.control.send(command.toLatin1());
+    m_sending = false;
+    if (!sent)
+        showSendFailure(link.sendFailure);
+    return sent;
 }
 
 // A failure box is modal but keeps the event loop running, so timers, socket

@@ -64,16 +64,17 @@ bool Rmt_Q9::probeForRadio()
 }
 
 // The port's device vanished (a USB adapter pulled out). A link that was
-// up shows as down, and the operator is told once, as a failed send tells;
-// the poll, stopped with it, sends nothing more to fail. During a probe the
-// probe's own sends tell, and under the server link the port's loss
-// changes nothing.
+// up shows as down, and the operator is told once, as a failed send tells:
+// by the send that found the device gone, or else here. The poll, stopped
+// with it, sends nothing more to fail. During a probe the probe's own sends
+// tell, and under the server link the port's loss changes nothing.
 void Rmt_Q9::Comm1_Lost()
 {
     if (!isActive(Comm1) || !g.RadioPresent)
         return;
     linkLost();
-    showSendFailure(activeLink().sendFailure);
+    if (!m_sending)
+        showSendFailure(activeLink().sendFailure);
 }
 
 // Any reply ends the wait, not only the one the probe asked for.
