@@ -1,9 +1,7 @@
 #include "programs.h"
 #include "station.h"
 
-#include "app/stop_signals.h"
 
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -354,26 +352,6 @@ private slots:
         QVERIFY(QString::fromLatin1(panel.readAllStandardOutput())
                     .contains(QRegularExpression(answer, QRegularExpression::DotMatchesEverythingOption)));
         QCOMPARE(panel.exitCode(), 0);
-    }
-
-    // A stop signal while the server link waits on a silent radio ends the
-    // panel at once, not after the probes' 15 seconds of waits: the relay has
-    // the sign-off and the settings are saved.
-    void stopSignalEndsAWaitAtOnce()
-    {
-        const QString address = loopbackAddress();
-        Station station;
-        station.radio.setSilent(true);
-        station.startRelay(address);
-        StopSignals stopSignals(station.dialogs);
-        stopSignals.watch(station.start());
-        QTimer::singleShot(500, [] { ::kill(::getpid(), SIGTERM); });
-        QElapsedTimer clock;
-        clock.start();
-        station.perform(chooseServer(address));
-        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
-        QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
     }
 
     void connectsAndSignsOff_data()
