@@ -1,8 +1,8 @@
 #include "programs.h"
 #include "station.h"
 
+#include "link/radio_link.h"
 
-#include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -26,10 +26,10 @@ QString chooseServer(const QString &address)
     return QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address);
 }
 
-// Exits with room for no more than a byte in any file; returns what the
-// panel said on standard error meanwhile (through a pipe, which no file
-// size limit stops).
-QByteArray exitOnAFullDisk(Station &station)
+// Acts with room for no more than a byte in any file; returns what was said
+// on standard error meanwhile (through a pipe, which no file size limit
+// stops).
+QByteArray onAFullDisk(const std::function<void()> &act)
 {
     int said[2];
     const int standardError = ::dup(STDERR_FILENO);
@@ -39,7 +39,7 @@ QByteArray exitOnAFullDisk(Station &station)
     if (::pipe(said) != 0 || ::dup2(said[1], STDERR_FILENO) < 0 || ::signal(SIGXFSZ, SIG_IGN) == SIG_ERR
         || ::setrlimit(RLIMIT_FSIZE, &full) != 0)
         qFatal("cannot fill the disk");
-    station.perform(QStringLiteral("trigger exit_cmd"));
+    act();
     ::setrlimit(RLIMIT_FSIZE, &unlimited);
     ::dup2(standardError, STDERR_FILENO);
     ::close(standardError);
@@ -97,7 +97,7 @@ private slots:
         station.radio.setProbeAnswer(answer);
         station.radio.setVfoA(7'074'000);
         station.plugSerial();
-        station.perform(QStringLiteral("trigger Setcomm1"));
+        PERFORM(station, QStringLiteral("trigger Setcomm1"));
         QTRY_COMPARE(station.heard, sent);
         station.panel().SendCommand(QStringLiteral("FB;"));
         QCOMPARE(station.dialogs.messages, boxes);
@@ -122,59 +122,62 @@ private slots:
 
         QFile::link(station.path(QStringLiteral("no-such-device")), station.path(QStringLiteral("com5")));
         station.heard.clear();
-        station.perform(QStringLiteral("trigger Setcomm5"));
+        PERFORM(station, QStringLiteral("trigger Setcomm5"));
         QTRY_COMPARE(station.heard, QByteArray("AI0;"));
         QCOMPARE(station.dialogs.messages,
                  QStringList{RecordingDialogs::Warning
                              + QStringLiteral("Comm Port in use or invalid. Please chose another port")});
-        station.perform(QStringLiteral("trigger Auto_comm_con|trigger exit_cmd"));
+        PERFORM(station, QStringLiteral("trigger Auto_comm_con|trigger exit_cmd"));
         COMPARE_SHOWS(station, "Setcomm5=checked|Setcomm1=unchecked");
         QCOMPARE(station.settings(), QByteArray("5,\"127.0.0.1\",\"+0\",#FALSE#,#FALSE#\r\n"));
     }
 
     // The poll starts only once a radio has answered, at 100 ms on the serial
     // link and 250 ms on the server link; a second click or a release stops it.
-    // The adapter pulled out under the poll: the one serial failure box tells
-    // it, the radio is no longer shown and the poll stops, and choosing the
-    // port again sends the vanished link nothing, so no box follows; pulled
-    // out just before a send, that send's box is the one. The relay
-    // gone under it: after the socket's own box the link is no longer shown
-    // either, and the release at exit sends nothing, so no box follows. The
-    // lamps are out before the box opens.
+    // The adapter pulled out under the poll and a TUNE: one serial failure box
+    // tells it, the radio is no longer shown, the poll stops and TUNE ends, and
+    // choosing the port again sends the vanished link nothing, so no box
+    // follows; pulled out just before a send, that send's box is the one. The
+    // relay gone under the poll: after the socket's own box the link is no
+    // longer shown either, and the release at exit sends nothing, so no box
+    // follows. The lamps are out before the box opens.
     void smeterPollAndLinksLostUnderIt()
     {
         Station station;
-        station.perform(QStringLiteral("click SM_en"));
+        PERFORM(station, QStringLiteral("click SM_en"));
         COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
-        station.connectSerial();
-        station.perform(QStringLiteral("click SM_en"));
+        PERFORM(station, QStringLiteral("link serial|click SM_en"));
         COMPARE_SHOWS(station, "Timer1=every 100 ms|SM_en=SMeter green");
         QTRY_VERIFY(station.heard.count("SM;") >= 3);
         QCOMPARE(station.sentDuring(QStringLiteral("click SM_en")), QByteArray());
         COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
-        station.perform(QStringLiteral("click SM_en|trigger Setcomm1"));
+        PERFORM(station, QStringLiteral("click SM_en|trigger Setcomm1"));
         COMPARE_SHOWS(station, "Timer1=stopped|SM_en=SMeter face");
 
-        station.perform(QStringLiteral("click SM_en"));
         const QString serialDown = QStringLiteral("Timer1=stopped|SM_en=SMeter face|Q9_present_ind=hidden");
         QString shownWithTheBox;
         station.dialogs.whileMessageOpen = [&] { shownWithTheBox = station.shows(serialDown); };
-        station.unplugSerial();
-        QTRY_COMPARE(station.dialogs.messages, QStringList{SerialFailure});
+        station.radio.setTuneDuration(std::chrono::minutes(1));
+        station.heard.clear();
+        const auto pullAtThirdPoll = connect(&station, &Station::heardChunk, this, [&station] {
+            if (station.heard.count("IF;") == 3)
+                QMetaObject::invokeMethod(&station, &Station::unplugSerial, Qt::QueuedConnection);
+        });
+        PERFORM(station, QStringLiteral("click SM_en|click Tune"));
+        disconnect(pullAtThirdPoll);
+        QCOMPARE(station.dialogs.messages, QStringList{SerialFailure});
         QCOMPARE(shownWithTheBox, serialDown);
-        const QStringList boxes = station.dialogs.messages;
+        COMPARE_SHOWS(station, "Tune=TUNE green");
         station.plugSerial();
         QCOMPARE(station.sentDuring(QStringLiteral("trigger Setcomm1")),
                  "id;q92;q9;" + StartUpQuery + "AI2;");
-        QCOMPARE(station.dialogs.messages, boxes);
-        station.perform(QStringLiteral("click SM_en"));
+        PERFORM(station, QStringLiteral("click SM_en"));
         station.unplugSerial();
         station.panel().SendCommand(QStringLiteral("SM;"));
         QCOMPARE(station.dialogs.messages, QStringList({SerialFailure, SerialFailure}));
 
         const QString address = loopbackAddress();
-        station.connectServer(address);
-        station.perform(QStringLiteral("click SM_en"));
+        PERFORM(station, "link server " + address + "|click SM_en");
         COMPARE_SHOWS(station, "Timer1=every 250 ms|SM_en=SMeter green");
         const QString linkDown
             = QStringLiteral("Server_Conn=hidden|Q9_present_ind=hidden|Timer1=stopped|SM_en=SMeter face");
@@ -183,7 +186,7 @@ private slots:
         QTRY_COMPARE(station.dialogs.messages.size(), 3);
         QVERIFY(station.dialogs.messages.last().endsWith(ErrorTail));
         QCOMPARE(shownWithTheBox, linkDown);
-        station.perform(QStringLiteral("trigger exit_cmd"));
+        PERFORM(station, QStringLiteral("trigger exit_cmd"));
         QCOMPARE(station.dialogs.messages.size(), 3);
         QVERIFY(station.settings().startsWith("1,\"" + address.toLatin1() + '"'));
     }
@@ -195,8 +198,6 @@ private slots:
         QTest::addColumn<int>("minutesAhead");
         // clang-format off
         QTest::newRow("UTC") << QByteArray("UTC") << "+0" << 0;
-        QTest::newRow("UTC+9") << QByteArray("XXX-9") << "-9" << 0;
-        QTest::newRow("UTC-5") << QByteArray("XXX+5") << "+5" << 0;
         // A part hour gets the nearest whole hour, a half hour going towards zero.
         QTest::newRow("UTC+5:30") << QByteArray("XXX-5:30") << "-5" << 30;
         QTest::newRow("UTC+5:45") << QByteArray("XXX-5:45") << "-6" << -15;
@@ -220,7 +221,7 @@ private slots:
         station.start().setLocalTimeSource([&utc] { return utc.toLocalTime().time(); });
         QCOMPARE(station.settings(), "1,\"192.168.1.20\",\"" + offset.toLatin1() + "\",#FALSE#,#FALSE#\r\n");
         TRY_COMPARE_SHOWS(station, "utc_time=" + utc.addSecs(60 * minutesAhead).toString(u"HH:mm:ss"));
-        station.perform(QStringLiteral("trigger set_UTC"));
+        PERFORM(station, QStringLiteral("trigger set_UTC"));
         QCOMPARE(station.dialogs.inputs,
                  QStringList{"Enter UTC +/- Offset value.|Set UTC Clock Offset|" + offset});
         TRY_COMPARE_SHOWS(station, "utc_time=" + utc.toLocalTime().toString(u"HH:mm:ss"));
@@ -282,10 +283,13 @@ private slots:
             station.writeSettings(diskFull ? after : before);
         station.start();
         const QString shown = station.shows(shows);
-        station.perform(steps);
-        const QByteArray complaint = diskFull ? exitOnAFullDisk(station) : QByteArray();
+        PERFORM(station, steps);
+        QString failed;
+        const auto exit = [&] { failed = station.perform(QStringLiteral("trigger exit_cmd")); };
+        const QByteArray complaint = diskFull ? onAFullDisk(exit) : QByteArray();
         if (!diskFull)
-            station.perform(QStringLiteral("trigger exit_cmd"));
+            exit();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(station.settings(), after);
         QCOMPARE(complaint.startsWith("q9remote: cannot save the settings"), diskFull);
         QCOMPARE(shown, shows);
@@ -328,30 +332,21 @@ private slots:
         QCOMPARE(station.settings(), QByteArray("1,\"10.0.0.9\",\"-3\",#TRUE#,#TRUE#\r\n"));
     }
 
-    void versionAndHelpNeedNoDisplay_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("answer");
-        // clang-format off
-        QTest::newRow("--version") << "--version" << "^q9remote 1\\.0\n$";
-        QTest::newRow("--help") << "--help" << "^Usage: q9remote .*d9iduzid\\.ini";
-        // clang-format on
-    }
-
     // The program asked what it is, with no display and no platform named in
     // its environment: it answers and ends, without trying to show a window.
     void versionAndHelpNeedNoDisplay()
     {
-        QFETCH(QString, option);
-        QFETCH(QString, answer);
-        QProcess panel;
-        panel.setProcessEnvironment(QProcessEnvironment());
-        panel.start(QStringLiteral(Q9REMOTE_PATH), {option});
-        QVERIFY(panel.waitForFinished(ProcessTimeout));
-        QCOMPARE(panel.readAllStandardError(), QByteArray());
-        QVERIFY(QString::fromLatin1(panel.readAllStandardOutput())
-                    .contains(QRegularExpression(answer, QRegularExpression::DotMatchesEverythingOption)));
-        QCOMPARE(panel.exitCode(), 0);
+        const auto answer = [](const QString &option) {
+            QProcess panel;
+            panel.setProcessEnvironment(QProcessEnvironment());
+            panel.start(QStringLiteral(Q9REMOTE_PATH), {option});
+            const bool answered = panel.waitForFinished(ProcessTimeout) && panel.exitCode() == 0
+                && panel.readAllStandardError().isEmpty();
+            return answered ? QString::fromLatin1(panel.readAllStandardOutput())
+                            : QStringLiteral("no answer");
+        };
+        QCOMPARE(answer(QStringLiteral("--version")), QStringLiteral("q9remote 1.0\n"));
+        QVERIFY(answer(QStringLiteral("--help")).contains(u"settings are in d9iduzid.ini"));
     }
 
     void connectsAndSignsOff_data()
@@ -386,7 +381,7 @@ private slots:
         TRY_COMPARE_SHOWS(station,
                           "Server_Conn=Q9 Server Linked|Q9_present_ind= Q9 Present|Auto_comm_con=unchecked|"
                           "Setcomm2=unchecked|vfoa_edbox=14060.00");
-        QVERIFY(station.control<QPlainTextEdit>("Text1")->toPlainText().startsWith(u"R9Ezuziz Connected"));
+        QVERIFY(station.shows(QStringLiteral("Text1=")).startsWith(u"Text1=R9Ezuziz Connected"));
         QTRY_VERIFY(station.panel().globals().TcpSendComplete);
         station.panel().SendCommand(QStringLiteral("MD1;FW;"));
         QVERIFY(!station.panel().globals().TcpSendComplete);
@@ -394,7 +389,7 @@ private slots:
         QTRY_VERIFY(station.heard.endsWith("MD1;FW;"));
 
         station.heard.clear();
-        station.perform(QStringLiteral("trigger exit_cmd"));
+        PERFORM(station, QStringLiteral("trigger exit_cmd"));
         QTRY_VERIFY(station.relayLog.last().endsWith(u"signed off"));
         QCOMPARE(station.heard, QByteArray("AI0;"));
         QCOMPARE(station.settings(), "2,\"" + address + "\",\"+8\",#FALSE#,#TRUE#\r\n");
@@ -448,19 +443,20 @@ private slots:
             });
         });
         Station station;
-        station.perform(chooseServer(address));
+        PERFORM(station, chooseServer(address));
         QCOMPARE(station.dialogs.messages, boxes);
         COMPARE_SHOWS(station,
                       greeting.startsWith("!!") ? "Server_Conn=Q9 Server Linked" : "Server_Conn=hidden");
-        station.perform(QStringLiteral("trigger Setcomm1|reply FA00007000000;"));
+        PERFORM(station, QStringLiteral("trigger Setcomm1|reply FA00007000000;"));
         COMPARE_SHOWS(station, "Server_Conn=hidden|vfoa_edbox=07000.00");
         QTRY_COMPARE(server.findChild<QTcpSocket *>()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(received, heard);
     }
 
     // The radio on the serial port, never told to stop reporting, goes on
-    // talking while the server link probes a radio behind a slow line: that
-    // must neither end the server's waits nor reach the panel. Then another
+    // talking while the server link probes a radio behind a slow line: its
+    // text reaches the port, but must neither end the server's waits nor
+    // reach the panel. Then another
     // address, where nobody listens: each try shows the socket's own error,
     // then the timeout, without counting the earlier greeting. A cancelled
     // box leaves an empty address, which is kept.
@@ -468,20 +464,25 @@ private slots:
     {
         const QString address = loopbackAddress();
         Station station;
-        station.connectSerial();
+        PERFORM(station, QStringLiteral("link serial"));
+        FIND_CONTROL(RadioLink, serialPort, station, "Comm1");
         station.startRelay(address);
         station.radio.setPaced(true);
         QTimer chatter;
         connect(&chatter, &QTimer::timeout, &station, [&station] { station.writeSerial("FA00007000000;"); });
+        qsizetype chatterReceived = 0;
+        connect(serialPort, &RadioLink::received, &station,
+                [&](const QByteArray &bytes) { chatterReceived += bytes.count("FA00007000000;"); });
         chatter.start(2);
         const QByteArray sent = station.sentDuring(chooseServer(address));
         chatter.stop();
         QCOMPARE(sent, Linked);
         QCOMPARE(station.dialogs.messages, QStringList());
+        QVERIFY(chatterReceived > 0);
         QVERIFY(station.shows(QStringLiteral("vfoa_edbox=")) != u"vfoa_edbox=07000.00");
 
-        station.perform(chooseServer(loopbackAddress())
-                        + QStringLiteral("|trigger Set_Host_Addr|trigger exit_cmd"));
+        PERFORM(station,
+                chooseServer(loopbackAddress()) + QStringLiteral("|trigger Set_Host_Addr|trigger exit_cmd"));
         const QStringList boxes = station.dialogs.messages;
         QCOMPARE(boxes.size(), 4);
         for (const QString &error : {boxes.at(0), boxes.at(2)})

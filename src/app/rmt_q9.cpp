@@ -62,12 +62,14 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     ui->setupUi(this);
     applyPanelLook();
 
-    // The timers are the window's children, as on the form, so tools and
-    // tests find them by name.
-    for (QTimer *timer : {&Timer1, &Timer2})
-        timer->setParent(this);
+    // The timers and the links are the window's children, as on the form, so
+    // tools and tests find them by name.
+    for (QObject *control : std::initializer_list<QObject *>{&Timer1, &Timer2, &Comm1, &tcpClient})
+        control->setParent(this);
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
+    Comm1.setObjectName(QStringLiteral("Comm1"));
+    tcpClient.setObjectName(QStringLiteral("tcpClient"));
     Timer1.setInterval(125);
     Timer2.setInterval(1000);
 
