@@ -1,15 +1,13 @@
 #include "serial_link.h"
 
+#include "serial_line.h"
+
 SerialLink::SerialLink(const QString &portName, QObject *parent)
     : RadioLine(parent)
     , m_name(portName)
 {
     m_port.setPortName(portName);
-    m_port.setBaudRate(BaudRate);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    setRadioLine(m_port);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readPort);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::wrote);
     // Queued: closing the port from inside its own error signal is not safe.

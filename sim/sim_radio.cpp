@@ -571,17 +571,22 @@ QByteArray SimRadio::powerReport() const
 
 QByteArray SimRadio::statusRecord() const
 {
+    return statusRecord(m_state);
+}
+
+QByteArray SimRadio::statusRecord(const RadioState &state)
+{
     QByteArray record = "IF";
-    record += padded(m_state.vfo[m_state.receiveVfo], 11);
+    record += padded(state.vfo[state.receiveVfo], 11);
     record += "     ";
-    record += m_state.offset < 0 ? '-' : '+';
-    record += padded(std::abs(m_state.offset), 4);
-    record += digit(m_state.rit);
-    record += digit(m_state.xit);
+    record += state.offset < 0 ? '-' : '+';
+    record += padded(std::abs(state.offset), 4);
+    record += digit(state.rit);
+    record += digit(state.xit);
     record += " 00";
-    record += digit(m_state.transmitting);
-    record += digit(m_state.mode);
-    record += digit(m_state.receiveVfo);
+    record += digit(state.transmitting);
+    record += digit(state.mode);
+    record += digit(state.receiveVfo);
     record += "00001 ;";
     return record;
 }

@@ -69,6 +69,9 @@ public:
     bool setVfoB(qint64 hz);
     bool setMode(int digit);
 
+    // The status record ("IF") of a radio in this state.
+    static QByteArray statusRecord(const RadioState &state);
+
 public slots:
     void receive(const QByteArray &bytes);
 

@@ -22,27 +22,26 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QString>("shows");
-        const auto row = [](const char *steps, const QByteArray &sent, const char *shows = "") {
+        const auto row = [](const QString &steps, const QByteArray &sent, const char *shows = "") {
             static const QRegularExpression tuned(QStringLiteral("~(\\w+;)"));
             const QString bytes = QString::fromLatin1(sent).replace(tuned, QStringLiteral("AI0;\\1AI2;"));
-            QTest::newRow(steps) << QString::fromLatin1(steps) << bytes.toLatin1()
-                                 << QString::fromLatin1(shows);
+            QTest::newRow(qPrintable(steps)) << steps << bytes.toLatin1() << QString::fromLatin1(shows);
         };
+        const QString receiveOnB = statusRecord(
+            {.vfo = {14'060'000, 7'040'500}, .receiveVfo = 1, .mode = 3, .offset = -50, .xit = true});
         const QByteArray tenRu = QByteArray("RU;").repeated(10), tenRd = QByteArray("RD;").repeated(10);
         // clang-format off
         // Replies move sliders and select options as the program, not the operator.
-        row("reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;IF00007040500     -005001 0013100001 ;", "",
-            "PowerSlider=12/15|cw_md=checked");
-        row("click lsb_md|click usb_md|click usb_md|click cwr_md|click data_md|click datar_md",
-            "MD1;FW;MD2;FW;MD2;FW;MD7;FW;MD6;FW;MD9;FW;", "datar_md=checked|lsb_md=unchecked");
-        row("click cw_md", "MD3;FW;", "fil_bw=FL3/0500");
+        row("reply KS030;SQ100;PC0750;MD3;GT0021;PC012;FR1;FT1;" + receiveOnB, "", "PowerSlider=12/15|cw_md=checked");
+        row("click lsb_md|click usb_md|click usb_md|click cwr_md|click data_md|click datar_md|click cw_md",
+            "MD1;FW;MD2;FW;MD2;FW;MD7;FW;MD6;FW;MD9;FW;MD3;FW;", "cw_md=checked|datar_md=unchecked|fil_bw=FL3/0500");
         row("click xfil|click Afil", "FW0100;FW;SW29;FW;", "fil_bw=FL2/1800|Afil=AF1 green");
         row("click AGC_on|click AGC_Slow|click AGC_Fast", "SW36;GT;GT004;GT002;", "AGC_Fast=checked|AGC_on=AGC face");
         row("click NB|click NB_level|click Ant1_2", "NB1;SW22;SW04;", "NB=NB1 green|NB_level=Low face|Ant1_2=ANT 2 face");
         row("reply RA01;|click att_cmd|click AIP_cmd", "RA00;PA1;", "att_cmd=ATT face|AIP_cmd=PRE green");
         row("click att_cmd|click att_cmd|reply PA1;|click AIP_cmd", "RA01;RA00;PA0;", "att_cmd=ATT face|AIP_cmd=PRE face");
         row("click spot", "SW27;", "spot=Spot green");
-        row("click spot|reply IF00014060000     +000000 0002000001 ;|click spot", "SW27;SW27;", "spot=Spot face");
+        row("click spot|reply " + statusRecord({}) + "|click spot", "SW27;SW27;", "spot=Spot face");
         row("click BandUp", "SW01;", "vfoa_edbox=18086.00");
         row("arrow fine_tune +|click BandDn", "~FA00014060010;SW03;~FA00014060010;", "fine_tune=0/50");
         row("click up1|click up100hx|click up10hz", "UP4;UP4;FA;UP3;UP3;FA;UP1;FA;", "vfoa_edbox=14062.11");
@@ -52,20 +51,17 @@ private slots:
         row("click ru10|click rd10|click ru50", "RU;RD;AI0;" + tenRu + "IF;AI2;", "rit_box=+0.10 black");
         row("click rd50|click ru1k", "AI0;" + tenRd + "IF;AI2;AI0;" + tenRu + tenRu + "RU;RU;RU;RU;RU;IF;AI2;", "rit_box=+0.15 black");
         row("click rd1k", "AI0;" + tenRd + tenRd + "RD;RD;RD;RD;RD;IF;AI2;", "rit_box=-0.25 black");
-        row("click rit_clr", "RC;IF;");
-        row("click rit_cmd|click xit_cmd", "RT1;IF;XT1;IF;", "rit_ind=green|xit_ind=green|rit_box= 0.00 cyan");
-        row("reply IF00014060000     +012010 0002000001 ;|click rit_cmd|reply IF00007040500     -005001 0003100001 ;|"
-            "click xit_cmd", "RT0;IF;XT0;IF;", "rit_ind=blue|xit_ind=blue");
+        row("click rit_cmd|click xit_cmd|click rit_clr", "RT1;IF;XT1;IF;RC;IF;", "rit_ind=green|xit_ind=green|rit_box= 0.00 cyan");
+        row("reply " + statusRecord({.offset = 120, .rit = true}) + "|click rit_cmd|reply " + receiveOnB + "|click xit_cmd",
+            "RT0;IF;XT0;IF;", "rit_ind=blue|xit_ind=blue");
         row("reply FA00007040000;|drag fine_tune 3", "~FA00007040010;~FA00007040020;~FA00007040030;~FA00007040030;",
             "vfoa_edbox=07040.03|fine_tune=3/50");
-        row("reply FA00007040000;|arrow fine_tune +|arrow fine_tune +|set vfoa_edbox 7040.02|click clr_slide",
+        // Re-centred, the slider sends the frequency unchanged; centred, nothing.
+        row("reply FA00007040000;|arrow fine_tune +|arrow fine_tune +|set vfoa_edbox 7040.02|click clr_slide|click clr_slide",
             "~FA00007040010;~FA00007040020;~FA00007040020;", "vfoa_edbox=07040.02|fine_tune=0/50");
-        row("click clr_slide", "");
-        row("reply FA00007040000;|track fine_tune +|track fine_tune -", "~FA00007040050;~FA00007040000;", "fine_tune=0/50");
         row("reply FA00007040000;|key fine_tune Right|key fine_tune PgUp", "~FA00007040010;~FA00007040060;", "fine_tune=6/50");
         row("reply FA00007040000;|wheel fine_tune 1|wheel fine_tune -2", "~FA00007040010;~FA00007040000;~FA00007039990;",
             "fine_tune=-1/50");
-        row("reply FA00007040000;|wheel vfoa_edbox 1", "~FA00007040010;", "fine_tune=1/50");
         row("reply FR1;FB00007030000;|wheel vfoa_edbox -1", "~FB00007029990;", "vfoa_edbox=14060.00");
         row("reply FA00007040000;|arrow fine_tune +|set incr_edbox 100|arrow fine_tune +",
             "~FA00007040010;~FA00007040010;~FA00007040110;", "Label12=    | -005.000  | 0 | +005.000 | khz|fine_tune=1/50");
@@ -81,7 +77,6 @@ private slots:
             "Text1=7040.01");
         row("type vfoa_edbox 3500.5|click CWsend|type vfob_edbox 10000|click CWsend", "FA00003500500;FB00010000000;",
             "vfoa_edbox=03500.50|vfob_edbox=10000.00");
-        row("type vfoa_edbox 9999.99|click CWsend|type vfoa_edbox 28000.01|click CWsend", "FA00009999990;FA00028000010;");
         row("type vfob_edbox  7 040 kHz|click CWsend|type vfoa_edbox abc|click CWsend", "FB00007040000;FA0000;",
             "vfoa_edbox=abc");
         row("click vfoa_edbox|click CWsend", "FA00014060000;");
@@ -133,7 +128,7 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(QString, shows);
         Station station;
-        station.connectSerial();
+        PERFORM(station, QStringLiteral("link serial"));
         QCOMPARE(station.sentDuring(steps), sent);
         TRY_COMPARE_SHOWS(station, shows);
         QCOMPARE(station.dialogs.messages, QStringList());
@@ -147,11 +142,8 @@ private slots:
         QTest::addColumn<QString>("shows");
         QTest::newRow("drag") << "reply FA00007040000;|drag fine_tune 2" << 9 << "vfoa_edbox=07040.02|fine_tune=2/50";
         QTest::newRow("RX") << "arrow fine_tune +|click rx_vfob" << 7 << "rx_vfob=RX green|tx_vfob=TX green|fine_tune=0/50";
-        QTest::newRow("A=>B") << "click a2b" << 2 << "";
-        QTest::newRow("+2 kHz") << "click up1" << 2 << "";
         QTest::newRow("RIT +250 Hz") << "click ru1k" << 27 << "";
-        QTest::newRow("TUNE") << "click Tune" << 2 << "Tune=TUNE face";
-        QTest::newRow("keys") << "key CWSpeedSlider Right|key CWSpeedSlider Right" << 2 << "CWSpeedSlider=11/50";
+        QTest::newRow("TUNE") << "click Tune" << 1 << "Tune=TUNE face";
         QTest::newRow("ATT") << "click att_cmd" << 1 << "att_cmd=ATT green";
         // clang-format on
     }
@@ -166,7 +158,7 @@ private slots:
         QFETCH(QString, shows);
         Station station;
         station.dialogs.whileMessageOpen = [&station] { station.panel().SendCommand(QStringLiteral("SM;")); };
-        station.perform(steps);
+        PERFORM(station, steps);
         QCOMPARE(station.dialogs.messages.size(), boxes);
         QCOMPARE(station.dialogs.deepestNesting, 1);
         COMPARE_SHOWS(station, shows);
@@ -188,7 +180,7 @@ private slots:
         QFETCH(bool, transmits);
         Station station;
         station.radio.setTuneDuration(800ms);
-        station.connectSerial();
+        PERFORM(station, QStringLiteral("link serial"));
         station.radio.setSilent(!transmits);
         QList<bool> greenAtPoll;
         connect(&station, &Station::heardChunk, this, [&](const QByteArray &chunk) {
@@ -198,25 +190,9 @@ private slots:
         const QByteArray sent = station.sentDuring(QStringLiteral("click Tune"));
         QVERIFY2(sent.startsWith("SW20;IF;IF;") && sent.count("IF;") <= 34, sent.constData());
         QCOMPARE(QString::fromLatin1(sent.mid(5)).remove(QStringLiteral("IF;")), QString());
-        QCOMPARE(greenAtPoll.first(), false);
+        QCOMPARE(greenAtPoll.mid(0, 1), QList<bool>{false});
         QCOMPARE(greenAtPoll.count(true) >= 2, transmits);
         COMPARE_SHOWS(station, "Tune=TUNE face|Smeter=0 yellow");
-    }
-
-    // With the link lost while the radio transmits no record can ever report
-    // the end: the poll that fails to go out ends TUNE after its one box.
-    void tuneStopsPollingALinkThatIsGone()
-    {
-        Station station;
-        station.radio.setTuneDuration(60s);
-        station.connectSerial();
-        connect(&station, &Station::heardChunk, this, [&](const QByteArray &) {
-            if (station.heard.count("IF;") == 3)
-                QMetaObject::invokeMethod(&station, &Station::unplugSerial, Qt::QueuedConnection);
-        });
-        station.perform(QStringLiteral("click Tune"));
-        QCOMPARE(station.dialogs.messages.size(), 1);
-        COMPARE_SHOWS(station, "Smeter=0 dark red");
     }
 };
 

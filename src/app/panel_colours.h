@@ -6,7 +6,7 @@ class QLabel;
 class QString;
 class QWidget;
 
-// The colours the panel uses to show state.
+// The panel's palette: the colours that show state, then those of its look.
 namespace PanelColour {
 inline const QColor On{0, 255, 0};           // a function, VFO or option is on
 inline const QColor IndicatorOff{0, 0, 255}; // RIT/XIT labels off, same as their frame
@@ -14,7 +14,14 @@ inline const QColor MeterReceive{255, 255, 0};
 inline const QColor MeterTransmit{128, 0, 0};
 inline const QColor OffsetActive{0, 255, 255}; // RIT or XIT in use
 inline const QColor OffsetIdle{0, 0, 0};
+
 inline const QColor PanelGrey{128, 128, 128};
+inline const QColor SectionGrey{96, 96, 96}; // the frames, darker than the panel
+inline const QColor TrimGrey{72, 72, 72};    // the debug console's bay
+inline const QColor CaptionOnDark{255, 255, 255};
+inline const QColor ReadoutBack{0, 0, 0}; // read-outs as on the radio: bright digits on black
+inline const QColor ReadoutDigits{255, 191, 0};
+inline const QColor DisplayBezel{48, 48, 48};
 inline const QColor ConsoleGreen{0, 128, 0};
 inline const QColor CwBoxGrey{224, 224, 224};
 

@@ -8,16 +8,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 namespace {
-
-const QColor ReadoutBack{0, 0, 0};
-const QColor ReadoutDigits{255, 191, 0};
-const QColor DisplayBezel{48, 48, 48};
-const QColor CaptionOnDark{255, 255, 255};
-const QColor SectionGrey{96, 96, 96};
-const QColor TrimGrey{72, 72, 72};
 
 // Text boxes paint their field from QPalette::Base, where buttons and labels
 // use their back colour.
@@ -35,6 +30,16 @@ void setCaptionColour(QWidget *control, const QColor &colour)
     QPalette palette = control->palette();
     palette.setColor(QPalette::WindowText, colour);
     control->setPalette(palette);
+}
+
+// The operator moving between the panel's controls, as opposed to the window
+// losing or regaining activation (another program, a message box, closing)
+// or a context menu opening over a box: only the first enters or leaves a
+// box. A box must not send a half-typed frequency because a box popped up.
+bool movesWithinPanel(Qt::FocusReason reason)
+{
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
+        && reason != Qt::MenuBarFocusReason;
 }
 
 // Buttons show their state through their back colour; the panel's style,
@@ -57,12 +62,14 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     ui->setupUi(this);
     applyPanelLook();
 
-    // The timers are the window's children, as on the form, so tools and
-    // tests find them by name.
-    for (QTimer *timer : {&Timer1, &Timer2})
-        timer->setParent(this);
+    // The timers and the links are the window's children, as on the form, so
+    // tools and tests find them by name.
+    for (QObject *control : std::initializer_list<QObject *>{&Timer1, &Timer2, &Comm1, &tcpClient})
+        control->setParent(this);
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer2.setObjectName(QStringLiteral("Timer2"));
+    Comm1.setObjectName(QStringLiteral("Comm1"));
+    tcpClient.setObjectName(QStringLiteral("tcpClient"));
     Timer1.setInterval(125);
     Timer2.setInterval(1000);
 
@@ -112,17 +119,17 @@ void Rmt_Q9::applyPanelLook()
     // Read-outs as on the radio: bright digits on black.
     for (QWidget *readout : {static_cast<QWidget *>(ui->vfoa_edbox), static_cast<QWidget *>(ui->vfob_edbox),
                              static_cast<QWidget *>(ui->utc_time), static_cast<QWidget *>(ui->fil_bw)})
-        setFieldColours(readout, ReadoutBack, ReadoutDigits);
+        setFieldColours(readout, PanelColour::ReadoutBack, PanelColour::ReadoutDigits);
     for (QLabel *readout : {ui->SPD, ui->PWR, ui->SQ}) {
-        setBackColour(readout, ReadoutBack);
-        setCaptionColour(readout, ReadoutDigits);
+        setBackColour(readout, PanelColour::ReadoutBack);
+        setCaptionColour(readout, PanelColour::ReadoutDigits);
         showReading(readout, readout->text());
     }
-    setBackColour(ui->Shape1, DisplayBezel);
-    setCaptionColour(ui->Shape1, CaptionOnDark);
+    setBackColour(ui->Shape1, PanelColour::DisplayBezel);
+    setCaptionColour(ui->Shape1, PanelColour::CaptionOnDark);
 
     QPalette meter = ui->Smeter->palette();
-    meter.setColor(QPalette::Base, ReadoutBack);
+    meter.setColor(QPalette::Base, PanelColour::ReadoutBack);
     ui->Smeter->setPalette(meter);
     setGaugeColour(ui->Smeter, PanelColour::MeterReceive);
     for (QWidget *lamp : {ui->Q9_present_ind, ui->Server_Conn})
@@ -130,11 +137,11 @@ void Rmt_Q9::applyPanelLook()
 
     // Sections are darker than the panel, with white legends.
     for (QWidget *section : {ui->Frame1, ui->MD_Frame, ui->AGC_Frame}) {
-        setBackColour(section, SectionGrey);
-        setCaptionColour(section, CaptionOnDark);
+        setBackColour(section, PanelColour::SectionGrey);
+        setCaptionColour(section, PanelColour::CaptionOnDark);
     }
-    setBackColour(ui->ConsoleBay, TrimGrey);
-    setCaptionColour(ui->ConsoleBay, CaptionOnDark);
+    setBackColour(ui->ConsoleBay, PanelColour::TrimGrey);
+    setCaptionColour(ui->ConsoleBay, PanelColour::CaptionOnDark);
     // Fusion draws a scroll bar's arrows in the caption colour, which is
     // white in the sections and the console.
     for (QWidget *bar :
@@ -144,7 +151,7 @@ void Rmt_Q9::applyPanelLook()
 
     // The RIT/XIT frame is as blue as an indicator that is off.
     setBackColour(ui->Frame3, PanelColour::IndicatorOff);
-    setCaptionColour(ui->Frame3, CaptionOnDark);
+    setCaptionColour(ui->Frame3, PanelColour::CaptionOnDark);
     for (QWidget *indicator : {ui->rit_ind, ui->xit_ind})
         setBackColour(indicator, PanelColour::IndicatorOff);
     setFieldColours(ui->rit_box, PanelColour::IndicatorOff, PanelColour::OffsetActive);
@@ -189,11 +196,34 @@ void Rmt_Q9::Form_Load()
     // The clock shows the time from the first moment, not the form's text
     // until its first tick.
     Timer2_Timer();
-    AutoConnectStep();
+    autoConnectStep();
 }
 
 void Rmt_Q9::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
     event->accept();
+}
+
+// The events of controls that Qt tells as events rather than signals: the
+// VFO boxes' focus (they have no key handling: a typed frequency goes out
+// when the operator leaves the box), and the wheel over either box or the
+// fine-tune bar, which moves the bar and so tunes the receive VFO.
+bool Rmt_Q9::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool vfoBox = watched == ui->vfoa_edbox || watched == ui->vfob_edbox;
+    if (event->type() == QEvent::Wheel && (vfoBox || watched == ui->fine_tune)) {
+        fine_tune_Wheel(static_cast<QWheelEvent *>(event));
+        return true;
+    }
+    const bool focusChange = event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
+    if (focusChange && vfoBox && movesWithinPanel(static_cast<QFocusEvent *>(event)->reason())) {
+        if (event->type() == QEvent::FocusIn)
+            vfo_edbox_GotFocus(watched);
+        else if (watched == ui->vfoa_edbox)
+            vfoa_edbox_LostFocus();
+        else
+            vfob_edbox_LostFocus();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

@@ -15,6 +15,7 @@
 #include <utility>
 
 class Dialogs;
+class RadioLink;
 class ReplyFields;
 class QAbstractButton;
 class QCloseEvent;
@@ -81,20 +82,30 @@ private:
     void replaceDebugText(const QString &text);
 
     // ---- link: command sender and framing (command_sender.cpp, reply_framing.cpp)
+    // The link commands go to and replies come from, and what a failed send
+    // on it tells the operator.
+    struct ActiveLink
+    {
+        RadioLink &control;
+        const QString &sendFailure;
+    };
+    ActiveLink activeLink();
+    bool isActive(const RadioLink &link);
     void wireLinks();
     void tcpClient_SendComplete();
-    void Comm1_OnComm();
-    void tcpClient_DataArrival();
+    void Comm1_OnComm(const QByteArray &received);
+    void tcpClient_DataArrival(const QByteArray &data);
+    void receiveFrom(const RadioLink &link, const QByteArray &bytes);
     void showSendFailure(const QString &text);
     // ---- link: serial connection (serial_connection.cpp)
     void wireSerialConnection();
     void OpenSerialLink();
     void WaitForReply();
-    bool ProbeForRadio();
+    bool probeForRadio();
     void Comm1_Lost();
     void Setcomm_Click(int portNumber);
     void Auto_comm_con_Click();
-    void AutoConnectStep();
+    void autoConnectStep();
     void checkPortItem(int portNumber);
     // ---- link: server connection (server_connection.cpp)
     void wireServerConnection();
@@ -131,7 +142,7 @@ private:
     void showReceiveVfo(qint16 vfo);
     void selectModeButton(QChar digit);
     // ---- cat: status record and RIT/XIT display (status_record.cpp, rit_display.cpp)
-    void DecodeStatusRecord(const ReplyFields &record);
+    void decodeStatusRecord(const ReplyFields &record);
     void ShowRitOffset(double offset);
     void ShowRitXitState();
 
@@ -204,6 +215,8 @@ private:
     // Wheel movement not yet making up a whole notch.
     int m_wheelTravel = 0;
     bool m_sendFailureShown = false;
+    // A link may find its device gone while it sends.
+    bool m_sending = false;
     bool m_shutDown = false;
     bool m_stopping = false;
 };

@@ -1,7 +1,9 @@
 #include "app/rmt_q9.h"
 #include "app/settings_record.h"
+#include "app/utc_clock.h"
 #include "ui_rmt_q9.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -30,12 +32,14 @@ bool isForeignFile()
 } // namespace
 
 // Each setting starts from what a first start would use, so a field that
-// is missing or cannot be read keeps that, not an empty value.
+// is missing or cannot be read keeps that, not an empty value. A first start
+// sets the clock to UTC from the computer's time zone as it is now; from
+// then on the file's offset stands, as the operator may have changed it.
 void Rmt_Q9::LoadSettings()
 {
     g.CommPortNumber = 1;
     g.HostAddress = DefaultServerAddress;
-    g.UtcOffset = QStringLiteral("+8");
+    g.UtcOffset = utcOffsetFor(QDateTime::currentDateTime().offsetFromUtc());
     g.AutoConnect = false;
     if (isForeignFile())
         return;
@@ -64,7 +68,8 @@ void Rmt_Q9::SaveSettings()
     const QByteArray record
         = formatSettingsRecord(g.CommPortNumber, g.HostAddress, g.UtcOffset, g.AutoConnect, g.DebugOn);
     QSaveFile file(SettingsFile);
-    if (file.open(QIODevice::WriteOnly) && file.write(record) == record.size() && file.flush() && file.commit())
+    if (file.open(QIODevice::WriteOnly) && file.write(record) == record.size() && file.flush()
+        && file.commit())
         return;
     std::fprintf(stderr, "q9remote: cannot save the settings in %s: %s; the file is left as it was\n",
                  qPrintable(QFileInfo(SettingsFile).absoluteFilePath()), std::strerror(errno));

@@ -3,7 +3,6 @@
 #include "app/rmt_q9.h"
 #include "cat/mode_digits.h"
 #include "cat/reply_fields.h"
-#include "tuning/frequency_command.h"
 #include "ui_rmt_q9.h"
 
 #include <QRadioButton>
@@ -13,13 +12,6 @@
 #include <cmath>
 
 namespace {
-
-// The frequency field of "FA", "FB" and the status record is read from the
-// end: seven digits in units of 10 Hz in front of the last digit.
-QString frequencyFromEnd(const ReplyFields &reply, int firstBack, int lastBack)
-{
-    return frequencyDisplayText(reply.number(reply.fromEnd(firstBack), reply.fromEnd(lastBack)) / 100);
-}
 
 // A reply only moves a slider; it must not look like the operator moving it.
 void setSliderQuietly(QAbstractSlider *slider, double value)
@@ -42,7 +34,7 @@ void Rmt_Q9::HandleReply(const QString &reply)
         {u"MD", &Rmt_Q9::replyMode},           {u"NB", &Rmt_Q9::replyNoiseBlanker},
         {u"SM", &Rmt_Q9::replySMeter},         {u"SQ", &Rmt_Q9::replySquelch},
         {u"PA", &Rmt_Q9::replyPreamp},         {u"PC", &Rmt_Q9::replyPower},
-        {u"RA", &Rmt_Q9::replyAttenuator},     {u"IF", &Rmt_Q9::DecodeStatusRecord},
+        {u"RA", &Rmt_Q9::replyAttenuator},     {u"IF", &Rmt_Q9::decodeStatusRecord},
     };
     const ReplyFields fields(reply);
     const QString code = fields.code();
@@ -70,6 +62,8 @@ void Rmt_Q9::replyAntenna(const ReplyFields &reply)
         ui->Ant1_2->setText(antenna == u'1' ? QStringLiteral("ANT 1") : QStringLiteral("ANT 2"));
 }
 
+// Both VFO replies carry the frequency in hertz; the box shows it to 10 Hz,
+// so the digit in front of the ";" is left out.
 void Rmt_Q9::replyVfoA(const ReplyFields &reply)
 {
     ui->vfoa_edbox->setText(frequencyFromEnd(reply, 8, 2));

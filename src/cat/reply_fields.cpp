@@ -1,6 +1,7 @@
 #include "reply_fields.h"
 
 #include "app/numbers.h"
+#include "tuning/frequency_command.h"
 
 #include <algorithm>
 
@@ -23,4 +24,9 @@ QChar ReplyFields::at(int position) const
 double ReplyFields::number(int from, int to) const
 {
     return leadingNumber(text(from, to));
+}
+
+QString frequencyFromEnd(const ReplyFields &reply, int firstBack, int lastBack)
+{
+    return frequencyDisplayText(reply.number(reply.fromEnd(firstBack), reply.fromEnd(lastBack)) / 100);
 }

@@ -27,3 +27,9 @@ public:
 private:
     const QString &m_reply;
 };
+
+// A frequency field read from the end of a reply, from position
+// length() - firstBack to length() - lastBack, in units of 10 Hz, as the
+// VFO boxes show it: "FA" and "FB" carry it at L-8 to L-2, the status record
+// at L-32 to L-26.
+QString frequencyFromEnd(const ReplyFields &reply, int firstBack, int lastBack);

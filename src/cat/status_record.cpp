@@ -1,20 +1,19 @@
 #include "app/panel_colours.h"
 #include "app/rmt_q9.h"
 #include "cat/reply_fields.h"
-#include "tuning/frequency_command.h"
 #include "ui_rmt_q9.h"
 
 // The status record, applied in this order: mode, operating frequency and
 // receive VFO, transmit state, then the RIT/XIT switches and offset. The
 // mode and the frequency are located from the end of the record, the rest
 // from its start.
-void Rmt_Q9::DecodeStatusRecord(const ReplyFields &record)
+void Rmt_Q9::decodeStatusRecord(const ReplyFields &record)
 {
     selectModeButton(record.at(record.fromEnd(8)));
 
     const qint16 vfo = record.at(31) == u'0' ? 0 : 1;
     QLineEdit *box = vfo == 0 ? ui->vfoa_edbox : ui->vfob_edbox;
-    box->setText(frequencyDisplayText(record.number(record.fromEnd(32), record.fromEnd(26)) / 100));
+    box->setText(frequencyFromEnd(record, 32, 26));
     showReceiveVfo(vfo);
 
     g.Transmitting = record.at(29) != u'0';

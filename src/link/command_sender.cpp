@@ -10,25 +10,35 @@ const QString SerialSendFailure
 
 void Rmt_Q9::wireLinks()
 {
-    connect(&Comm1, &SerialControl::readyRead, this, &Rmt_Q9::Comm1_OnComm);
-    connect(&tcpClient, &SocketControl::dataArrival, this, &Rmt_Q9::tcpClient_DataArrival);
-    connect(&tcpClient, &SocketControl::sendComplete, this, &Rmt_Q9::tcpClient_SendComplete);
+    connect(&Comm1, &RadioLink::received, this, &Rmt_Q9::Comm1_OnComm);
+    connect(&tcpClient, &RadioLink::received, this, &Rmt_Q9::tcpClient_DataArrival);
+    connect(&tcpClient, &RadioLink::sendComplete, this, &Rmt_Q9::tcpClient_SendComplete);
+}
+
+// The one place where the links are told apart: the socket while the server
+// link is chosen, the serial port otherwise.
+Rmt_Q9::ActiveLink Rmt_Q9::activeLink()
+{
+    if (g.LinkIsTcp)
+        return {tcpClient, TcpSendFailure};
+    return {Comm1, SerialSendFailure};
+}
+
+bool Rmt_Q9::isActive(const RadioLink &link)
+{
+    return &activeLink().control == &link;
 }
 
 bool Rmt_Q9::SendCommand(const QString &command)
 {
     g.TcpSendComplete = false;
-    const QByteArray bytes = command.toLatin1();
-    if (g.LinkIsTcp) {
-        if (tcpClient.send(bytes))
-            return true;
-        showSendFailure(TcpSendFailure);
-        return false;
-    }
-    if (Comm1.write(bytes))
-        return true;
-    showSendFailure(SerialSendFailure);
-    return false;
+    const ActiveLink link = activeLink();
+    m_sending = true;
+    const bool sent = link.control.send(command.toLatin1());
+    m_sending = false;
+    if (!sent)
+        showSendFailure(link.sendFailure);
+    return sent;
 }
 
 // A failure box is modal but keeps the event loop running, so timers, socket

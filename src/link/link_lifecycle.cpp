@@ -34,17 +34,17 @@ void Rmt_Q9::ReleaseLink()
     stopSmeterPoll();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
-    if (!g.LinkIsTcp)
+    if (!isActive(tcpClient))
         return;
     // A socket that is no longer connected will report nothing more, and
     // has nobody to sign off to.
-    waitUntil([this] { return g.TcpSendComplete || !tcpClient.isConnected(); },
+    waitUntil([this] { return g.TcpSendComplete || !tcpClient.isOpen(); },
               m_stopping ? StoppingSendCompleteBound : SendCompleteBound);
-    if (tcpClient.isConnected()) {
+    if (tcpClient.isOpen()) {
         tcpClient.expectRemoteClose();
         SendCommand(QStringLiteral("##"));
         // The relay closes its end once it has the sign-off.
-        waitUntil([this] { return !tcpClient.isConnected(); }, SignOffGrace);
+        waitUntil([this] { return !tcpClient.isOpen(); }, SignOffGrace);
     }
     tcpClient.close();
 }

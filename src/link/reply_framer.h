@@ -14,7 +14,6 @@ public:
     static constexpr qsizetype MaxPending = 4096;
 
     QStringList feed(const QString &chunk);
-    const QString &pending() const { return m_pending; }
 
 private:
     QString m_pending;

@@ -8,18 +8,22 @@ void Rmt_Q9::ReceiveText(const QString &chunk)
         HandleReply(reply);
 }
 
-// Every event of the serial control hands on whatever is waiting, even
-// nothing at all. Once the server link is chosen the port stays open, and a
-// radio left in its reporting mode there would end the server's waits and
-// write its own state into the panel: its text is read and dropped.
-void Rmt_Q9::Comm1_OnComm()
+void Rmt_Q9::Comm1_OnComm(const QByteArray &received)
 {
-    const QByteArray received = Comm1.readAll();
-    if (!g.LinkIsTcp)
-        ReceiveText(QString::fromLatin1(received));
+    receiveFrom(Comm1, received);
 }
 
-void Rmt_Q9::tcpClient_DataArrival()
+void Rmt_Q9::tcpClient_DataArrival(const QByteArray &data)
 {
-    ReceiveText(QString::fromLatin1(tcpClient.readChunk()));
+    receiveFrom(tcpClient, data);
+}
+
+// Only the active link's text is interpreted. Once the server link is chosen
+// the serial port stays open, and a radio left in its reporting mode there
+// would end the server's waits and write its own state into the panel: its
+// text is dropped.
+void Rmt_Q9::receiveFrom(const RadioLink &link, const QByteArray &bytes)
+{
+    if (isActive(link))
+        ReceiveText(QString::fromLatin1(bytes));
 }

@@ -14,7 +14,7 @@ void Rmt_Q9::wireSerialConnection()
         connect(item, &QAction::triggered, this, [this, n] { Setcomm_Click(n); });
     }
     connect(ui->Auto_comm_con, &QAction::triggered, this, &Rmt_Q9::Auto_comm_con_Click);
-    connect(&Comm1, &SerialControl::lost, this, &Rmt_Q9::Comm1_Lost);
+    connect(&Comm1, &RadioLink::failed, this, &Rmt_Q9::Comm1_Lost);
 }
 
 // Opens port CommPortNumber at the radio's line settings and probes for the
@@ -33,7 +33,7 @@ void Rmt_Q9::OpenSerialLink()
 
     g.LinkIsSerial = true;
     g.LinkIsTcp = false;
-    if (!ProbeForRadio()) {
+    if (!probeForRadio()) {
         m_dialogs.message(
             this, QStringLiteral("Q9 is not responding. Please check radio power and RS232 Comm port."),
             Dialogs::Icon::Warning);
@@ -47,7 +47,7 @@ void Rmt_Q9::OpenSerialLink()
 // Asks whether a radio is there, on whichever link is active: "id;" gives a
 // radio time to wake, "q92;q9;" is the real probe, "q9;" a second chance.
 // Returns whether a radio answered.
-bool Rmt_Q9::ProbeForRadio()
+bool Rmt_Q9::probeForRadio()
 {
     g.RadioPresent = false;
     ui->Q9_present_ind->hide();
@@ -63,12 +63,18 @@ bool Rmt_Q9::ProbeForRadio()
     return g.RadioPresent;
 }
 
-// The port's device vanished (a USB adapter pulled out). The port stays
-// open under the server link, where its loss changes nothing.
+// The port's device vanished (a USB adapter pulled out). A link that was
+// up shows as down, and the operator is told once, as a failed send tells:
+// by the send that found the device gone, or else here. The poll, stopped
+// with it, sends nothing more to fail. During a probe the probe's own sends
+// tell, and under the server link the port's loss changes nothing.
 void Rmt_Q9::Comm1_Lost()
 {
-    if (!g.LinkIsTcp)
-        linkLost();
+    if (!isActive(Comm1) || !g.RadioPresent)
+        return;
+    linkLost();
+    if (!m_sending)
+        showSendFailure(activeLink().sendFailure);
 }
 
 // Any reply ends the wait, not only the one the probe asked for.
@@ -98,7 +104,7 @@ void Rmt_Q9::Auto_comm_con_Click()
     g.AutoConnect = ui->Auto_comm_con->isChecked();
 }
 
-void Rmt_Q9::AutoConnectStep()
+void Rmt_Q9::autoConnectStep()
 {
     if (g.AutoConnect)
         OpenSerialLink();

@@ -1,11 +1,13 @@
 #include "serial_control.h"
 
+#include "serial_line.h"
+
 #include <QFileInfo>
 
 SerialControl::SerialControl(QObject *parent)
-    : QObject(parent)
+    : RadioLink(parent)
 {
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialControl::readyRead);
+    carry(m_port);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialControl::onError);
 }
 
@@ -32,11 +34,7 @@ bool SerialControl::open(int portNumber)
 
 void SerialControl::configure()
 {
-    m_port.setBaudRate(QSerialPort::Baud4800);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    setRadioLine(m_port);
     m_port.setRequestToSend(true);
     m_port.clearError();
 }
@@ -47,33 +45,33 @@ void SerialControl::close()
         m_port.close();
 }
 
-bool SerialControl::write(const QByteArray &bytes)
+bool SerialControl::isOpen() const
 {
-    if (!m_port.isOpen())
+    return m_port.isOpen();
+}
+
+// Started now rather than at the next turn of the event loop, so a command
+// sent just before the program ends still leaves. Starting it may find the
+// device gone, which closes the port.
+bool SerialControl::send(const QByteArray &bytes)
+{
+    if (!RadioLink::send(bytes))
         return false;
-    if (m_port.write(bytes) != bytes.size())
-        return false;
-    // Start the transfer now rather than at the next turn of the event loop,
-    // so a command sent just before the program ends still leaves.
     m_port.flush();
     return m_port.isOpen();
 }
 
-QByteArray SerialControl::readAll()
-{
-    return m_port.readAll();
-}
-
+// An unplugged adapter reports ResourceError and then a read error on every
+// turn of the event loop; the port is closed at the first, so the panel
+// stays usable and later sends report the missing port.
 void SerialControl::onError(QSerialPort::SerialPortError error)
 {
-    // An unplugged adapter reports ResourceError and then a read error on
-    // every turn of the event loop; close at the first so the panel stays
-    // usable and later sends report the missing port.
     if (!m_port.isOpen())
         return;
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
         || error == QSerialPort::WriteError) {
+        const QString description = m_port.errorString();
         close();
-        emit lost();
+        emit failed(description);
     }
 }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QByteArray>
+#include "link/radio_link.h"
+
 #include <QDir>
-#include <QObject>
 #include <QSerialPort>
 
 // The serial control: one port, chosen by number, at the radio's line
 // settings. Port n is the device that a link named "comN" in the working
 // directory points to, else /dev/ttyS(n-1).
-class SerialControl : public QObject
+class SerialControl : public RadioLink
 {
     Q_OBJECT
 
@@ -20,21 +20,14 @@ public:
     // Selects and opens port n; false when there is no such port or another
     // program holds it.
     bool open(int portNumber);
-    // 4800 baud, no parity, 8 data bits, 1 stop bit, RTS on, no flow
-    // control. Steps a device refuses (a pseudo-terminal has no RTS) are
-    // skipped.
+    // The radio's line settings, then RTS on. A step the device refuses (a
+    // pseudo-terminal has no RTS) leaves the port as it was, and the error
+    // it raised is cleared: the probe goes ahead on what the port took.
     void configure();
-    void close();
+    void close() override;
+    bool isOpen() const override;
 
-    // Hands the bytes to the port; false when it is not open or refuses them.
-    bool write(const QByteArray &bytes);
-    // Everything received so far.
-    QByteArray readAll();
-
-signals:
-    void readyRead();
-    // The open port failed and was closed: the device has gone.
-    void lost();
+    bool send(const QByteArray &bytes) override;
 
 private:
     void onError(QSerialPort::SerialPortError error);

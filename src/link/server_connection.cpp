@@ -7,7 +7,7 @@ void Rmt_Q9::wireServerConnection()
 {
     connect(ui->Set_Host_Addr, &QAction::triggered, this, &Rmt_Q9::Set_Host_Addr_Click);
     connect(&tcpClient, &SocketControl::connected, this, &Rmt_Q9::tcpClient_Connect);
-    connect(&tcpClient, &SocketControl::error, this, &Rmt_Q9::tcpClient_Error);
+    connect(&tcpClient, &RadioLink::failed, this, &Rmt_Q9::tcpClient_Error);
 }
 
 // Connects to the relay server, waits for its greeting, then probes for the
@@ -40,7 +40,7 @@ void Rmt_Q9::Set_Host_Addr_Click()
     }
     ui->Server_Conn->show();
 
-    if (!ProbeForRadio()) {
+    if (!probeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
         m_dialogs.message(
             this, QStringLiteral("Q9 is not responding. Please check radio power and Host RS232 Comm port."),
@@ -62,7 +62,7 @@ void Rmt_Q9::tcpClient_Connect()
 // panel shows no link any more, and then the box tells why.
 void Rmt_Q9::tcpClient_Error(const QString &description)
 {
-    if (g.LinkIsTcp && g.ServerConnected)
+    if (isActive(tcpClient) && g.ServerConnected)
         linkLost();
     m_dialogs.message(this,
                       description + QStringLiteral("\r\nConnect to Host First (With Correct iP address)"),

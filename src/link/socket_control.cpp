@@ -1,18 +1,21 @@
 #include "socket_control.h"
 
+#include <utility>
+
 SocketControl::SocketControl(QObject *parent)
-    : QObject(parent)
+    : RadioLink(parent)
 {
+    carry(m_socket);
     m_socket.setReadBufferSize(ReadBufferBytes);
-    connect(&m_socket, &QTcpSocket::connected, this, &SocketControl::connected);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SocketControl::dataArrival);
-    connect(&m_socket, &QTcpSocket::bytesWritten, this, &SocketControl::onBytesWritten);
+    connect(&m_socket, &QTcpSocket::connected, this, &SocketControl::onConnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SocketControl::onError);
 }
 
 void SocketControl::connectToRemote(const QString &host, quint16 port)
 {
     m_remoteCloseExpected = false;
+    m_beforeFirstReply.clear();
+    m_replying = false;
     m_socket.abort();
     m_socket.connectToHost(host, port);
 }
@@ -22,40 +25,9 @@ void SocketControl::close()
     m_socket.abort();
 }
 
-bool SocketControl::isConnected() const
+bool SocketControl::isOpen() const
 {
     return m_socket.state() == QAbstractSocket::ConnectedState;
-}
-
-bool SocketControl::send(const QByteArray &bytes)
-{
-    if (!isConnected())
-        return false;
-    if (bytes.isEmpty()) {
-        // Nothing to hand over: the send is complete, reported like any other.
-        QMetaObject::invokeMethod(this, &SocketControl::sendComplete, Qt::QueuedConnection);
-        return true;
-    }
-    return m_socket.write(bytes) == bytes.size();
-}
-
-// Qt raises readyRead only for newly arrived data, not for what is still
-// buffered, so the rest is announced here.
-QByteArray SocketControl::readChunk()
-{
-    const QByteArray chunk = m_socket.read(ChunkBytes);
-    if (m_socket.bytesAvailable() > 0 && !m_moreDataAnnounced) {
-        m_moreDataAnnounced = true;
-        QMetaObject::invokeMethod(this, &SocketControl::announceMoreData, Qt::QueuedConnection);
-    }
-    return chunk;
-}
-
-void SocketControl::announceMoreData()
-{
-    m_moreDataAnnounced = false;
-    if (m_socket.bytesAvailable() > 0)
-        emit dataArrival();
 }
 
 void SocketControl::expectRemoteClose()
@@ -63,15 +35,32 @@ void SocketControl::expectRemoteClose()
     m_remoteCloseExpected = true;
 }
 
-void SocketControl::onBytesWritten()
+// A command is a few bytes, and the next may not come for a while: it
+// leaves at once instead of waiting to be joined with more.
+void SocketControl::onConnected()
 {
-    if (m_socket.bytesToWrite() == 0)
-        emit sendComplete();
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    emit connected();
+}
+
+// More than a line's worth without a ";" is no refusal either, and is handed
+// on as it is.
+void SocketControl::handOn(const QByteArray &chunk)
+{
+    if (m_replying)
+        return RadioLink::handOn(chunk);
+    m_beforeFirstReply += chunk;
+    if (!m_beforeFirstReply.contains(';') && m_beforeFirstReply.size() <= ChunkBytes)
+        return;
+    m_replying = true;
+    RadioLink::handOn(std::exchange(m_beforeFirstReply, {}));
 }
 
 void SocketControl::onError(QAbstractSocket::SocketError socketError)
 {
-    if (socketError == QAbstractSocket::RemoteHostClosedError && m_remoteCloseExpected)
+    const bool closed = socketError == QAbstractSocket::RemoteHostClosedError;
+    if (closed && m_remoteCloseExpected)
         return;
-    emit error(m_socket.errorString());
+    const QByteArray refusal = m_beforeFirstReply.left(m_beforeFirstReply.indexOf('\n')).trimmed();
+    emit failed(closed && !refusal.isEmpty() ? QString::fromLatin1(refusal) : m_socket.errorString());
 }

@@ -77,25 +77,26 @@ void Rmt_Q9::spot_Click()
 
 // Starts a tune and follows the radio through it by polling the status
 // record, whose decoding sets Transmitting and greys the button at the end.
-// The waits keep the panel live. A poll that cannot be sent ends the
-// following: with the link gone no record can ever report the end.
+// The waits keep the panel live. A link that is not open, or goes away
+// meanwhile, ends the following: no record can ever report the end, and
+// the failure has been told once, by the send that found it or by the loss.
 void Rmt_Q9::Tune_Click()
 {
     SendCommand(QStringLiteral("SW20;"));
     QElapsedTimer sinceStart;
     sinceStart.start();
-    const auto pause = [this](double seconds) { waitUntil([this] { return m_stopping; }, seconds); };
-    while (!g.Transmitting && !m_stopping) {
-        if (!SendCommand(QStringLiteral("IF;")))
-            return;
+    const auto following = [this] { return !m_stopping && activeLink().control.isOpen(); };
+    const auto pause
+        = [&following](double seconds) { waitUntil([&following] { return !following(); }, seconds); };
+    while (!g.Transmitting && following()) {
+        SendCommand(QStringLiteral("IF;"));
         pause(StartPollSeconds);
         if (sinceStart.elapsed() > StartLimitMs)
             break;
     }
-    while (g.Transmitting && !m_stopping) {
+    while (g.Transmitting && following()) {
         setOnColour(ui->Tune, true);
-        if (!SendCommand(QStringLiteral("IF;")))
-            return;
+        SendCommand(QStringLiteral("IF;"));
         pause(TransmitPollSeconds);
     }
 }

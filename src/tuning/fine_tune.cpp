@@ -18,7 +18,7 @@ void Rmt_Q9::wireFineTune()
         if (!ui->fine_tune->isSliderDown())
             fine_tune_Change();
     });
-    // The wheel tunes through the window's event filter (vfo_entry.cpp).
+    // The wheel tunes through the window's event filter (rmt_q9.cpp).
     ui->fine_tune->installEventFilter(this);
     connect(ui->incr_edbox, &QLineEdit::textChanged, this, &Rmt_Q9::incr_edbox_Change);
     connect(ui->clr_slide, &QPushButton::clicked, this, &Rmt_Q9::clr_slide_Click);

@@ -4,26 +4,15 @@
 #include "tuning/frequency_command.h"
 #include "ui_rmt_q9.h"
 
-#include <QFocusEvent>
-#include <QWheelEvent>
-
 namespace {
 
 // The width of a frequency as the panel writes it: 07040.00.
 constexpr int DisplayedWidth = 8;
 
-// The operator moving between the panel's controls, as opposed to the window
-// losing or regaining activation (another program, a message box, closing)
-// or a context menu opening over the box: only the first enters or leaves a
-// box. A box must not send a half-typed frequency because a box popped up.
-bool movesWithinPanel(Qt::FocusReason reason)
-{
-    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
-        && reason != Qt::MenuBarFocusReason;
-}
-
 } // namespace
 
+// The boxes' focus and wheel events come through the window's event filter
+// (rmt_q9.cpp).
 void Rmt_Q9::wireVfoEntry()
 {
     ui->vfoa_edbox->installEventFilter(this);
@@ -34,28 +23,6 @@ void Rmt_Q9::wireVfoEntry()
     connect(ui->rx_vfob, &QPushButton::clicked, this, &Rmt_Q9::rx_vfob_Click);
     connect(ui->tx_vfoa, &QPushButton::clicked, this, &Rmt_Q9::tx_vfoa_Click);
     connect(ui->tx_vfob, &QPushButton::clicked, this, &Rmt_Q9::tx_vfob_Click);
-}
-
-// The VFO boxes have no key handling: a typed frequency goes out when the
-// operator leaves the box. The wheel over either box, as over the fine-tune
-// bar, moves the bar and so tunes the receive VFO.
-bool Rmt_Q9::eventFilter(QObject *watched, QEvent *event)
-{
-    const bool vfoBox = watched == ui->vfoa_edbox || watched == ui->vfob_edbox;
-    if (event->type() == QEvent::Wheel && (vfoBox || watched == ui->fine_tune)) {
-        fine_tune_Wheel(static_cast<QWheelEvent *>(event));
-        return true;
-    }
-    const bool focusChange = event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
-    if (focusChange && vfoBox && movesWithinPanel(static_cast<QFocusEvent *>(event)->reason())) {
-        if (event->type() == QEvent::FocusIn)
-            vfo_edbox_GotFocus(watched);
-        else if (watched == ui->vfoa_edbox)
-            vfoa_edbox_LostFocus();
-        else
-            vfob_edbox_LostFocus();
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 // Selects the displayed frequency so that typing replaces it. Queued, so that

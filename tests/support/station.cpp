@@ -81,15 +81,60 @@ void turnWheel(QWidget *control, int notches)
 }
 
 // Another window comes to the front and goes again.
-void visitAnotherWindow(QWidget &panel)
+QString visitAnotherWindow(QWidget &panel)
 {
     QWidget other;
     other.show();
     other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
+    if (!QTest::qWaitForWindowActive(&other))
+        return QStringLiteral("another window never came to the front");
     other.hide();
     panel.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    return QTest::qWaitForWindowActive(&panel) ? QString() : QStringLiteral("the panel never came back");
+}
+
+// What the operator does to a control, if it is of the kind the verb needs.
+QString actOn(QObject *target, const QString &verb, const QString &how)
+{
+    auto *widget = qobject_cast<QWidget *>(target);
+    auto *slider = qobject_cast<QAbstractSlider *>(target);
+    auto *box = qobject_cast<QPlainTextEdit *>(target);
+    const bool up = how == u"+";
+    if (auto *item = qobject_cast<QAction *>(target); item && verb == u"trigger") {
+        item->trigger();
+    } else if (widget && verb == u"click") {
+        click(widget);
+    } else if (widget && verb == u"type") {
+        click(widget);
+        QCoreApplication::processEvents();
+        if (box)
+            box->moveCursor(QTextCursor::End);
+        QTest::keyClicks(widget, how);
+    } else if (widget && verb == u"key") {
+        const QKeyCombination key = QKeySequence(how)[0];
+        QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+    } else if (widget && verb == u"menu") {
+        QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+        QCoreApplication::sendEvent(widget, &popup);
+    } else if (widget && verb == u"set") {
+        // A property the control does not have is added, not set.
+        if (!target->setProperty(qobject_cast<QLineEdit *>(widget) ? "text" : "plainText", how))
+            return target->objectName() + QStringLiteral(" holds no text");
+    } else if (box && verb == u"paste") {
+        box->insertPlainText(how);
+    } else if (slider && verb == u"drag") {
+        drag(slider, how.toInt());
+    } else if (slider && verb == u"track") {
+        slider->triggerAction(up ? QAbstractSlider::SliderPageStepAdd : QAbstractSlider::SliderPageStepSub);
+    } else if (slider && verb == u"arrow") {
+        slider->triggerAction(up ? QAbstractSlider::SliderSingleStepAdd
+                                 : QAbstractSlider::SliderSingleStepSub);
+    } else if (widget && verb == u"wheel") {
+        turnWheel(widget, how.toInt());
+    } else {
+        return QStringLiteral("no such step for ") + target->objectName();
+    }
+    return {};
 }
 
 } // namespace
@@ -206,33 +251,26 @@ void Station::startRelay(const QString &address, quint16 port)
     heard.clear();
 }
 
-void Station::connectSerial()
-{
-    if (!m_serial)
-        plugSerial();
-    perform(QStringLiteral("trigger Setcomm1"));
-    awaitRadioState("AI2;");
-}
-
-void Station::connectServer(const QString &address)
-{
-    if (!m_relay)
-        startRelay(address);
-    perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    // The relay keeps the panel's "AI2;" as the panel's own level, and
-    // checks the radio's own instead.
-    awaitRadioState("AI;");
-}
-
 // The status record is the last answer to the start-up query; once its
 // offset is shown, every answer before it has been too.
-void Station::awaitRadioState(const QByteArray &lastHeard)
+QString Station::linkTo(const QString &link, const QString &address)
 {
-    if (!QTest::qWaitFor([this, &lastHeard] {
-            return heard.endsWith(lastHeard) && shown(find(QStringLiteral("rit_box"))).startsWith(u' ');
+    const bool serial = link == u"serial";
+    if (serial && !m_serial)
+        plugSerial();
+    else if (!serial && !m_relay)
+        startRelay(address);
+    // Through the relay the panel's "AI2;" stays its own level there, and the
+    // radio hears the relay's check of its own level instead.
+    const QByteArray lastSent = serial ? "AI2;" : "AI;";
+    QString failed = perform(serial ? QStringLiteral("trigger Setcomm1")
+                                    : QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    if (failed.isEmpty() && !QTest::qWaitFor([this, &lastSent] {
+            return heard.endsWith(lastSent) && ::shown(control(QStringLiteral("rit_box"))).startsWith(u' ');
         }))
-        qWarning("the radio's state never reached the panel; the panel sent: %s", heard.constData());
+        failed = QStringLiteral("the radio's state never reached the panel, which sent ") + heard;
     heard.clear();
+    return failed;
 }
 
 void Station::hear(const QByteArray &chunk)
@@ -242,74 +280,55 @@ void Station::hear(const QByteArray &chunk)
     emit heardChunk(chunk);
 }
 
-void Station::perform(const QString &steps)
+QString Station::perform(const QString &steps)
 {
     if (!m_panel)
         start();
-    if (!m_panel->isVisible()) {
-        m_panel->show();
-        m_panel->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
+    if (const QString failed = showPanel(); !failed.isEmpty())
+        return failed;
+    for (const QString &step : steps.split(u'|', Qt::SkipEmptyParts)) {
+        if (const QString failed = performStep(step); !failed.isEmpty())
+            return QStringLiteral("step \"%1\": %2").arg(step, failed);
     }
-    for (const QString &step : steps.split(u'|', Qt::SkipEmptyParts))
-        performStep(step);
+    return {};
 }
 
-void Station::performStep(const QString &step)
+QString Station::showPanel()
+{
+    if (m_panel->isVisible())
+        return {};
+    m_panel->show();
+    m_panel->activateWindow();
+    return QTest::qWaitForWindowActive(m_panel.get()) ? QString() : QStringLiteral("the panel never showed");
+}
+
+QString Station::performStep(const QString &step)
 {
     const QString verb = step.section(u' ', 0, 0);
     const QString name = step.section(u' ', 1, 1);
     const QString rest = step.section(u' ', 2);
     if (verb == u"reply")
-        return m_panel->ReceiveText(step.mid(6));
-    if (verb == u"answer")
-        return dialogs.inputAnswers.append(step.mid(7));
-    if (verb == u"close")
-        return void(m_panel->close());
-    if (verb == u"away")
+        m_panel->ReceiveText(step.mid(6));
+    else if (verb == u"answer")
+        dialogs.inputAnswers.append(step.mid(7));
+    else if (verb == u"close")
+        m_panel->close();
+    else if (verb == u"away")
         return visitAnotherWindow(*m_panel);
-    QObject *target = find(name);
-    QVERIFY2(target, qPrintable(QStringLiteral("no control named %1").arg(name)));
-    auto *widget = qobject_cast<QWidget *>(target);
-    if (verb == u"trigger") {
-        qobject_cast<QAction *>(target)->trigger();
-    } else if (verb == u"click") {
-        click(widget);
-    } else if (verb == u"type") {
-        click(widget);
-        QCoreApplication::processEvents();
-        if (auto *box = qobject_cast<QPlainTextEdit *>(widget))
-            box->moveCursor(QTextCursor::End);
-        QTest::keyClicks(widget, rest);
-    } else if (verb == u"key") {
-        const QKeyCombination key = QKeySequence(rest)[0];
-        QTest::keyClick(widget, key.key(), key.keyboardModifiers());
-    } else if (verb == u"menu") {
-        QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
-        QCoreApplication::sendEvent(widget, &popup);
-    } else if (verb == u"set") {
-        target->setProperty(qobject_cast<QLineEdit *>(widget) ? "text" : "plainText", rest);
-    } else if (verb == u"paste") {
-        qobject_cast<QPlainTextEdit *>(widget)->insertPlainText(rest);
-    } else if (verb == u"drag") {
-        drag(qobject_cast<QAbstractSlider *>(widget), rest.toInt());
-    } else if (verb == u"track" || verb == u"arrow") {
-        using Slider = QAbstractSlider;
-        const bool up = rest == u"+";
-        qobject_cast<Slider *>(widget)->triggerAction(
-            verb == u"track" ? (up ? Slider::SliderPageStepAdd : Slider::SliderPageStepSub)
-                             : (up ? Slider::SliderSingleStepAdd : Slider::SliderSingleStepSub));
-    } else if (verb == u"wheel") {
-        turnWheel(widget, rest.toInt());
-    } else {
-        QFAIL(qPrintable(QStringLiteral("unknown step: %1").arg(step)));
-    }
+    else if (verb == u"link")
+        return linkTo(name, rest);
+    else if (QObject *target = control(name))
+        return actOn(target, verb, rest);
+    else
+        return QStringLiteral("no control named ") + name;
+    return {};
 }
 
 QByteArray Station::sentDuring(const QString &steps)
 {
     heard.clear();
-    perform(steps);
+    if (const QString failed = perform(steps); !failed.isEmpty())
+        return '<' + failed.toLatin1() + '>';
     m_panel->SendCommand(QString::fromLatin1(Marker));
     if (!QTest::qWaitFor([this] { return heard.endsWith(Marker); }))
         return QByteArrayLiteral("(marker never arrived) ") + heard;
@@ -322,8 +341,8 @@ QString Station::shows(const QString &expected) const
     static const QRegularExpression check(QStringLiteral("(?:^|\\|)(\\w+)="));
     QStringList actual;
     for (const QRegularExpressionMatch &match : check.globalMatch(expected)) {
-        if (find(match.captured(1)) || actual.isEmpty())
-            actual.append(match.captured(1) + u'=' + shown(find(match.captured(1))));
+        if (control(match.captured(1)) || actual.isEmpty())
+            actual.append(match.captured(1) + u'=' + shown(control(match.captured(1))));
     }
     return actual.join(u'|');
 }

@@ -35,11 +35,11 @@ public:
     // Builds the window, which runs its start-up.
     Rmt_Q9 &start() { return *(m_panel = std::make_unique<Rmt_Q9>(dialogs)); }
     Rmt_Q9 &panel() const { return *m_panel; }
-    // A control, menu item or timer of the window by its designer name.
-    QObject *find(const QString &name) const { return m_panel->findChild<QObject *>(name); }
-    template<typename T> T *control(const char *name) const
+    // A control, menu item or timer of the window by its designer name, if
+    // it has one of that kind; see FIND_CONTROL.
+    template<typename T = QObject> T *control(const QString &name) const
     {
-        return qobject_cast<T *>(find(QString::fromLatin1(name)));
+        return m_panel->findChild<T *>(name);
     }
 
     // The radio's serial port, linked as the panel's port N (one line may
@@ -56,11 +56,6 @@ public:
     void stopRelay() { m_relay.reset(); }
     RelayServer *relay() const { return m_relay.get(); }
 
-    // Chooses Comm1 or the server as the operator does and waits until the
-    // radio's answers to the start-up query are shown.
-    void connectSerial();
-    void connectServer(const QString &address);
-
     // Runs the operator's steps, separated by "|":
     //   click NAME, trigger NAME (menu item), type NAME TEXT (click into a
     //   box and type), key NAME KEY (as QKeySequence names it), set NAME TEXT
@@ -69,11 +64,15 @@ public:
     //   arrow NAME +|-, wheel NAME N (N notches up, or down when negative),
     //   reply TEXT (a reply reaching the panel), answer TEXT (what the next
     //   input box returns), close (the window), away (another window comes to
-    //   the front and goes), menu NAME (a context menu opens over it).
-    void perform(const QString &steps);
+    //   the front and goes), menu NAME (a context menu opens over it),
+    //   link serial | link server ADDRESS (Comm1 or the server chosen from
+    //   the menu, and the radio's answers to the start-up query shown).
+    // Stops at the first step that cannot be done and returns it with what
+    // went wrong; returns nothing when all were done. See PERFORM.
+    [[nodiscard]] QString perform(const QString &steps);
     // What the panel sends while the steps run: a marker sent after them
     // arrives after all of it, so nothing is missed and nothing is still on
-    // its way.
+    // its way. A step that cannot be done is returned in its place.
     QByteArray sentDuring(const QString &steps);
     // "NAME=SHOWN|NAME=SHOWN", with what those controls show now (see shown()).
     QString shows(const QString &expected) const;
@@ -91,8 +90,9 @@ private:
 
     // What the panel sent on either link: it reaches the radio and is kept.
     void hear(const QByteArray &chunk);
-    void performStep(const QString &step);
-    void awaitRadioState(const QByteArray &lastHeard);
+    QString performStep(const QString &step);
+    QString showPanel();
+    QString linkTo(const QString &link, const QString &address);
 
     QTemporaryDir m_dir;
     QString m_previousDir;
@@ -110,6 +110,26 @@ inline const QByteArray StartUpQuery = QByteArrayLiteral("RA;FA;FB;FR;FT;PA;SQ;K
 // a lamp's colour, an option's or menu item's check, a slider's value and
 // maximum, a gauge's value and colour, "hidden", or a timer's period.
 QString shown(const QObject *control);
+
+// The status record that the simulated radio sends in this state.
+inline QString statusRecord(const RadioState &state)
+{
+    return QString::fromLatin1(SimRadio::statusRecord(state));
+}
+
+// Runs the steps; the test fails at the first one that cannot be done,
+// naming it, and ends there.
+#define PERFORM(station, steps)                                                                              \
+    do {                                                                                                     \
+        const QString failedStep = (station).perform(steps);                                                 \
+        QVERIFY2(failedStep.isEmpty(), qPrintable(failedStep));                                              \
+    } while (false)
+
+// Declares `variable`, the panel's control `name` as a T; the test fails and
+// ends when the panel has none of that name and kind.
+#define FIND_CONTROL(T, variable, station, name)                                                             \
+    T *variable = (station).control<T>(name);                                                                \
+    QVERIFY2(variable, qPrintable(QStringLiteral("the panel has no " #T " named %1").arg(QString(name))))
 
 // Compares what the named controls show ("NAME=SHOWN|...") with the
 // expectation, at once or as soon as round trips through the radio let it.
