@@ -303,7 +303,7 @@ QByteArray SimRadio::reportFor(const QByteArray &code)
         {"MD", &SimRadio::modeReport},
         {"NB", &SimRadio::blankerReport},
         {"PC", &SimRadio::powerReport},
-        {"IF", &SimRadio::statusRecord},
+        {"IF", [](SimRadio &radio) { return radio.statusRecord(); }},
         {"SM", [](SimRadio &radio) { return "SM" + padded(radio.m_meter.next(), 4) + ';'; }},
         {"AI", [](SimRadio &radio) { return QByteArray(radio.m_state.autoInformation ? "AI2;" : "AI0;"); }},
         {"ID", [](SimRadio &) { return IdentityReply.toByteArray(); }},

@@ -406,9 +406,8 @@ private slots:
     void hamlibBesideThePanel()
     {
         Station station;
-        station.connectServer(loopbackAddress());
+        PERFORM(station, "link server " + loopbackAddress() + "|click SM_en");
         QVERIFY(station.relay()->listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat));
-        station.perform(QStringLiteral("click SM_en"));
         QProcess rigctl;
         rigctl.start(QStringLiteral("rigctl"), {"-m", "2014", "-r", station.relay()->endpoint(Session::Protocol::Cat),
                                                 "f", "F", "7040000", "f"});
