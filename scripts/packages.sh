@@ -21,16 +21,20 @@ q9_install_packages() {
 Q9_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
 # beside the panel, and the tools that check the installed files and the
 # package (dpkg-dev and file let CPack work out the package's dependencies;
-# systemd brings systemd-analyze for the relay's unit).
+# systemd brings systemd-analyze for the relay's unit), and a sound server
+# of the tests' own that the panel plays into and they record from.
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev file systemd
+    pulseaudio pulseaudio-utils
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]

@@ -69,11 +69,15 @@ public:
     bool setVfoB(qint64 hz);
     bool setMode(int digit);
 
+    const RadioState &state() const { return m_state; }
+
 public slots:
     void receive(const QByteArray &bytes);
 
 signals:
     void output(const QByteArray &bytes);
+    // It has taken commands, which may have changed its state.
+    void commandsTaken();
 
 private:
     struct Setting;
