@@ -222,7 +222,7 @@ int main(int argc, char *argv[])
     const qsizetype before = meter.delays().size();
     runFor(LatencySeconds);
     const QList<double> last = meter.delays().mid(before);
-    std::printf("after %.0f minutes: median %.0f ms over %lld clicks (goal: not grown)\n", minutes,
+    std::printf("after %g minutes: median %.0f ms over %lld clicks (goal: not grown)\n", minutes,
                 median(last), qlonglong(last.size()));
     ::kill(pid_t(relay.processId()), SIGTERM);
     relay.waitForFinished();
