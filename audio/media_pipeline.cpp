@@ -68,8 +68,10 @@ bool MediaPipeline::start(const QString &description, const std::function<void()
     GstElement *pipeline = gst_parse_launch_full(description.toUtf8().constData(), nullptr,
                                                  GST_PARSE_FLAG_FATAL_ERRORS, &error);
     if (!pipeline) {
-        // A missing plugin is named here: "no element "opusdec"".
-        m_errorString = QString::fromUtf8(error->message);
+        // A missing plugin shows as a missing element: "no element "opusdec"".
+        m_errorString = error->code == GST_PARSE_ERROR_NO_SUCH_ELEMENT
+            ? QStringLiteral("a GStreamer plugin is missing (%1)").arg(QString::fromUtf8(error->message))
+            : QString::fromUtf8(error->message);
         g_error_free(error);
         return false;
     }
@@ -166,8 +168,11 @@ QString MediaPipeline::failureOf(GstMessage *message, QString *element) const
     gchar *debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
     const QString why = causeOf(error, debug);
+    // Only a resource (a device, a connection) fails on its own; any other
+    // error is the stream's, wherever it shows.
     if (element)
-        *element = QString::fromUtf8(GST_MESSAGE_SRC_NAME(message));
+        *element = error->domain == GST_RESOURCE_ERROR ? QString::fromUtf8(GST_MESSAGE_SRC_NAME(message))
+                                                       : QString();
     g_error_free(error);
     g_free(debug);
     return why;

@@ -39,7 +39,8 @@ public:
     static QString quoted(const QString &text);
 
 signals:
-    // The first error of a run: the element's name and what went wrong.
+    // The first error of a run: the name of the element whose resource
+    // failed (empty for an error of the stream itself), and what went wrong.
     void failed(const QString &element, const QString &why);
     // The stream ended (its source closed).
     void ended();

@@ -150,14 +150,14 @@ quint16 startRelay(QProcess &radio, QProcess &relay, const QString &dir)
     static const QRegularExpression audio(QStringLiteral("audio on 127.0.0.1:(\\d+)"));
     QByteArray said;
     QRegularExpressionMatch match;
-    QTest::qWaitFor(
+    const bool ended = QTest::qWaitFor(
         [&] {
             said += relay.readAllStandardOutput();
             match = audio.match(QString::fromLocal8Bit(said));
             return match.hasMatch() || relay.state() == QProcess::NotRunning;
         },
         20000);
-    return match.hasMatch() ? match.captured(1).toUShort() : 0;
+    return ended && match.hasMatch() ? match.captured(1).toUShort() : 0;
 }
 
 } // namespace

@@ -16,9 +16,7 @@ AudioPlayer::AudioPlayer(QObject *parent)
     : QObject(parent)
 {
     connect(&m_pipeline, &MediaPipeline::failed, this, &AudioPlayer::failWhilePlaying);
-    connect(&m_pipeline, &MediaPipeline::ended, this, [this] {
-        failWhilePlaying(QString::fromLatin1(ReceiverName), QStringLiteral("the relay ended the stream"));
-    });
+    connect(&m_pipeline, &MediaPipeline::ended, this, [this] { failWhilePlaying(QString(), QString()); });
 }
 
 void AudioPlayer::play(const QString &host, quint16 port)
@@ -56,13 +54,15 @@ QString AudioPlayer::description(const QString &host, quint16 port) const
         .arg(OutputPeriod);
 }
 
+// Once playing, only the output can fail on its own; anything else is the
+// stream lost.
 void AudioPlayer::failWhilePlaying(const QString &element, const QString &why)
 {
     m_pipeline.stop();
-    if (element == QLatin1StringView(ReceiverName))
-        emit lost(QStringLiteral("The radio's audio from the relay at %1 stopped: %2").arg(m_source, why));
-    else
+    if (element == QLatin1StringView(OutputName))
         emit failed(failure(element, why));
+    else
+        emit lost(QStringLiteral("The radio's audio from the relay at %1 stopped.").arg(m_source));
 }
 
 QString AudioPlayer::failure(const QString &element, const QString &why) const

@@ -63,17 +63,12 @@ QString SoundServer::pactl(const QStringList &arguments) const
 
 QStringList SoundServer::streams() const
 {
-    QStringList found;
-    QString name;
+    QStringList names;
     for (const QString &line : pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}).split(u'\n')) {
-        const QString field = line.trimmed();
-        const QString value = field.section(u'"', 1, 1);
-        if (field.startsWith(u"media.name = "))
-            name = value;
-        else if (field.startsWith(u"application.name = "))
-            found.append(name + QStringLiteral(" by ") + value);
+        if (line.contains(u"media.name = ") || line.contains(u"application.name = "))
+            names.append(line.section(u'"', 1, 1));
     }
-    return found;
+    return names;
 }
 
 QList<qint16> SoundServer::record(int count)

@@ -21,7 +21,7 @@ public:
     ~SoundServer();
 
     bool isRunning() const { return m_running; }
-    // "NAME by APPLICATION" for each stream playing into the sink.
+    // The name of each stream playing into the sink, and its program's.
     QStringList streams() const;
     // The next `count` samples the sink plays (mono, SampleRate), or fewer
     // when the recording stops.
