@@ -124,10 +124,11 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
 
 int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
 {
+    // Made before the server, so that it outlasts the stream that hears it.
+    SimReceiver receiver(radio);
     SimulatedLine line(radio);
     RelayServer server(line);
     QObject::connect(&server, &RelayServer::message, &printError);
-    SimReceiver receiver(radio);
     std::unique_ptr<AudioStream> audio;
     if (parser.isSet(QStringLiteral("audio")))
         audio = std::make_unique<AudioStream>(

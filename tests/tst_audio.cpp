@@ -36,6 +36,8 @@ struct ListeningStation
         station.startRelay(address);
         serveAudio(station, receiver, address);
     }
+    // The relay's stream hears the receiver until the relay goes.
+    ~ListeningStation() { station.stopRelay(); }
     SoundServer sound;
     Station station;
     SimReceiver receiver{station.radio};
