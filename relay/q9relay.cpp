@@ -1,3 +1,4 @@
+#include "audio_stream.h"
 #include "console.h"
 #include "relay_server.h"
 #include "serial_link.h"
@@ -23,6 +24,11 @@ void addOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("device"),
                       QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
                       QStringLiteral("DEVICE")});
+    parser.addOption({QStringLiteral("audio-source"),
+                      QStringLiteral("Serve the receiver's audio from SOURCE, a PipeWire/PulseAudio source "
+                                     "(pactl list short sources names them), or \"default\". Without it "
+                                     "the relay serves no audio."),
+                      QStringLiteral("SOURCE")});
     addServerOptions(parser);
 }
 
@@ -40,6 +46,8 @@ int main(int argc, char *argv[])
         return error;
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
+    if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio-source")))
+        return usageError(QStringLiteral("--audio-listen needs --audio-source"));
     const QString serverProblem = serverOptionsProblem(parser);
     if (!serverProblem.isEmpty())
         return usageError(serverProblem);
@@ -53,7 +61,10 @@ int main(int argc, char *argv[])
     RelayServer server(device);
     QObject::connect(&server, &RelayServer::message, &printError);
     QString where;
-    if (!startServer(server, parser, &where)) {
+    std::unique_ptr<AudioStream> audio;
+    if (parser.isSet(QStringLiteral("audio-source")))
+        audio = std::make_unique<AudioStream>(parser.value(QStringLiteral("audio-source")));
+    if (!startServer(server, parser, &where, std::move(audio))) {
         printError(server.errorString());
         return 1;
     }

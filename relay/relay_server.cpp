@@ -49,8 +49,10 @@ QString describe(const QHostAddress &address, quint16 port)
     return host + u':' + QString::number(port);
 }
 
-QString clientLabel(Session::Protocol protocol, const QString &address)
+QString clientLabel(Session::Protocol protocol, bool audio, const QString &address)
 {
+    if (audio)
+        return QStringLiteral("audio client ") + address;
     return (protocol == Session::Protocol::Panel ? QStringLiteral("client ") : QStringLiteral("CAT client "))
         + address;
 }
@@ -64,6 +66,8 @@ struct RelayServer::Listener
     { }
 
     Session::Protocol protocol;
+    // Its clients hear the receiver and say nothing to the radio.
+    bool audio = false;
     QTcpServer server;
     QSocketNotifier acceptor{QSocketNotifier::Read};
 };
@@ -95,9 +99,15 @@ QString RelayServer::behaviour()
                "and closed. A client that leaves more than %3 KiB unread is cut off, and one that\n"
                "has vanished is let go within about 30 s. Only the clients --allow names are\n"
                "served, this computer's by default; others are closed unheard. Clients coming,\n"
-               "turned away and going are logged on standard error.")
+               "turned away and going are logged on standard error.\n\n"
+               "With audio, clients on --audio-listen (admitted by the same --allow, and not\n"
+               "counted in --max-clients) hear the receiver at once: Opus in RTP, each packet\n"
+               "after its length in two bytes (RFC 4571); a panel's greeting then names the\n"
+               "port (\"audio=PORT\" before its \";\"). One that leaves more than %4 KiB unread\n"
+               "is cut off.")
         .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
-        .arg(SocketSession::MaxBacklog / 1024);
+        .arg(SocketSession::MaxBacklog / 1024)
+        .arg(AudioListeners::MaxBacklog / 1024);
 }
 
 QString RelayServer::endpointProblem(const QString &endpoint)
@@ -125,16 +135,26 @@ void RelayServer::setMaxClients(int maxClients)
 
 bool RelayServer::listen(const QString &endpoint, Session::Protocol protocol)
 {
+    auto listener = openListener(endpoint, protocol);
+    if (!listener)
+        return false;
+    m_listeners.push_back(std::move(listener));
+    return true;
+}
+
+std::unique_ptr<RelayServer::Listener> RelayServer::openListener(const QString &endpoint,
+                                                                 Session::Protocol protocol)
+{
     const auto parsed = parseEndpoint(endpoint);
     if (!parsed) {
         m_errorString = endpointProblem(endpoint);
-        return false;
+        return nullptr;
     }
     auto listener = std::make_unique<Listener>(protocol);
     if (!listener->server.listen(parsed->address, parsed->port)) {
         m_errorString
             = QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->server.errorString());
-        return false;
+        return nullptr;
     }
     // Clients are accepted here rather than by the server, which asks for a
     // client's address only after taking it: one that has already reset the
@@ -145,12 +165,11 @@ bool RelayServer::listen(const QString &endpoint, Session::Protocol protocol)
     connect(&listener->acceptor, &QSocketNotifier::activated, this,
             [this, &accepting] { acceptConnections(accepting); });
     listener->acceptor.setEnabled(true);
-    m_listeners.push_back(std::move(listener));
     if (!parsed->address.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
-                         .arg(this->endpoint(protocol)));
-    return true;
+                         .arg(describe(listener->server.serverAddress(), listener->server.serverPort())));
+    return listener;
 }
 
 bool RelayServer::serveTerminal(const QString &linkPath)
@@ -165,6 +184,35 @@ bool RelayServer::serveTerminal(const QString &linkPath)
     m_queue.add(session);
     m_terminals.push_back(std::move(terminal));
     return true;
+}
+
+bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream)
+{
+    auto listener = openListener(endpoint, Session::Protocol::Cat);
+    if (!listener)
+        return false;
+    listener->audio = true;
+    if (!stream->start()) {
+        m_errorString = stream->errorString();
+        return false;
+    }
+    connect(stream.get(), &AudioStream::packet, &m_audioListeners, &AudioListeners::send);
+    // The radio stays served without its audio.
+    connect(stream.get(), &AudioStream::failed, this, [this](const QString &why) {
+        emit message(QStringLiteral("audio stopped: %1").arg(why));
+        m_audioListeners.closeAll(QStringLiteral("closed: the audio stopped"));
+    });
+    connect(&m_audioListeners, &AudioListeners::message, this, &RelayServer::message);
+    m_audio = std::move(stream);
+    m_audioListener = std::move(listener);
+    return true;
+}
+
+QString RelayServer::audioEndpoint() const
+{
+    return m_audioListener
+        ? describe(m_audioListener->server.serverAddress(), m_audioListener->server.serverPort())
+        : QString();
 }
 
 QString RelayServer::errorString() const
@@ -220,8 +268,8 @@ void RelayServer::acceptConnections(Listener &listener)
         const quint16 port
             = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(peer).sin6_port
                                                : reinterpret_cast<sockaddr_in &>(peer).sin_port);
-        socket->setProperty("name", clientLabel(listener.protocol, describe(address, port)));
-        judge(socket, address, listener.protocol);
+        socket->setProperty("name", clientLabel(listener.protocol, listener.audio, describe(address, port)));
+        judge(socket, address, listener);
     }
 }
 
@@ -235,14 +283,23 @@ void RelayServer::backOff(Listener &listener, int error)
     QTimer::singleShot(std::chrono::seconds(1), this, [&listener] { listener.acceptor.setEnabled(true); });
 }
 
-void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, Session::Protocol protocol)
+void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, const Listener &listener)
 {
     const QString name = socket->property("name").toString();
+    const Session::Protocol protocol = listener.protocol;
     if (!m_access.allows(address)) {
         emit message(QStringLiteral("refused %1: not allowed").arg(name));
         // Unread and unanswered: not even the busy line for a stranger.
         socket->abort();
         delete socket;
+        return;
+    }
+    // A panel's audio is the same operator as the panel: it does not take
+    // a client's place.
+    if (listener.audio) {
+        watch(socket);
+        emit message(QStringLiteral("accepted %1").arg(name));
+        m_audioListeners.add(socket);
         return;
     }
     if (!hasRoom()) {
@@ -259,9 +316,16 @@ void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, Session
     auto *session = new SocketSession(socket, protocol, name, this);
     emit message(QStringLiteral("accepted %1").arg(name));
     if (protocol == Session::Protocol::Panel)
-        session->deliver(Greeting.toByteArray());
+        session->deliver(greeting());
     m_clients.append(session);
     serve(session);
+}
+
+QByteArray RelayServer::greeting() const
+{
+    if (!m_audioListener)
+        return Greeting.toByteArray();
+    return QString::fromLatin1(AudioGreeting).arg(m_audioListener->server.serverPort()).toLatin1();
 }
 
 bool RelayServer::hasRoom()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "access_list.h"
+#include "audio_listeners.h"
+#include "audio_stream.h"
 #include "radio_queue.h"
 #include "session.h"
 
@@ -38,6 +40,8 @@ class RelayServer : public QObject
 
 public:
     static constexpr QByteArrayView Greeting = "!!Q9 relay ready;";
+    // With audio the greeting names its port: "!!Q9 relay ready audio=2302;".
+    static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready audio=%1;";
     static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
     static constexpr int DefaultMaxClients = 4;
 
@@ -77,6 +81,12 @@ public:
     // A pseudo-terminal linked at linkPath, for a CAT program that opens
     // serial ports only.
     bool serveTerminal(const QString &linkPath);
+    // The receiver's audio for clients on endpoint, admitted as every
+    // client is; a panel's greeting then names the port. False when the
+    // stream cannot start or the endpoint cannot be listened on.
+    bool serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream);
+    QString audioEndpoint() const;
+    int audioListenerCount() const { return m_audioListeners.count(); }
     QString errorString() const;
     // Where it listens for that protocol, as "ADDRESS:PORT".
     QString endpoint(Session::Protocol protocol = Session::Protocol::Panel) const;
@@ -93,9 +103,11 @@ signals:
 private:
     struct Listener;
 
+    std::unique_ptr<Listener> openListener(const QString &endpoint, Session::Protocol protocol);
     void acceptConnections(Listener &listener);
     void backOff(Listener &listener, int error);
-    void judge(QTcpSocket *socket, const QHostAddress &address, Session::Protocol protocol);
+    void judge(QTcpSocket *socket, const QHostAddress &address, const Listener &listener);
+    QByteArray greeting() const;
     bool hasRoom();
     void watch(QTcpSocket *socket);
     void serve(Session *session);
@@ -110,4 +122,7 @@ private:
     std::vector<std::unique_ptr<PseudoTerminal>> m_terminals;
     QList<QPointer<SocketSession>> m_clients;
     QString m_errorString;
+    std::unique_ptr<AudioStream> m_audio;
+    AudioListeners m_audioListeners;
+    std::unique_ptr<Listener> m_audioListener;
 };

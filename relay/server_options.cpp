@@ -1,6 +1,7 @@
 #include "server_options.h"
 
 #include "access_list.h"
+#include "audio_stream.h"
 #include "relay_server.h"
 
 namespace {
@@ -9,6 +10,7 @@ const QString CatListen = QStringLiteral("cat-listen");
 const QString CatPty = QStringLiteral("cat-pty");
 const QString Allow = QStringLiteral("allow");
 const QString MaxClients = QStringLiteral("max-clients");
+const QString AudioListen = QStringLiteral("audio-listen");
 constexpr int MostClients = 64;
 } // namespace
 
@@ -38,12 +40,16 @@ void addServerOptions(QCommandLineParser &parser)
              .arg(MostClients)
              .arg(RelayServer::DefaultMaxClients),
          QStringLiteral("N"), QString::number(RelayServer::DefaultMaxClients)},
+        {AudioListen,
+         QStringLiteral("Serve the receiver's audio on ADDRESS:PORT. Default: the --listen address, two "
+                        "ports up (127.0.0.1:2302)."),
+         QStringLiteral("ADDRESS:PORT")},
     });
 }
 
 QString serverOptionsProblem(const QCommandLineParser &parser)
 {
-    for (const QString &option : {Listen, CatListen}) {
+    for (const QString &option : {Listen, CatListen, AudioListen}) {
         const QString listenProblem = RelayServer::endpointProblem(parser.value(option));
         if ((option == Listen || parser.isSet(option)) && !listenProblem.isEmpty())
             return listenProblem;
@@ -60,7 +66,20 @@ QString serverOptionsProblem(const QCommandLineParser &parser)
     return {};
 }
 
-bool startServer(RelayServer &server, const QCommandLineParser &parser, QString *where)
+// The panel's port two up, on the same address, unless told otherwise.
+QString audioEndpoint(const RelayServer &server, const QCommandLineParser &parser)
+{
+    if (parser.isSet(AudioListen))
+        return parser.value(AudioListen);
+    const QString panels = server.endpoint();
+    const int colon = int(panels.lastIndexOf(u':'));
+    const int port = panels.mid(colon + 1).toInt();
+    const bool chosen = parser.value(Listen).endsWith(QStringLiteral(":0"));
+    return panels.left(colon + 1) + QString::number(chosen ? 0 : port + 2);
+}
+
+bool startServer(RelayServer &server, const QCommandLineParser &parser, QString *where,
+                 std::unique_ptr<AudioStream> audio)
 {
     if (parser.isSet(Allow))
         server.setAccess(*AccessList::parse(parser.value(Allow)));
@@ -77,6 +96,11 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
         if (!server.serveTerminal(path))
             return false;
         served.append(QStringLiteral("CAT terminal %1").arg(path));
+    }
+    if (audio) {
+        if (!server.serveAudio(audioEndpoint(server, parser), std::move(audio)))
+            return false;
+        served.append(QStringLiteral("audio on %1").arg(server.audioEndpoint()));
     }
     server.takeRadio();
     if (where)

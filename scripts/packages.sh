@@ -40,17 +40,21 @@ q9_add_architecture() {
 Q9_BUILD_PACKAGES=(
     cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-serialport-dev libgl-dev
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
-# beside the panel, and the tools that build and check the installed files
-# and the Debian packages (dpkg-buildpackage wants build-essential; systemd
-# brings systemctl and systemd-analyze for the relay's unit, and its
-# pkg-config file says where units go).
+# beside the panel, a sound server of the tests' own that the panel plays
+# into and they record from, and the tools that build and check the
+# installed files and the Debian packages (dpkg-buildpackage wants
+# build-essential; systemd brings systemctl and systemd-analyze for the
+# relay's unit, and its pkg-config file says where units go).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
+    pulseaudio pulseaudio-utils
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]

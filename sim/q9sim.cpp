@@ -1,9 +1,11 @@
+#include "audio_stream.h"
 #include "console.h"
 #include "pseudo_terminal.h"
 #include "relay_server.h"
 #include "server_options.h"
 #include "signal_watcher.h"
 #include "sim_radio.h"
+#include "sim_receiver.h"
 #include "simulated_line.h"
 
 #include <QCommandLineParser>
@@ -45,6 +47,9 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("WHICH"), QStringLiteral("all")},
         {QStringLiteral("silent"), QStringLiteral("Take commands but never send anything.")},
         {QStringLiteral("paced"), QStringLiteral("Pace output at 4800 baud, as a real serial line does.")},
+        {QStringLiteral("audio"),
+         QStringLiteral("Serve the receiver's audio (with --listen; see --audio-listen): band noise and a "
+                        "carrier on 14,060.600 kHz, heard when the receive VFO is within 3 kHz of it.")},
     });
     addServerOptions(parser);
 }
@@ -119,11 +124,17 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
 
 int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
 {
+    // Made before the server, so that it outlasts the stream that hears it.
+    SimReceiver receiver(radio);
     SimulatedLine line(radio);
     RelayServer server(line);
     QObject::connect(&server, &RelayServer::message, &printError);
+    std::unique_ptr<AudioStream> audio;
+    if (parser.isSet(QStringLiteral("audio")))
+        audio = std::make_unique<AudioStream>(
+            [&receiver](std::span<qint16> samples) { receiver.fill(samples); });
     QString where;
-    if (!startServer(server, parser, &where)) {
+    if (!startServer(server, parser, &where, std::move(audio))) {
         printError(server.errorString());
         return 1;
     }
@@ -143,11 +154,16 @@ int main(int argc, char *argv[])
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
-    for (const QString &network : {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
-                                   QStringLiteral("allow"), QStringLiteral("max-clients")}) {
+    for (const QString &network :
+         {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
+          QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("audio"),
+          QStringLiteral("audio-listen")}) {
         if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));
     }
+
+    if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio")))
+        return usageError(QStringLiteral("--audio-listen needs --audio"));
 
     SimRadio radio;
     const QString problem = configureRadio(parser, radio);

@@ -236,6 +236,7 @@ void SimRadio::receive(const QByteArray &bytes)
     }
     if (m_input.size() > MaxPendingInput)
         m_input.clear();
+    emit commandsTaken();
 }
 
 SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)

@@ -71,12 +71,15 @@ public:
 
     // The status record ("IF") of a radio in this state.
     static QByteArray statusRecord(const RadioState &state);
+    const RadioState &state() const { return m_state; }
 
 public slots:
     void receive(const QByteArray &bytes);
 
 signals:
     void output(const QByteArray &bytes);
+    // It has taken commands, which may have changed its state.
+    void commandsTaken();
 
 private:
     struct Setting;

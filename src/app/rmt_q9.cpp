@@ -86,6 +86,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     wireVfoEntry();
     wireStepTuning();
     wireRitControls();
+    wireAudio();
 
     Timer2.start();
     Form_Load();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/q9_globals.h"
+#include "audio/audio_player.h"
 #include "link/reply_framer.h"
 #include "link/serial_control.h"
 #include "link/socket_control.h"
@@ -120,6 +121,11 @@ private:
     void linkLost();
     void Form_Unload();
     void exit_cmd_Click();
+    // ---- app: the receiver's audio through the relay (audio.cpp)
+    void wireAudio();
+    void audio_on_Click();
+    void noteAudioPort(const QString &greeting);
+    void startAudio();
 
     // ---- cat: reply dispatcher (handle_reply.cpp), one branch per code
     void replyServerGreeting(const ReplyFields &reply);
@@ -219,4 +225,7 @@ private:
     bool m_sending = false;
     bool m_shutDown = false;
     bool m_stopping = false;
+    AudioPlayer m_audioPlayer;
+    // The relay's audio port from its greeting, 0 when it offers none.
+    quint16 m_audioPort = 0;
 };

@@ -48,9 +48,10 @@ void Rmt_Q9::HandleReply(const QString &reply)
     g.AwaitingReply = false;
 }
 
-void Rmt_Q9::replyServerGreeting(const ReplyFields &)
+void Rmt_Q9::replyServerGreeting(const ReplyFields &reply)
 {
     g.ServerConnected = true;
+    noteAudioPort(reply.text(1, reply.length()));
     if (g.DebugOn)
         replaceDebugText(QStringLiteral("R9Ezuziz Connected"));
 }

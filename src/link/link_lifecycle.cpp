@@ -32,6 +32,7 @@ void Rmt_Q9::ReleaseLink()
     if (g.RadioPresent)
         SendCommand(QStringLiteral("AI0;"));
     stopSmeterPoll();
+    m_audioPlayer.stop();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
     if (!isActive(tcpClient))
@@ -58,6 +59,7 @@ void Rmt_Q9::linkLost()
     g.RadioPresent = false;
     g.ServerConnected = false;
     stopSmeterPoll();
+    m_audioPlayer.stop();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
 }

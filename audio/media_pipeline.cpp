@@ -1,0 +1,179 @@
+#include "media_pipeline.h"
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+bool initialiseGStreamer(QString *problem)
+{
+    static std::once_flag once;
+    static QString initProblem;
+    std::call_once(once, [] {
+        GError *error = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &error)) {
+            initProblem = QStringLiteral("GStreamer cannot start: %1").arg(QString::fromUtf8(error->message));
+            g_error_free(error);
+        }
+    });
+    *problem = initProblem;
+    return initProblem.isEmpty();
+}
+
+// GStreamer's debug text ends with the cause in the element's own words
+// ("Failed to connect to host '127.0.0.1:2302': Connection refused"); its
+// message alone is often only "Could not open resource for reading."
+QString causeOf(const GError *error, const gchar *debug)
+{
+    const QString message = QString::fromUtf8(error->message);
+    const QString detail = QString::fromUtf8(debug ? debug : "").section(u'\n', -1).trimmed();
+    if (detail.isEmpty() || detail.contains(u'/') || detail.contains(u'('))
+        return message;
+    return detail;
+}
+
+GstMessage *popFrom(GstElement *pipeline, GstMessageType types)
+{
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *message = gst_bus_pop_filtered(bus, types);
+    gst_object_unref(bus);
+    return message;
+}
+
+} // namespace
+
+struct BusWatch
+{
+    static GstBusSyncReply onMessage(GstBus *bus, GstMessage *message, gpointer self);
+};
+
+MediaPipeline::MediaPipeline(QObject *parent)
+    : QObject(parent)
+{ }
+
+MediaPipeline::~MediaPipeline()
+{
+    stop();
+}
+
+bool MediaPipeline::start(const QString &description, const std::function<void()> &prepare)
+{
+    stop();
+    m_failedElement.clear();
+    if (!initialiseGStreamer(&m_errorString))
+        return false;
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch_full(description.toUtf8().constData(), nullptr,
+                                                 GST_PARSE_FLAG_FATAL_ERRORS, &error);
+    if (!pipeline) {
+        // A missing plugin shows as a missing element: "no element "opusdec"".
+        m_errorString = error->code == GST_PARSE_ERROR_NO_SUCH_ELEMENT
+            ? QStringLiteral("a GStreamer plugin is missing (%1)").arg(QString::fromUtf8(error->message))
+            : QString::fromUtf8(error->message);
+        g_error_free(error);
+        return false;
+    }
+    m_pipeline = pipeline;
+    m_reported = false;
+    ++m_run;
+    if (prepare)
+        prepare();
+    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        // The element that failed has put its reason on the bus.
+        GstMessage *message = popFrom(m_pipeline, GST_MESSAGE_ERROR);
+        m_errorString = message ? failureOf(message, &m_failedElement)
+                                : QStringLiteral("the audio pipeline cannot start");
+        if (message)
+            gst_message_unref(message);
+        stop();
+        return false;
+    }
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, &BusWatch::onMessage, this, nullptr);
+    gst_object_unref(bus);
+    // What came before the handler was there.
+    if (GstMessage *message = popFrom(m_pipeline, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
+        BusWatch::onMessage(nullptr, message, this);
+        gst_message_unref(message);
+    }
+    return true;
+}
+
+void MediaPipeline::stop()
+{
+    if (!m_pipeline)
+        return;
+    // Stopping joins the streaming threads, so no message comes after this.
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(m_pipeline);
+    m_pipeline = nullptr;
+    ++m_run;
+}
+
+QString MediaPipeline::quoted(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    return u'"' + escaped + u'"';
+}
+
+GstElement *MediaPipeline::element(const char *name) const
+{
+    return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
+}
+
+// Runs on whichever thread posted the message: errors and the end are kept
+// (the rest dropped at once) and reported on the pipeline's thread.
+GstBusSyncReply BusWatch::onMessage(GstBus *, GstMessage *message, gpointer self)
+{
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR && GST_MESSAGE_TYPE(message) != GST_MESSAGE_EOS)
+        return GST_BUS_DROP;
+    auto *pipeline = static_cast<MediaPipeline *>(self);
+    const quint64 run = pipeline->m_run;
+    // Held until reported, or let go with the call should the pipeline's
+    // owner go first.
+    const std::shared_ptr<GstMessage> held(gst_message_ref(message), &gst_message_unref);
+    QMetaObject::invokeMethod(
+        pipeline,
+        [pipeline, run, held] {
+            if (run == pipeline->m_run)
+                pipeline->report(held.get());
+        },
+        Qt::QueuedConnection);
+    return GST_BUS_DROP;
+}
+
+void MediaPipeline::report(GstMessage *message)
+{
+    if (m_reported)
+        return;
+    m_reported = true;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+        emit ended();
+        return;
+    }
+    QString element;
+    const QString why = failureOf(message, &element);
+    emit failed(element, why);
+}
+
+QString MediaPipeline::failureOf(GstMessage *message, QString *element) const
+{
+    GError *error = nullptr;
+    gchar *debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    const QString why = causeOf(error, debug);
+    // Only a resource (a device, a connection) fails on its own; any other
+    // error is the stream's, wherever it shows.
+    if (element)
+        *element = error->domain == GST_RESOURCE_ERROR ? QString::fromUtf8(GST_MESSAGE_SRC_NAME(message))
+                                                       : QString();
+    g_error_free(error);
+    g_free(debug);
+    return why;
+}

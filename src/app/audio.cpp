@@ -1,0 +1,62 @@
+#include "app/dialogs.h"
+#include "app/rmt_q9.h"
+#include "link/server_address.h"
+#include "ui_rmt_q9.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTimer>
+
+// The receiver's audio, when the relay offers it: played while the server
+// link is up and "Audio" is checked. The choice is kept in a file of its
+// own beside the settings file, whose record stays as it is.
+namespace {
+const QString ChoiceFile = QStringLiteral("q9audio.ini");
+const QString ChoiceKey = QStringLiteral("Audio");
+// The audio and the radio's text end together when the relay stops or the
+// network fails, in either order: a loss of the audio alone is told only
+// once the link has outlived it by this long, so the link's own box is the
+// only one then.
+constexpr std::chrono::seconds LossGrace{1};
+} // namespace
+
+void Rmt_Q9::wireAudio()
+{
+    connect(ui->audio_on, &QAction::triggered, this, &Rmt_Q9::audio_on_Click);
+    connect(&m_audioPlayer, &AudioPlayer::failed, this,
+            [this](const QString &why) { m_dialogs.message(this, why, Dialogs::Icon::Warning); });
+    connect(&m_audioPlayer, &AudioPlayer::lost, this, [this](const QString &why) {
+        QTimer::singleShot(LossGrace, this, [this, why] {
+            if (g.ServerConnected && !m_audioPlayer.isPlaying())
+                m_dialogs.message(this, why, Dialogs::Icon::Warning);
+        });
+    });
+    // Checked on a first start.
+    ui->audio_on->setChecked(QSettings(ChoiceFile, QSettings::IniFormat).value(ChoiceKey, true).toBool());
+}
+
+void Rmt_Q9::audio_on_Click()
+{
+    QSettings(ChoiceFile, QSettings::IniFormat).setValue(ChoiceKey, ui->audio_on->isChecked());
+    if (ui->audio_on->isChecked())
+        startAudio();
+    else
+        m_audioPlayer.stop();
+}
+
+// The relay's greeting names its audio port ("audio=2302") before its ';';
+// any other greeting offers none.
+void Rmt_Q9::noteAudioPort(const QString &greeting)
+{
+    static const QRegularExpression offer(QStringLiteral("\\baudio=(\\d{1,5});$"));
+    const QRegularExpressionMatch match = offer.match(greeting);
+    m_audioPort = match.hasMatch() ? match.captured(1).toUShort() : 0;
+}
+
+void Rmt_Q9::startAudio()
+{
+    if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audioPort == 0
+        || m_audioPlayer.isPlaying())
+        return;
+    m_audioPlayer.play(serverAddressFrom(g.HostAddress).host, m_audioPort);
+}

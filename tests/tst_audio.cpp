@@ -1,0 +1,274 @@
+#include "programs.h"
+#include "sound_server.h"
+#include "station.h"
+
+#include "audio_stream.h"
+#include "sim_receiver.h"
+
+#include <QAction>
+#include <QtEndian>
+
+namespace {
+
+// The simulated receiver's audio, served by the station's relay on the
+// panel's host.
+void serveAudio(Station &station, SimReceiver &receiver, const QString &address)
+{
+    auto stream
+        = std::make_unique<AudioStream>([&receiver](std::span<qint16> samples) { receiver.fill(samples); });
+    if (!station.relay()->serveAudio(address + QStringLiteral(":0"), std::move(stream)))
+        qWarning("relay audio: %s", qPrintable(station.relay()->errorString()));
+}
+
+// A quarter of a second of what the sink plays, as its pitch.
+int pitchPlayed(SoundServer &sound)
+{
+    return pitchOf(sound.record(SoundServer::SampleRate / 4));
+}
+
+// A station whose relay serves the simulated receiver's audio, and a sound
+// server for the panel to play into.
+struct ListeningStation
+{
+    ListeningStation()
+        : address(loopbackAddress())
+    {
+        station.startRelay(address);
+        serveAudio(station, receiver, address);
+    }
+    // The relay's stream hears the receiver until the relay goes.
+    ~ListeningStation() { station.stopRelay(); }
+    SoundServer sound;
+    Station station;
+    SimReceiver receiver{station.radio};
+    QString address;
+};
+
+constexpr int Settle = 15000;
+const QString OurStream = QStringLiteral("Q9 Remote");
+
+} // namespace
+
+class AudioTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void receiverFollowsTheRadio_data();
+    void receiverFollowsTheRadio();
+    void panelPlaysTheRadio();
+    void audioChoiceIsRemembered();
+    void failuresLeaveTheLink_data();
+    void failuresLeaveTheLink();
+    void simulatorServesFramedOpus();
+    void relayRefusesAMissingSource();
+};
+
+void AudioTest::receiverFollowsTheRadio_data()
+{
+    QTest::addColumn<QByteArray>("tuning");
+    QTest::addColumn<QByteArray>("gain");
+    QTest::addColumn<int>("pitch");
+    QTest::addColumn<double>("level");
+    QTest::newRow("carrier 600 Hz above VFO A") << QByteArray() << QByteArray() << 600 << 1.0;
+    QTest::newRow("100 Hz higher") << QByteArray("FA00014060100;") << QByteArray() << 500 << 1.0;
+    QTest::newRow("VFO above the carrier") << QByteArray("FA00014061800;") << QByteArray() << 1200 << 1.0;
+    QTest::newRow("3 kHz away is out") << QByteArray("FA00014063600;") << QByteArray() << 0 << 1.0;
+    QTest::newRow("VFO B receiving") << QByteArray("FB00014060300;FR1;") << QByteArray() << 300 << 1.0;
+    QTest::newRow("VFO B set, A receiving") << QByteArray("FB00014060300;") << QByteArray() << 600 << 1.0;
+    QTest::newRow("preamp") << QByteArray() << QByteArray("PA1;") << 600 << 2.0;
+    QTest::newRow("attenuator") << QByteArray("FA00014063600;") << QByteArray("RA01;") << 0 << 0.25;
+}
+
+// The tone is the carrier's distance from the receive VFO; the preamp and
+// the attenuator scale all that is heard.
+void AudioTest::receiverFollowsTheRadio()
+{
+    QFETCH(QByteArray, tuning);
+    QFETCH(QByteArray, gain);
+    QFETCH(int, pitch);
+    QFETCH(double, level);
+    SimRadio plainRadio, radio;
+    SimReceiver plain(plainRadio), receiver(radio);
+    plainRadio.receive(tuning);
+    radio.receive(tuning + gain);
+    std::vector<qint16> heard(SoundServer::SampleRate / 2), reference(heard.size());
+    receiver.fill(heard);
+    plain.fill(reference);
+    QCOMPARE(pitchOf(heard), pitch);
+    QVERIFY(std::abs(levelOf(heard) / levelOf(reference) - level) < 0.05 * level);
+}
+
+// The tone follows the radio, each panel plays a stream of its own, and the
+// audio goes with the link and comes back when the operator links again.
+void AudioTest::panelPlaysTheRadio()
+{
+    ListeningStation listening;
+    Station &station = listening.station;
+    station.start();
+    station.connectServer(listening.address);
+    QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 600, Settle);
+    QCOMPARE(listening.sound.streams(), QStringList({OurStream, OurStream}));
+    station.perform(QStringLiteral("click up100hx"));
+    QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 500, Settle);
+    {
+        RecordingDialogs otherDialogs;
+        otherDialogs.inputAnswers = {listening.address};
+        Rmt_Q9 other(otherDialogs);
+        other.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(listening.sound.streams(), QStringList(4, OurStream), Settle);
+        QCOMPARE(station.relay()->audioListenerCount(), 2);
+    }
+    station.stopRelay();
+    QTRY_COMPARE_WITH_TIMEOUT(listening.sound.streams(), QStringList(), Settle);
+    // The link's own box, and none for the audio that went with it.
+    QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages.size(), 1, Settle);
+    QVERIFY(!QTest::qWaitFor([&] { return station.dialogs.messages.size() > 1; }, 2000));
+    station.startRelay(listening.address);
+    serveAudio(station, listening.receiver, listening.address);
+    station.connectServer(listening.address);
+    QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 500, Settle);
+    QCOMPARE(station.dialogs.messages.size(), 1);
+}
+
+// "Audio" turns the sound off and on, is kept from one run to the next, and
+// leaves the settings record as it was.
+void AudioTest::audioChoiceIsRemembered()
+{
+    ListeningStation listening;
+    Station &station = listening.station;
+    const QByteArray record
+        = QStringLiteral("1,\"%1\",\"+0\",#FALSE#,#FALSE#\r\n").arg(listening.address).toLatin1();
+    station.writeSettings(record);
+    station.start();
+    QCOMPARE(shown(station.find(QStringLiteral("audio_on"))), QStringLiteral("checked"));
+    station.connectServer(listening.address);
+    QTRY_COMPARE_WITH_TIMEOUT(listening.sound.streams(), QStringList({OurStream, OurStream}), Settle);
+
+    station.perform(QStringLiteral("trigger audio_on"));
+    QCOMPARE(listening.sound.streams(), QStringList());
+    QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 10)), 0.0);
+    station.perform(QStringLiteral("close"));
+    QCOMPARE(station.settings(), record);
+
+    station.start();
+    QCOMPARE(shown(station.find(QStringLiteral("audio_on"))), QStringLiteral("unchecked"));
+    station.connectServer(listening.address);
+    QCOMPARE(listening.sound.streams(), QStringList());
+    station.perform(QStringLiteral("trigger audio_on"));
+    QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 600, Settle);
+    QCOMPARE(station.dialogs.messages, QStringList());
+}
+
+void AudioTest::failuresLeaveTheLink_data()
+{
+    QTest::addColumn<QString>("greeting");
+    QTest::addColumn<QString>("audio");
+    QTest::addColumn<QString>("message");
+    const QString offer = QStringLiteral("!!Q9 relay ready audio=PORT;");
+    QTest::newRow("relay without audio") << QStringLiteral("!!Q9 relay ready;") << "refuses" << QString();
+    QTest::newRow("audio port refuses") << offer << "refuses"
+                                        << QStringLiteral("! No audio from the relay at HOST:PORT: Failed to "
+                                                          "connect to host 'HOST:PORT': Connection refused");
+    QTest::newRow("no output device") << offer << "no output"
+                                      << QStringLiteral("! No audio output for the radio's audio: Failed to "
+                                                        "connect: Connection refused");
+    QTest::newRow("audio lost") << offer << "hangs up"
+                                << QStringLiteral("! The radio's audio from the relay at HOST:PORT stopped.");
+}
+
+// At most one box, naming what is missing, and the radio stays linked.
+void AudioTest::failuresLeaveTheLink()
+{
+    QFETCH(QString, greeting);
+    QFETCH(QString, audio);
+    QFETCH(QString, message);
+    SoundServer sound;
+    Station station;
+    station.start();
+    const QString address = loopbackAddress();
+    // A relay whose audio port, if it names one, refuses or hangs up.
+    QTcpServer audioPort;
+    QVERIFY(audioPort.listen(QHostAddress(address)));
+    const QString port = QString::number(audioPort.serverPort());
+    if (audio != u"hangs up")
+        audioPort.close();
+    QObject::connect(&audioPort, &QTcpServer::newConnection, &audioPort,
+                     [&audioPort] { delete audioPort.nextPendingConnection(); });
+    QTcpServer relay;
+    QVERIFY(relay.listen(QHostAddress(address), 2300));
+    QObject::connect(&relay, &QTcpServer::newConnection, &relay, [&] {
+        QTcpSocket *panel = relay.nextPendingConnection();
+        panel->write(greeting.replace(QStringLiteral("PORT"), port).toLatin1());
+        QObject::connect(panel, &QTcpSocket::readyRead, panel,
+                         [&station, panel] { station.radio.receive(panel->readAll()); });
+        QObject::connect(&station.radio, &SimRadio::output, panel,
+                         [panel](const QByteArray &bytes) { panel->write(bytes); });
+    });
+    if (audio == u"no output")
+        qputenv("PULSE_SERVER", "unix:/nonexistent/q9test");
+    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    station.perform(QStringLiteral("click up100hx"));
+    TRY_COMPARE_SHOWS(station, "vfoa_edbox=14060.10|Q9_present_ind= Q9 Present");
+    message.replace(QStringLiteral("HOST"), address).replace(QStringLiteral("PORT"), port);
+    QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages,
+                              message.isEmpty() ? QStringList() : QStringList{message}, Settle);
+    QCOMPARE(sound.streams(), QStringList());
+}
+
+// q9sim --audio names its audio port in the greeting and sends Opus in
+// RTP, each packet after its length, one 20 ms frame after another, to the
+// clients it allows and to no other.
+void AudioTest::simulatorServesFramedOpus()
+{
+    QProcess sim;
+    const quint16 port
+        = startListening(sim, QStringLiteral(Q9SIM_PATH),
+                         {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                          QStringLiteral("--audio"), QStringLiteral("--allow"), QStringLiteral("127.0.0.2")});
+    QVERIFY(port);
+    const QHostAddress allowed(QStringLiteral("127.0.0.2"));
+    TestClient panel(port, allowed);
+    QTRY_VERIFY_WITH_TIMEOUT(panel.received.endsWith(';'), Settle);
+    const quint16 audioPort = panel.received.mid(panel.received.indexOf("audio=") + 6).chopped(1).toUShort();
+    QCOMPARE(panel.received, QStringLiteral("!!Q9 relay ready audio=%1;").arg(audioPort).toLatin1());
+
+    TestClient stranger(audioPort, QHostAddress(QStringLiteral("127.0.0.3")));
+    TestClient listener(audioPort, allowed);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        listener.received.size() > 2000 && stranger.isClosed() && stranger.received.isEmpty(), Settle);
+    const QByteArray &stream = listener.received;
+    const char *previous = nullptr;
+    for (qsizetype at = 0; at + 14 <= stream.size();
+         at += 2 + qFromBigEndian<quint16>(stream.constData() + at)) {
+        const char *rtp = stream.constData() + at + 2;
+        QCOMPARE(quint8(rtp[0]) >> 6, 2);
+        QCOMPARE(quint8(rtp[1]) & 0x7f, 96);
+        if (previous) {
+            QCOMPARE(quint16(qFromBigEndian<quint16>(rtp + 2) - qFromBigEndian<quint16>(previous + 2)), 1);
+            QCOMPARE(qFromBigEndian<quint32>(rtp + 4) - qFromBigEndian<quint32>(previous + 4), 960u);
+        }
+        previous = rtp;
+    }
+    QVERIFY(stopWith(sim, SIGTERM));
+}
+
+void AudioTest::relayRefusesAMissingSource()
+{
+    SoundServer sound;
+    QTemporaryDir dir;
+    PseudoTerminal radio;
+    QVERIFY(radio.open() && radio.createLink(dir.filePath(QStringLiteral("radio"))));
+    QProcess relay;
+    relay.start(QStringLiteral(Q9RELAY_PATH),
+                {QStringLiteral("--device"), radio.linkPath(), QStringLiteral("--listen"),
+                 QStringLiteral("127.0.0.1:0"), QStringLiteral("--audio-source"),
+                 QStringLiteral("no_such_source")});
+    QVERIFY(relay.waitForFinished(ProcessTimeout));
+    QCOMPARE(relay.exitCode(), 1);
+    QCOMPARE(relay.readAllStandardError(),
+             "q9relay: no audio from source no_such_source: Failed to connect stream: No such entity\n");
+}
+
+QTEST_MAIN(AudioTest)
+#include "tst_audio.moc"
