@@ -106,10 +106,10 @@ void AudioTest::panelPlaysTheRadio()
     ListeningStation listening;
     Station &station = listening.station;
     station.start();
-    station.connectServer(listening.address);
+    PERFORM(station, "link server " + listening.address);
     QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 600, Settle);
     QCOMPARE(listening.sound.streams(), QStringList({OurStream, OurStream}));
-    station.perform(QStringLiteral("click up100hx"));
+    PERFORM(station, QStringLiteral("click up100hx"));
     QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 500, Settle);
     {
         RecordingDialogs otherDialogs;
@@ -126,7 +126,7 @@ void AudioTest::panelPlaysTheRadio()
     QVERIFY(!QTest::qWaitFor([&] { return station.dialogs.messages.size() > 1; }, 2000));
     station.startRelay(listening.address);
     serveAudio(station, listening.receiver, listening.address);
-    station.connectServer(listening.address);
+    PERFORM(station, "link server " + listening.address);
     QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 500, Settle);
     QCOMPARE(station.dialogs.messages.size(), 1);
 }
@@ -141,21 +141,21 @@ void AudioTest::audioChoiceIsRemembered()
         = QStringLiteral("1,\"%1\",\"+0\",#FALSE#,#FALSE#\r\n").arg(listening.address).toLatin1();
     station.writeSettings(record);
     station.start();
-    QCOMPARE(shown(station.find(QStringLiteral("audio_on"))), QStringLiteral("checked"));
-    station.connectServer(listening.address);
+    QCOMPARE(shown(station.control(QStringLiteral("audio_on"))), QStringLiteral("checked"));
+    PERFORM(station, "link server " + listening.address);
     QTRY_COMPARE_WITH_TIMEOUT(listening.sound.streams(), QStringList({OurStream, OurStream}), Settle);
 
-    station.perform(QStringLiteral("trigger audio_on"));
+    PERFORM(station, QStringLiteral("trigger audio_on"));
     QCOMPARE(listening.sound.streams(), QStringList());
     QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 10)), 0.0);
-    station.perform(QStringLiteral("close"));
+    PERFORM(station, QStringLiteral("close"));
     QCOMPARE(station.settings(), record);
 
     station.start();
-    QCOMPARE(shown(station.find(QStringLiteral("audio_on"))), QStringLiteral("unchecked"));
-    station.connectServer(listening.address);
+    QCOMPARE(shown(station.control(QStringLiteral("audio_on"))), QStringLiteral("unchecked"));
+    PERFORM(station, "link server " + listening.address);
     QCOMPARE(listening.sound.streams(), QStringList());
-    station.perform(QStringLiteral("trigger audio_on"));
+    PERFORM(station, QStringLiteral("trigger audio_on"));
     QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(listening.sound), 600, Settle);
     QCOMPARE(station.dialogs.messages, QStringList());
 }
@@ -207,8 +207,8 @@ void AudioTest::failuresLeaveTheLink()
     });
     if (audio == u"no output")
         qputenv("PULSE_SERVER", "unix:/nonexistent/q9test");
-    station.perform(QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
-    station.perform(QStringLiteral("click up100hx"));
+    PERFORM(station, QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    PERFORM(station, QStringLiteral("click up100hx"));
     TRY_COMPARE_SHOWS(station, "vfoa_edbox=14060.10|Q9_present_ind= Q9 Present");
     message.replace(QStringLiteral("HOST"), address).replace(QStringLiteral("PORT"), port);
     QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages,
