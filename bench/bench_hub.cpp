@@ -84,7 +84,7 @@ void roundTrips()
     SimRadio radio;
     radio.setPaced(true);
     terminal.open();
-    QObject::connect(&terminal, &PseudoTerminal::readyRead, &radio, [&] { radio.receive(terminal.readAll()); });
+    QObject::connect(&terminal, &PseudoTerminal::received, &radio, &SimRadio::receive);
     QObject::connect(&radio, &SimRadio::output, &terminal, &PseudoTerminal::write);
 
     double onPort = 0;

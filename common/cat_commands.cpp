@@ -5,8 +5,10 @@
 
 namespace {
 
-// The commands that act without an argument, and so are not queries.
-constexpr QByteArrayView ActionsWithoutArgument[] = {"RU", "RD", "RC", "UP", "DN", "TX", "RX"};
+// The commands that act without an argument.
+constexpr QByteArrayView ActionsWithoutArgument[] = {"UP", "DN", "RU", "RD", "RC", "BU", "BD", "TX", "RX"};
+// The queries that name what they ask with one character.
+constexpr QByteArrayView SelectorQueries[] = {"SM", "AG", "SQ"};
 
 QByteArrayView withoutBlanks(QByteArrayView text)
 {
@@ -15,13 +17,19 @@ QByteArrayView withoutBlanks(QByteArrayView text)
     return text;
 }
 
+bool listed(const auto &codes, QByteArrayView code)
+{
+    return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+}
+
 } // namespace
 
 namespace CatCommand {
 
 QByteArray code(QByteArrayView text)
 {
-    return withoutBlanks(text).first(std::min<qsizetype>(2, withoutBlanks(text).size())).toByteArray().toUpper();
+    const QByteArrayView start = withoutBlanks(text);
+    return start.first(std::min<qsizetype>(2, start.size())).toByteArray().toUpper();
 }
 
 QByteArrayView argument(QByteArrayView command)
@@ -31,12 +39,30 @@ QByteArrayView argument(QByteArrayView command)
     return rest.endsWith(';') ? rest.chopped(1) : rest;
 }
 
-bool isQuery(QByteArrayView command)
+bool hasSelector(QByteArrayView command)
+{
+    return argument(command).size() == 1 && listed(SelectorQueries, code(command));
+}
+
+Kind kind(QByteArrayView command)
 {
     const QByteArray commandCode = code(command);
-    return commandCode.size() == 2 && argument(command).isEmpty()
-        && std::none_of(std::begin(ActionsWithoutArgument), std::end(ActionsWithoutArgument),
-                        [&commandCode](QByteArrayView action) { return action == commandCode; });
+    if (commandCode.size() < 2)
+        return Kind::Set;
+    if (argument(command).isEmpty())
+        return listed(ActionsWithoutArgument, commandCode) ? Kind::Set : Kind::Query;
+    return hasSelector(command) ? Kind::Query : Kind::Set;
+}
+
+bool isPrintable(QByteArrayView command)
+{
+    return std::all_of(command.begin(), command.end(),
+                       [](char c) { return (c >= ' ' && c <= '~') || c == '\r' || c == '\n'; });
+}
+
+bool isRejection(QByteArrayView reply)
+{
+    return withoutBlanks(reply) == Rejected;
 }
 
 } // namespace CatCommand

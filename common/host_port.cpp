@@ -55,9 +55,10 @@ std::optional<QHostAddress> parseAddress(const QString &text)
     return plainAddress(address);
 }
 
+// "::" is every address, not the IPv4 one Qt reads into it.
 QHostAddress plainAddress(const QHostAddress &address)
 {
     bool mapped = false;
     const quint32 ipv4 = address.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4) : address;
+    return mapped && address != QHostAddress(QHostAddress::AnyIPv6) ? QHostAddress(ipv4) : address;
 }

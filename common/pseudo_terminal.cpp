@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -77,6 +79,12 @@ void PseudoTerminal::close()
     m_readNotifier = nullptr;
     delete m_writeNotifier;
     m_writeNotifier = nullptr;
+    delete m_watchNotifier;
+    m_watchNotifier = nullptr;
+    if (m_watch >= 0)
+        ::close(m_watch);
+    m_watch = -1;
+    m_holders = 0;
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
@@ -101,6 +109,14 @@ bool PseudoTerminal::createLink(const QString &linkPath)
     removeLink();
     const QString path = QFileInfo(linkPath).absoluteFilePath();
     const QFileInfo existing(path);
+    const QString target = existing.symLinkTarget();
+    if (existing.isSymLink() && existing.exists() && target != m_slavePath) {
+        m_errorString
+            = QStringLiteral("%1 links to %2, which is open: another program serves it (another relay, "
+                             "or it is a radio's own port); remove the link if nothing does")
+                  .arg(path, target);
+        return false;
+    }
     if (existing.isSymLink()) {
         QFile::remove(path);
     } else if (existing.exists()) {
@@ -130,9 +146,11 @@ QString PseudoTerminal::errorString() const
     return m_errorString;
 }
 
-QByteArray PseudoTerminal::readAll()
+void PseudoTerminal::setReading(bool reading)
 {
-    return std::exchange(m_received, {});
+    m_reading = reading;
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(reading);
 }
 
 void PseudoTerminal::write(const QByteArray &data)
@@ -152,14 +170,40 @@ bool PseudoTerminal::fail(const QString &what)
     return false;
 }
 
+bool PseudoTerminal::watchPrograms()
+{
+    m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch < 0
+        || ::inotify_add_watch(m_watch, QFile::encodeName(m_slavePath).constData(),
+                               IN_OPEN | IN_MODIFY | IN_CLOSE)
+            < 0)
+        return fail(systemError(QStringLiteral("cannot watch %1 for programs opening it").arg(m_slavePath)));
+    m_watchNotifier = new QSocketNotifier(m_watch, QSocketNotifier::Read, this);
+    connect(m_watchNotifier, &QSocketNotifier::activated, this, &PseudoTerminal::readMaster);
+    return true;
+}
+
+// The text is read before the openings are, so that every program that could
+// have written some of it has been seen opening the line.
 void PseudoTerminal::readMaster()
 {
-    const qsizetype before = m_received.size();
+    const QByteArray data = readAvailable();
+    if (m_watch < 0) {
+        if (!data.isEmpty())
+            emit received(data);
+        return;
+    }
+    attribute(data, readEvents());
+}
+
+QByteArray PseudoTerminal::readAvailable()
+{
+    QByteArray data;
     char chunk[4096];
     for (;;) {
         const ssize_t count = ::read(m_master, chunk, sizeof chunk);
         if (count > 0) {
-            m_received.append(chunk, count);
+            data.append(chunk, count);
             continue;
         }
         if (count < 0 && errno == EINTR)
@@ -170,8 +214,80 @@ void PseudoTerminal::readMaster()
                                : systemError(QStringLiteral("read from pseudo-terminal")));
         break;
     }
-    if (m_received.size() > before)
-        emit readyRead();
+    return data;
+}
+
+// What programs did to the line since the last look, in order.
+QList<PseudoTerminal::Event> PseudoTerminal::readEvents()
+{
+    QList<Event> events;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(m_watch, buffer, sizeof buffer)) > 0) {
+        for (const char *at = buffer; at < buffer + count;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(at);
+            if (event->mask & IN_OPEN)
+                events.append(Event::Opened);
+            if (event->mask & IN_MODIFY)
+                events.append(Event::Wrote);
+            if (event->mask & IN_CLOSE)
+                events.append(Event::Closed);
+            if (event->mask & IN_Q_OVERFLOW)
+                events.append(Event::Lost);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    return events;
+}
+
+// The text read belongs to the one program that can have written it: one
+// seen writing since the last look, or the one holding the line now, whose
+// writing may not show yet. If that is more than one, it is no one's.
+void PseudoTerminal::attribute(const QByteArray &data, const QList<Event> &events)
+{
+    // The programs of this look, in turn: the one holding the line at the
+    // last look first, if any.
+    QList<bool> wrote(m_holders > 0 ? 1 : 0, false);
+    int holders = m_holders;
+    bool lost = false;
+    for (const Event event : events) {
+        if (event == Event::Opened && holders++ == 0)
+            wrote.append(false);
+        else if (event == Event::Closed)
+            holders = std::max(0, holders - 1);
+        else if (event == Event::Wrote && !wrote.isEmpty())
+            wrote.last() = true;
+        lost = lost || event == Event::Lost;
+    }
+    if (holders > 0)
+        wrote.last() = true;
+    const qsizetype owner = wrote.count(true) == 1 && !lost ? wrote.indexOf(true) : -1;
+
+    qsizetype program = m_holders > 0 ? 0 : -1;
+    const auto hand = [&] {
+        if (program == owner && !data.isEmpty())
+            emit received(data);
+    };
+    hand();
+    for (const Event event : events) {
+        if (event == Event::Opened && m_holders++ == 0) {
+            ++program;
+            emit programOpened();
+            hand();
+        } else if (event == Event::Closed && m_holders > 0 && --m_holders == 0) {
+            forgetProgram();
+            emit programClosed();
+        }
+    }
+    if (owner < 0 && !data.isEmpty())
+        emit dropped(data.size());
+}
+
+// What was meant for a program that has gone is not for the next one.
+void PseudoTerminal::forgetProgram()
+{
+    m_pending.clear();
+    ::tcflush(m_slave, TCIFLUSH);
 }
 
 void PseudoTerminal::flush()
@@ -199,6 +315,8 @@ void PseudoTerminal::stopOnError(const QString &what)
     m_errorString = what;
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
+    if (m_watchNotifier)
+        m_watchNotifier->setEnabled(false);
     m_pending.clear();
     emit errorOccurred(what);
 }

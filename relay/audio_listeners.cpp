@@ -1,55 +1,52 @@
 #include "audio_listeners.h"
 
-AudioListeners::~AudioListeners()
-{
-    // Closing them here would report to a log that is going away too.
-    for (const QPointer<QTcpSocket> &socket : std::as_const(m_sockets)) {
-        if (socket)
-            socket->disconnect(this);
-    }
-}
+#include "connection.h"
 
-void AudioListeners::add(QTcpSocket *socket)
+namespace {
+
+constexpr qint64 ReadChunk = 4096;
+
+} // namespace
+
+void AudioListeners::add(Connection *connection)
 {
-    socket->setParent(this);
-    m_sockets.append(socket);
+    connection->setParent(this);
+    m_connections.append(connection);
     // Nothing a listener says is needed; it is read and let go.
-    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-    connect(socket, &QTcpSocket::disconnected, this,
-            [this, socket] { drop(socket, QStringLiteral("left")); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
-        if (socket->error() != QAbstractSocket::RemoteHostClosedError)
-            drop(socket, QStringLiteral("lost: %1").arg(socket->errorString()));
+    connect(connection, &Connection::readyRead, this, [this, connection] {
+        connection->read(ReadChunk);
+        if (connection->atEnd())
+            drop(connection, QStringLiteral("left"));
     });
-}
-
-int AudioListeners::count() const
-{
-    return int(m_sockets.size());
+    connect(connection, &Connection::reset, this,
+            [this, connection] { drop(connection, QStringLiteral("left")); });
+    connect(connection, &Connection::lost, this, [this, connection](const QString &why) {
+        drop(connection, QStringLiteral("lost: %1").arg(why));
+    });
 }
 
 void AudioListeners::closeAll(const QString &why)
 {
-    for (const QPointer<QTcpSocket> &socket : QList(m_sockets))
-        drop(socket, why);
+    for (Connection *connection : QList(m_connections))
+        drop(connection, why);
 }
 
 void AudioListeners::send(const QByteArray &packet)
 {
-    for (const QPointer<QTcpSocket> &socket : QList(m_sockets)) {
-        if (socket->bytesToWrite() + packet.size() > MaxBacklog)
-            drop(socket, QStringLiteral("cut off: it does not keep up with the stream"));
+    for (Connection *connection : QList(m_connections)) {
+        if (connection->unsent() + packet.size() > MaxBacklog)
+            drop(connection, QStringLiteral("cut off: it does not keep up with the stream"));
         else
-            socket->write(packet);
+            connection->write(packet);
     }
 }
 
-void AudioListeners::drop(QTcpSocket *socket, const QString &why)
+void AudioListeners::drop(Connection *connection, const QString &why)
 {
-    if (!m_sockets.removeOne(socket))
+    if (!m_connections.removeOne(connection))
         return;
-    emit message(QStringLiteral("%1 %2").arg(socket->property("name").toString(), why));
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    emit message(QStringLiteral("audio client %1 %2").arg(connection->name(), why));
+    connection->disconnect(this);
+    connection->abort();
+    connection->deleteLater();
 }

@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTcpSocket>
+
+class Connection;
 
 // The clients on the relay's audio port: each hears the stream from the
 // next whole packet on, and sends nothing that matters. Audio is only worth
@@ -19,11 +19,10 @@ public:
     static constexpr qint64 MaxBacklog = 16 * 1024;
 
     using QObject::QObject;
-    ~AudioListeners() override;
 
-    // Takes the socket, named by its "name" property in the log.
-    void add(QTcpSocket *socket);
-    int count() const;
+    // Takes the connection.
+    void add(Connection *connection);
+    int count() const { return int(m_connections.size()); }
     void closeAll(const QString &why);
 
 public slots:
@@ -33,7 +32,7 @@ signals:
     void message(const QString &text);
 
 private:
-    void drop(QTcpSocket *socket, const QString &why);
+    void drop(Connection *connection, const QString &why);
 
-    QList<QPointer<QTcpSocket>> m_sockets;
+    QList<Connection *> m_connections;
 };

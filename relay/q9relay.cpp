@@ -7,8 +7,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +35,30 @@ void addOptions(QCommandLineParser &parser)
     addServerOptions(parser);
 }
 
+// Where the radio's level as first found is kept while the relay serves
+// it: the service's runtime directory, or the user's.
+QString levelRecord(const QString &device)
+{
+    QString folder = qEnvironmentVariable("RUNTIME_DIRECTORY").section(u':', 0, 0);
+    if (folder.isEmpty() && qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+        folder = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/q9relay");
+    if (folder.isEmpty())
+        folder = QDir::tempPath() + QStringLiteral("/q9relay-%1").arg(::getuid());
+    const QString name = QFileInfo(device).absoluteFilePath().mid(1).replace(u'/', u'-');
+    return folder + u'/' + name + QStringLiteral(".level");
+}
+
+// A terminal in the radio's own place would have the relay talk to itself.
+QString terminalProblem(const QCommandLineParser &parser)
+{
+    const QString device = QFileInfo(parser.value(QStringLiteral("device"))).canonicalFilePath();
+    for (const QString &path : parser.values(QStringLiteral("cat-pty"))) {
+        if (!device.isEmpty() && QFileInfo(path).canonicalFilePath() == device)
+            return QStringLiteral("--cat-pty %1 is the radio's own port").arg(path);
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -48,9 +75,10 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--device is required"));
     if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio-source")))
         return usageError(QStringLiteral("--audio-listen needs --audio-source"));
-    const QString serverProblem = serverOptionsProblem(parser);
-    if (!serverProblem.isEmpty())
-        return usageError(serverProblem);
+    for (const QString &problem : {serverOptionsProblem(parser), terminalProblem(parser)}) {
+        if (!problem.isEmpty())
+            return usageError(problem);
+    }
 
     SerialLink device(parser.value(QStringLiteral("device")));
     QObject::connect(&device, &SerialLink::message, &printError);
@@ -60,6 +88,7 @@ int main(int argc, char *argv[])
     }
     RelayServer server(device);
     QObject::connect(&server, &RelayServer::message, &printError);
+    server.queue().setLevelRecord(levelRecord(parser.value(QStringLiteral("device"))));
     QString where;
     std::unique_ptr<AudioStream> audio;
     if (parser.isSet(QStringLiteral("audio-source")))

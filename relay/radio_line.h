@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <chrono>
+
 // The radio's end of the relay: a serial port to a real radio, or the
 // simulated radio. The relay hands it whole commands only, and no more
 // while it is busy, so that a fast client is slowed down by the network
@@ -13,14 +15,17 @@ class RadioLine : public QObject
 
 public:
     // More than this waiting to reach the radio and it takes nothing more
-    // until it has drained.
-    static constexpr qint64 BusyBacklog = 256;
+    // until it has drained: at 4800 baud, an eighth of a second.
+    static constexpr qint64 BusyBacklog = 64;
 
     using QObject::QObject;
 
     virtual void send(const QByteArray &commands) = 0;
-    // Bytes handed over that have not reached the radio yet.
+    // Bytes handed over that have not reached the radio yet, wherever they
+    // wait.
     virtual qint64 backlog() const = 0;
+    // How long those take to reach it.
+    virtual std::chrono::milliseconds drainTime() const = 0;
     bool isBusy() const { return backlog() > BusyBacklog; }
     // Lets what was sent leave before the program ends.
     virtual void flush() { }

@@ -4,12 +4,17 @@
 #include "radio_line.h"
 #include "session.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
 #include <algorithm>
 
 namespace {
 
 constexpr int RadioLevel = 2;
-constexpr int HighestLevel = 2;
+constexpr QByteArrayView Fence = "AI;";
 
 QByteArray levelCommand(int level)
 {
@@ -20,29 +25,67 @@ QByteArray levelCommand(int level)
 std::optional<int> levelOf(QByteArrayView text)
 {
     const QByteArrayView argument = CatCommand::argument(text);
-    if (argument.size() != 1 || argument.front() < '0' || argument.front() > '0' + HighestLevel)
+    if (argument.size() != 1 || argument.front() < '0' || argument.front() > '0' + RadioLevel)
         return std::nullopt;
     return argument.front() - '0';
 }
 
+// Commands the relay answers itself: a client's own level, and what the
+// radio must not be sent.
+bool isAnsweredHere(const QByteArray &command)
+{
+    return !CatCommand::isPrintable(command) || CatCommand::code(command) == "AI";
+}
+
 } // namespace
+
+struct RadioQueue::Client
+{
+    ClientId id;
+    Session *session;
+    QByteArrayList commands;
+    // The auto-information level it set: 0 hears no reports.
+    int level = 0;
+    bool leaving = false;
+};
 
 RadioQueue::RadioQueue(RadioLine &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
 {
     m_answerTimer.setSingleShot(true);
-    m_answerTimer.setInterval(AnswerTimeout);
     connect(&m_answerTimer, &QTimer::timeout, this, &RadioQueue::giveUp);
+    m_checkTimer.setInterval(CheckInterval);
+    connect(&m_checkTimer, &QTimer::timeout, this, [this] {
+        if (!m_awaited && !m_own.contains(Fence))
+            m_own.append(Fence.toByteArray());
+        pump();
+    });
     connect(&radio, &RadioLine::received, this, &RadioQueue::hear);
     connect(&radio, &RadioLine::drained, this, &RadioQueue::pump);
     connect(&radio, &RadioLine::lost, this, &RadioQueue::forgetRadio);
     connect(&radio, &RadioLine::opened, this, &RadioQueue::takeRadio);
 }
 
+RadioQueue::~RadioQueue() = default;
+
+void RadioQueue::setAnswerTimeout(std::chrono::milliseconds timeout)
+{
+    m_answerTimeout = timeout;
+}
+
+void RadioQueue::setLevelRecord(const QString &path)
+{
+    m_levelRecord = path;
+    QFile record(path);
+    if (record.open(QIODevice::ReadOnly))
+        m_foundLevel = levelOf(record.readAll()).value_or(-1);
+}
+
 void RadioQueue::takeRadio()
 {
-    m_own += {QByteArrayLiteral("AI;"), levelCommand(RadioLevel)};
+    keepAskingLevel(true);
+    m_own.append(Fence.toByteArray());
     pump();
 }
 
@@ -51,169 +94,326 @@ void RadioQueue::giveRadioBack()
 {
     m_radio.send(levelCommand(std::max(m_foundLevel, 0)));
     m_radio.flush();
+    if (!m_levelRecord.isEmpty())
+        QFile::remove(m_levelRecord);
 }
 
-void RadioQueue::add(Session *session)
+void RadioQueue::join(Session *session)
 {
-    m_sessions.append(session);
-    connect(session, &Session::queued, this, &RadioQueue::pump);
+    m_clients.push_back(std::make_unique<Client>(Client{++m_lastId, session, {}}));
 }
 
-void RadioQueue::remove(Session *session)
+bool RadioQueue::hasRoom(const Session *session) const
 {
-    m_sessions.removeAll(session);
+    const Client *client = find(session);
+    return client && client->commands.size() < MaxQueued;
 }
 
-// Replies that arrive while a command goes out are routed when it has gone,
-// never as answers to it, so a command is never sent from inside another.
+void RadioQueue::take(Session *session, const QByteArrayList &commands)
+{
+    if (Client *client = find(session)) {
+        client->commands += commands;
+        pump();
+    }
+}
+
+void RadioQueue::leave(Session *session)
+{
+    if (Client *client = find(session)) {
+        client->leaving = true;
+        finishLeavers();
+        pump();
+    }
+}
+
+void RadioQueue::drop(Session *session)
+{
+    const Client *client = find(session);
+    if (!client)
+        return;
+    if (const qsizetype dropped = client->commands.size())
+        emit message(
+            QStringLiteral("%1: %2 commands it sent were dropped").arg(session->name()).arg(dropped));
+    forget(session);
+    pump();
+}
+
+RadioQueue::Client *RadioQueue::find(const Session *session) const
+{
+    const auto found = std::find_if(m_clients.begin(), m_clients.end(),
+                                    [session](const auto &client) { return client->session == session; });
+    return found == m_clients.end() ? nullptr : found->get();
+}
+
+RadioQueue::Client *RadioQueue::find(ClientId id) const
+{
+    const auto found = std::find_if(m_clients.begin(), m_clients.end(),
+                                    [id](const auto &client) { return client->id == id; });
+    return found == m_clients.end() ? nullptr : found->get();
+}
+
+// Replies that arrive while a command goes out are routed as soon as they
+// come; a command is never sent from inside another.
 void RadioQueue::pump()
 {
     if (m_pumping)
         return;
     m_pumping = true;
-    while (!m_waiting && !m_radio.isBusy() && sendNext()) { }
+    while (!m_awaited && !m_radio.isBusy() && sendNext()) { }
     m_pumping = false;
 }
 
 bool RadioQueue::sendNext()
 {
     if (!m_own.isEmpty()) {
-        send(nullptr, m_own.takeFirst());
+        // The relay's own set waits for the sets before it to be fenced.
+        const bool fenceFirst = m_unfenced && !CatCommand::isQuery(m_own.first());
+        send(Relay, fenceFirst ? Fence.toByteArray() : m_own.takeFirst());
         return true;
     }
-    Session *session = nextInTurn();
-    if (!session)
-        return false;
-    const QByteArray command = session->queue.takeFirst();
-    if (CatCommand::code(command) == "AI")
-        setLevel(session, command);
+    Client *client = nextInTurn();
+    if (!client) {
+        // A client that has gone still hears whether its last sets were taken.
+        const Client *setter = m_unfenced ? find(m_unfenced->setter) : nullptr;
+        if (!setter || !setter->leaving)
+            return false;
+        send(Relay, Fence.toByteArray());
+        return true;
+    }
+    if (needsFence(*client, client->commands.first())) {
+        --m_turn; // its command goes once the fence is answered
+        send(Relay, Fence.toByteArray());
+        return true;
+    }
+    const ClientId id = client->id;
+    const QByteArray command = client->commands.takeFirst();
+    if (isAnsweredHere(command))
+        answerLocally(*client, command);
     else
-        send(session, command);
-    session->readOn();
+        send(id, command);
+    // Answering may have cut it off.
+    if ((client = find(id)))
+        client->session->readOn();
+    finishLeavers();
     return true;
 }
 
 // Clients in turn, a command each, so that a panel's poll does not starve
 // a CAT program or the other way round.
-Session *RadioQueue::nextInTurn()
+RadioQueue::Client *RadioQueue::nextInTurn()
 {
-    for (qsizetype i = 0; i < m_sessions.size(); ++i) {
-        const qsizetype at = (m_turn + i) % m_sessions.size();
-        Session *session = m_sessions.at(at);
-        if (session && !session->queue.isEmpty()) {
+    for (size_t i = 0; i < m_clients.size(); ++i) {
+        const size_t at = (m_turn + i) % m_clients.size();
+        Client *client = m_clients.at(at).get();
+        if (!client->commands.isEmpty()) {
             m_turn = at + 1;
-            return session;
+            return client;
         }
     }
     return nullptr;
 }
 
-// A rise from level 0 goes back in front of the client's queue until the
-// relay's own query, sent first, has been answered or given up.
-void RadioQueue::setLevel(Session *session, const QByteArray &command)
+// Only more sets of the same client may follow unfenced sets. A client
+// that starts to count on the radio's reports has the radio's level checked
+// first: one switched off and on meanwhile is set again.
+bool RadioQueue::needsFence(const Client &client, const QByteArray &command) const
 {
-    if (CatCommand::argument(command).isEmpty())
-        return session->deliver(levelCommand(session->level));
-    const auto level = levelOf(command);
-    if (!level)
-        return session->deliver(CatCommand::Rejected.toByteArray());
-    const bool rises = *level > 0 && session->level == 0;
-    if (rises && (session->riseFence == 0 || m_fenced < session->riseFence)) {
-        session->queue.prepend(command);
-        if (session->riseFence == 0) {
-            m_own.append(QByteArrayLiteral("AI;"));
-            session->riseFence = m_sent + m_own.size();
-        }
-        return;
-    }
-    session->riseFence = 0;
-    session->level = *level;
+    if (m_unfenced)
+        return m_unfenced->setter != client.id || isAnsweredHere(command) || CatCommand::isQuery(command);
+    const auto level = CatCommand::code(command) == "AI" ? levelOf(command) : std::nullopt;
+    return level > 0 && client.level == 0 && !m_checked;
 }
 
-void RadioQueue::send(Session *session, const QByteArray &command)
+void RadioQueue::send(ClientId sender, const QByteArray &command)
 {
-    ++m_sent;
-    m_lastSender = session;
+    m_checked = m_checked && sender == Relay;
     if (CatCommand::isQuery(command)) {
-        m_waiting = Query{session, CatCommand::code(command), m_sent, session == nullptr};
-        m_answerTimer.start();
+        m_awaited = Awaited{sender, CatCommand::code(command)};
+        startAnswerTimer();
+    } else if (!m_unfenced) {
+        m_unfenced = Unfenced{sender, {}};
     }
     m_radio.send(command);
 }
 
+void RadioQueue::answerLocally(Client &client, const QByteArray &command)
+{
+    if (!CatCommand::isPrintable(command)) {
+        emit message(
+            QStringLiteral("%1 sent a command holding control bytes; refused").arg(client.session->name()));
+        return client.session->deliver(CatCommand::Rejected.toByteArray());
+    }
+    if (CatCommand::argument(command).isEmpty())
+        return client.session->deliver(levelCommand(client.level));
+    const auto level = levelOf(command);
+    if (!level)
+        return client.session->deliver(CatCommand::Rejected.toByteArray());
+    client.level = *level;
+}
+
 void RadioQueue::hear(const QByteArray &bytes)
 {
-    m_heard += bytes;
-    for (qsizetype end = m_heard.indexOf(';'); end >= 0; end = m_heard.indexOf(';')) {
-        const QByteArray reply = m_heard.left(end + 1);
-        m_heard.remove(0, end + 1);
+    for (const QByteArray &reply : m_replies.feed(bytes))
         route(reply);
-    }
-    if (m_heard.size() > MaxReply)
-        m_heard.remove(0, m_heard.size() - MaxReply);
     pump();
 }
 
 void RadioQueue::route(const QByteArray &reply)
 {
-    const bool rejected = reply.trimmed() == CatCommand::Rejected;
-    if (m_waiting && (rejected || CatCommand::code(reply) == m_waiting->code)) {
-        answered(reply);
+    const QByteArray code = CatCommand::code(reply);
+    if (CatCommand::isRejection(reply)) {
+        if (m_unfenced)
+            deliver(m_unfenced->setter, reply);
+        else if (m_awaited)
+            answered(reply);
         return;
     }
-    if (rejected) {
-        if (m_lastSender)
-            m_lastSender->deliver(reply);
+    if (m_unfenced && m_unfenced->late.removeOne(code))
         return;
-    }
-    // A client cut off on the way leaves the list while it is walked.
-    const QList<QPointer<Session>> sessions = m_sessions;
-    for (const QPointer<Session> &session : sessions) {
-        if (session && session->level > 0)
-            session->deliver(reply);
-    }
+    if (m_awaited && code == m_awaited->code)
+        return answered(reply);
+    // The radio's own level is the relay's business.
+    if (code != "AI")
+        report(reply);
 }
 
-// The answer also shows that the radio has taken every command before it,
-// so the reports those caused have come.
+// An answer to the relay's own "AI;" also shows that the radio has dealt
+// with everything sent before it.
 void RadioQueue::answered(const QByteArray &reply)
 {
-    const Query query = *m_waiting;
-    m_waiting.reset();
+    const Awaited awaited = *m_awaited;
+    m_awaited.reset();
     m_answerTimer.stop();
-    m_fenced = std::max(m_fenced, query.sequence);
-    if (query.own)
-        ownAnswer(reply);
-    else if (query.asker)
-        query.asker->deliver(reply);
+    if (!m_answering) {
+        m_answering = true;
+        emit message(QStringLiteral("the radio answers again"));
+    }
+    if (awaited.asker == Relay) {
+        m_unfenced.reset();
+        m_checked = true;
+        checkLevel(reply);
+    } else {
+        deliver(awaited.asker, reply);
+    }
+    finishLeavers();
 }
 
-// The relay's own "AI;": the level found when the radio is first taken; a
-// radio that has since forgotten level 2 (switched off and on) is set again.
-void RadioQueue::ownAnswer(const QByteArray &reply)
+void RadioQueue::report(const QByteArray &reply)
+{
+    QList<ClientId> hearers;
+    for (const auto &client : m_clients) {
+        if (client->level > 0 && !client->leaving)
+            hearers.append(client->id);
+    }
+    // A client cut off on the way leaves the list while it is walked.
+    for (const ClientId id : hearers)
+        deliver(id, reply);
+}
+
+void RadioQueue::deliver(ClientId id, const QByteArray &text)
+{
+    if (const Client *client = find(id))
+        client->session->deliver(text);
+}
+
+// The level found at the first look is the one given back. A radio below
+// level 2 is set again, and asked at once whether it took it; one that did
+// not is asked again now and then.
+void RadioQueue::checkLevel(const QByteArray &reply)
 {
     const auto level = levelOf(reply);
     if (!level)
         return;
     if (m_foundLevel < 0)
-        m_foundLevel = *level;
-    else if (*level != RadioLevel)
+        recordFoundLevel(*level);
+    const bool reporting = *level == RadioLevel;
+    if (!reporting) {
         m_own.append(levelCommand(RadioLevel));
+        if (!m_verifying)
+            m_own.append(Fence.toByteArray());
+    }
+    m_verifying = !reporting && !m_verifying;
+    keepAskingLevel(!reporting && !m_verifying);
 }
 
-// A radio that never answers has nothing more to report for the fence.
+void RadioQueue::recordFoundLevel(int level)
+{
+    m_foundLevel = level;
+    if (m_levelRecord.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(m_levelRecord).path());
+    QSaveFile record(m_levelRecord);
+    if (!record.open(QIODevice::WriteOnly) || record.write(levelCommand(level)) < 0 || !record.commit())
+        emit message(QStringLiteral("cannot keep the radio's level in %1: %2")
+                         .arg(m_levelRecord, record.errorString()));
+}
+
+// A query that has not left the line yet is waited for longer. A radio that
+// does not answer has nothing more to say for the sets before the fence.
 void RadioQueue::giveUp()
 {
-    if (m_waiting && m_waiting->own)
-        m_fenced = std::max(m_fenced, m_waiting->sequence);
-    m_waiting.reset();
+    if (m_radio.backlog() > 0)
+        return startAnswerTimer();
+    const Awaited awaited = *m_awaited;
+    m_awaited.reset();
+    if (m_answering)
+        emit message(QStringLiteral("the radio did not answer \"%1;\" in time")
+                         .arg(QString::fromLatin1(awaited.code)));
+    m_answering = false;
+    keepAskingLevel(true);
+    if (awaited.asker == Relay)
+        m_unfenced.reset();
+    else
+        m_unfenced = Unfenced{Relay, {awaited.code}};
+    finishLeavers();
     pump();
+}
+
+void RadioQueue::startAnswerTimer()
+{
+    m_answerTimer.start(m_answerTimeout + m_radio.drainTime());
+}
+
+void RadioQueue::finishLeavers()
+{
+    QList<Session *> done;
+    for (const auto &client : m_clients) {
+        if (client->leaving && isDone(*client))
+            done.append(client->session);
+    }
+    for (Session *session : done) {
+        forget(session);
+        session->done();
+    }
+}
+
+bool RadioQueue::isDone(const Client &client) const
+{
+    return client.commands.isEmpty() && !(m_awaited && m_awaited->asker == client.id)
+        && !(m_unfenced && m_unfenced->setter == client.id);
+}
+
+void RadioQueue::forget(const Session *session)
+{
+    std::erase_if(m_clients, [session](const auto &client) { return client->session == session; });
 }
 
 void RadioQueue::forgetRadio()
 {
-    m_waiting.reset();
+    m_awaited.reset();
+    m_unfenced.reset();
     m_answerTimer.stop();
-    m_heard.clear();
+    m_replies = Framer(MaxReply);
     m_own.clear();
+    keepAskingLevel(true);
+}
+
+// A radio not known to report is asked now and then, so that one switched
+// on late is set to report.
+void RadioQueue::keepAskingLevel(bool asking)
+{
+    if (!asking)
+        m_checkTimer.stop();
+    else if (!m_checkTimer.isActive())
+        m_checkTimer.start();
 }

@@ -4,72 +4,64 @@
 #include "pseudo_terminal.h"
 #include "radio_line.h"
 
-#include <QTcpSocket>
-#include <QTimer>
+#include <QDir>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <optional>
 
 namespace {
 
-struct Endpoint
+struct Address
 {
-    QHostAddress address;
+    QHostAddress host;
     quint16 port = 0;
 };
 
-std::optional<Endpoint> parseEndpoint(const QString &text)
+std::optional<Address> parseEndpoint(const QString &text)
 {
     const auto split = splitHostPort(text);
     if (!split || !split->port)
         return std::nullopt;
-    auto address
+    const auto address
         = split->host == u"localhost" ? QHostAddress(QHostAddress::LocalHost) : parseAddress(split->host);
     if (!address)
         return std::nullopt;
-    // "::" means every address, and IPv4 clients are served there too.
-    if (*address == QHostAddress(QHostAddress::AnyIPv6))
-        address = QHostAddress::Any;
-    return Endpoint{*address, *split->port};
+    return Address{*address, *split->port};
 }
 
 QString describe(const QHostAddress &address, quint16 port)
 {
-    QString host = address.toString();
-    if (address.protocol() == QAbstractSocket::AnyIPProtocol)
-        host = QStringLiteral("[::]");
-    else if (address.protocol() == QAbstractSocket::IPv6Protocol)
-        host = u'[' + host + u']';
-    return host + u':' + QString::number(port);
-}
-
-QString clientLabel(Session::Protocol protocol, bool audio, const QString &address)
-{
-    if (audio)
-        return QStringLiteral("audio client ") + address;
-    return (protocol == Session::Protocol::Panel ? QStringLiteral("client ") : QStringLiteral("CAT client "))
-        + address;
+    const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    return (ipv6 ? u'[' + address.toString() + u']' : address.toString()) + u':' + QString::number(port);
 }
 
 } // namespace
 
-struct RelayServer::Listener
+struct RelayServer::Endpoint
 {
-    explicit Listener(Session::Protocol kind)
-        : protocol(kind)
+    Endpoint(Session::Protocol protocol, bool audio)
+        : protocol(protocol)
+        , audio(audio)
     { }
 
     Session::Protocol protocol;
     // Its clients hear the receiver and say nothing to the radio.
-    bool audio = false;
-    QTcpServer server;
-    QSocketNotifier acceptor{QSocketNotifier::Read};
+    bool audio;
+    Listener listener;
+};
+
+// A pseudo-terminal and the program that has it open, if any.
+struct RelayServer::Terminal
+{
+    explicit Terminal(const QString &name)
+        : name(name)
+    { }
+
+    QString name;
+    PseudoTerminal line;
+    QPointer<TerminalSession> program;
 };
 
 RelayServer::RelayServer(RadioLine &radio, QObject *parent)
@@ -77,6 +69,7 @@ RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     , m_radio(radio)
     , m_queue(radio)
 {
+    connect(&m_queue, &RadioQueue::message, this, &RelayServer::message);
     // The radio behind a port that went away has forgotten what it was
     // told: its clients start afresh once it is back.
     connect(&m_radio, &RadioLine::lost, this,
@@ -90,21 +83,24 @@ QString RelayServer::behaviour()
     return QStringLiteral(
                "Panels on --listen are greeted with \"%1\"; CAT programs on --cat-listen and\n"
                "--cat-pty get nothing but the radio's text. Each client's whole commands (up to\n"
-               "each \";\") reach the radio in turn, one query at a time, and the answer goes to\n"
-               "the client that asked; what the radio reports unasked goes to the clients whose\n"
-               "\"AIn;\" asks for it (a client's \"AIn;\" is its own: the radio stays at level 2\n"
-               "while the relay serves). A panel's \"##\" where a command could begin ends its\n"
-               "session, and a command a client leaves unfinished is dropped. Up to --max-clients\n"
-               "network clients at once; another panel is sent the line \"%2\"\n"
+               "each \";\") reach the radio in turn; every answer goes to the client that asked,\n"
+               "and what the radio reports unasked to the clients whose \"AIn;\" asks for it (a\n"
+               "client's \"AIn;\" is its own: the radio stays at level 2 while the relay serves).\n"
+               "A command holding control bytes is answered \"?;\" and goes no further. A panel's\n"
+               "\"##\" where a command could begin ends its session; a client that signs off or\n"
+               "closes still has what it sent whole delivered, and a command it leaves\n"
+               "unfinished is dropped. A program closing a --cat-pty terminal ends its session:\n"
+               "the next program to open it starts afresh. Up to --max-clients network clients\n"
+               "at once; another panel is sent the line \"%2\"\n"
                "and closed. A client that leaves more than %3 KiB unread is cut off, and one that\n"
                "has vanished is let go within about 30 s. Only the clients --allow names are\n"
                "served, this computer's by default; others are closed unheard. Clients coming,\n"
                "turned away and going are logged on standard error.\n\n"
-               "With audio, clients on --audio-listen (admitted by the same --allow, and not\n"
-               "counted in --max-clients) hear the receiver at once: Opus in RTP, each packet\n"
-               "after its length in two bytes (RFC 4571); a panel's greeting then names the\n"
-               "port (\"audio=PORT\" before its \";\"). One that leaves more than %4 KiB unread\n"
-               "is cut off.")
+               "With audio, clients on --audio-listen (admitted by the same --allow, up to\n"
+               "--max-audio-clients, and not counted in --max-clients) hear the receiver at once:\n"
+               "Opus in RTP, each packet after its length in two bytes (RFC 4571); a panel's\n"
+               "greeting then names the port (\"audio=PORT\" before its \";\"). One that leaves\n"
+               "more than %4 KiB unread is cut off.")
         .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
         .arg(SocketSession::MaxBacklog / 1024)
         .arg(AudioListeners::MaxBacklog / 1024);
@@ -133,65 +129,86 @@ void RelayServer::setMaxClients(int maxClients)
     m_maxClients = maxClients;
 }
 
-bool RelayServer::listen(const QString &endpoint, Session::Protocol protocol)
+void RelayServer::setMaxAudioClients(int maxAudioClients)
 {
-    auto listener = openListener(endpoint, protocol);
-    if (!listener)
-        return false;
-    m_listeners.push_back(std::move(listener));
-    return true;
+    m_maxAudioClients = maxAudioClients;
 }
 
-std::unique_ptr<RelayServer::Listener> RelayServer::openListener(const QString &endpoint,
-                                                                 Session::Protocol protocol)
+bool RelayServer::listen(const QString &endpoint, Session::Protocol protocol)
 {
-    const auto parsed = parseEndpoint(endpoint);
+    return openEndpoint(endpoint, protocol, false);
+}
+
+RelayServer::Endpoint *RelayServer::openEndpoint(const QString &address, Session::Protocol protocol,
+                                                 bool audio)
+{
+    const auto parsed = parseEndpoint(address);
     if (!parsed) {
-        m_errorString = endpointProblem(endpoint);
+        m_errorString = endpointProblem(address);
         return nullptr;
     }
-    auto listener = std::make_unique<Listener>(protocol);
-    if (!listener->server.listen(parsed->address, parsed->port)) {
+    auto endpoint = std::make_unique<Endpoint>(protocol, audio);
+    if (!endpoint->listener.listen(parsed->host, parsed->port)) {
         m_errorString
-            = QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->server.errorString());
+            = QStringLiteral("cannot listen on %1: %2").arg(address, endpoint->listener.errorString());
         return nullptr;
     }
-    // Clients are accepted here rather than by the server, which asks for a
-    // client's address only after taking it: one that has already reset the
-    // connection by then could not be named in the log.
-    listener->server.pauseAccepting();
-    listener->acceptor.setSocket(listener->server.socketDescriptor());
-    Listener &accepting = *listener;
-    connect(&listener->acceptor, &QSocketNotifier::activated, this,
-            [this, &accepting] { acceptConnections(accepting); });
-    listener->acceptor.setEnabled(true);
-    if (!parsed->address.isLoopback() && m_access.thisComputerOnly())
+    Endpoint &serving = *endpoint;
+    connect(&endpoint->listener, &Listener::incoming, this,
+            [this, &serving](int descriptor, const QHostAddress &from, quint16 port) {
+                judge(descriptor, from, port, serving);
+            });
+    connect(&endpoint->listener, &Listener::message, this, &RelayServer::message);
+    if (!parsed->host.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
-                         .arg(describe(listener->server.serverAddress(), listener->server.serverPort())));
-    return listener;
+                         .arg(endpoint->listener.endpoint()));
+    m_endpoints.push_back(std::move(endpoint));
+    return m_endpoints.back().get();
 }
 
 bool RelayServer::serveTerminal(const QString &linkPath)
 {
-    auto terminal = std::make_unique<PseudoTerminal>();
-    if (!terminal->open() || !terminal->createLink(linkPath)) {
-        m_errorString = terminal->errorString();
+    auto terminal = std::make_unique<Terminal>(QStringLiteral("CAT terminal %1").arg(linkPath));
+    PseudoTerminal &line = terminal->line;
+    if (!line.open() || !line.watchPrograms() || !line.createLink(linkPath)) {
+        m_errorString = line.errorString();
         return false;
     }
-    auto *session = new TerminalSession(*terminal, QStringLiteral("CAT terminal %1").arg(linkPath), this);
-    connect(session, &Session::message, this, &RelayServer::message);
-    m_queue.add(session);
+    Terminal &serving = *terminal;
+    connect(&line, &PseudoTerminal::programOpened, this, [this, &serving] { programOpened(serving); });
+    connect(&line, &PseudoTerminal::received, this, [&serving](const QByteArray &data) {
+        if (serving.program)
+            serving.program->received(data);
+    });
+    connect(&line, &PseudoTerminal::programClosed, this, [&serving] {
+        if (serving.program)
+            serving.program->closed();
+        serving.program = nullptr;
+    });
+    connect(&line, &PseudoTerminal::dropped, this, [this, &serving](qsizetype bytes) {
+        emit message(QStringLiteral("%1: %2 bytes came as one program closed it and another opened it, and "
+                                    "cannot be told apart; dropped")
+                         .arg(serving.name)
+                         .arg(bytes));
+    });
     m_terminals.push_back(std::move(terminal));
     return true;
 }
 
+void RelayServer::programOpened(Terminal &terminal)
+{
+    emit message(QStringLiteral("%1 opened by a program").arg(terminal.name));
+    auto *session = new TerminalSession(m_queue, terminal.line, terminal.name, this);
+    terminal.program = session;
+    serve(session);
+}
+
 bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream)
 {
-    auto listener = openListener(endpoint, Session::Protocol::Cat);
-    if (!listener)
+    Endpoint *listening = openEndpoint(endpoint, Session::Protocol::Cat, true);
+    if (!listening)
         return false;
-    listener->audio = true;
     if (!stream->start()) {
         m_errorString = stream->errorString();
         return false;
@@ -204,15 +221,13 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
     });
     connect(&m_audioListeners, &AudioListeners::message, this, &RelayServer::message);
     m_audio = std::move(stream);
-    m_audioListener = std::move(listener);
+    m_audioEndpoint = listening;
     return true;
 }
 
 QString RelayServer::audioEndpoint() const
 {
-    return m_audioListener
-        ? describe(m_audioListener->server.serverAddress(), m_audioListener->server.serverPort())
-        : QString();
+    return m_audioEndpoint ? m_audioEndpoint->listener.endpoint() : QString();
 }
 
 QString RelayServer::errorString() const
@@ -222,16 +237,17 @@ QString RelayServer::errorString() const
 
 QString RelayServer::endpoint(Session::Protocol protocol) const
 {
-    for (const auto &listener : m_listeners) {
-        if (listener->protocol == protocol)
-            return describe(listener->server.serverAddress(), listener->server.serverPort());
+    for (const auto &endpoint : m_endpoints) {
+        if (endpoint->protocol == protocol && !endpoint->audio)
+            return endpoint->listener.endpoint();
     }
     return {};
 }
 
 int RelayServer::clientCount() const
 {
-    return int(std::count_if(m_clients.begin(), m_clients.end(), [](const auto &client) { return client; }));
+    return int(std::count_if(m_clients.begin(), m_clients.end(),
+                             [](const auto &client) { return client && client->holdsPlace(); }));
 }
 
 void RelayServer::takeRadio()
@@ -244,137 +260,96 @@ void RelayServer::giveRadioBack()
     m_queue.giveRadioBack();
 }
 
-void RelayServer::acceptConnections(Listener &listener)
+void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint)
 {
-    for (;;) {
-        sockaddr_storage peer{};
-        socklen_t size = sizeof peer;
-        const int descriptor = ::accept4(int(listener.server.socketDescriptor()),
-                                         reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (descriptor < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                backOff(listener, errno);
-            return;
-        }
-        auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            ::close(descriptor);
-            delete socket;
-            continue;
-        }
-        const QHostAddress address = plainAddress(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)));
-        const quint16 port
-            = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(peer).sin6_port
-                                               : reinterpret_cast<sockaddr_in &>(peer).sin_port);
-        socket->setProperty("name", clientLabel(listener.protocol, listener.audio, describe(address, port)));
-        judge(socket, address, listener);
-    }
-}
-
-// Out of descriptors or memory: the waiting connection would wake us again
-// at once, for ever. Leave it waiting a second.
-void RelayServer::backOff(Listener &listener, int error)
-{
-    emit message(QStringLiteral("cannot accept clients: %1; trying again in a second")
-                     .arg(QString::fromLocal8Bit(std::strerror(error))));
-    listener.acceptor.setEnabled(false);
-    QTimer::singleShot(std::chrono::seconds(1), this, [&listener] { listener.acceptor.setEnabled(true); });
-}
-
-void RelayServer::judge(QTcpSocket *socket, const QHostAddress &address, const Listener &listener)
-{
-    const QString name = socket->property("name").toString();
-    const Session::Protocol protocol = listener.protocol;
+    auto *connection = new Connection(descriptor, describe(address, port), this);
+    const QString name = (endpoint.audio ? QStringLiteral("audio client ")
+                              : endpoint.protocol == Session::Protocol::Panel ? QStringLiteral("client ")
+                                                                              : QStringLiteral("CAT client "))
+        + connection->name();
     if (!m_access.allows(address)) {
-        emit message(QStringLiteral("refused %1: not allowed").arg(name));
         // Unread and unanswered: not even the busy line for a stranger.
-        socket->abort();
-        delete socket;
+        emit message(QStringLiteral("refused %1: not allowed").arg(name));
+        connect(connection, &Connection::closed, connection, &QObject::deleteLater);
+        connection->abort();
         return;
     }
-    // A panel's audio is the same operator as the panel: it does not take
-    // a client's place.
-    if (listener.audio) {
-        watch(socket);
-        emit message(QStringLiteral("accepted %1").arg(name));
-        m_audioListeners.add(socket);
-        return;
+    QString problem;
+    if (!connection->watch(m_liveness, SocketSession::SendBuffer, &problem))
+        emit message(QStringLiteral("%1 cannot be watched for silence: %2").arg(name, problem));
+    if (endpoint.audio)
+        return admitAudio(connection);
+    if (clientCount() >= m_maxClients) {
+        const QByteArray busy
+            = endpoint.protocol == Session::Protocol::Panel ? BusyText.toByteArray() : QByteArray();
+        return turnAway(connection,
+                        QStringLiteral("refused %1: busy with %2 clients").arg(name).arg(clientCount()),
+                        busy);
     }
-    if (!hasRoom()) {
-        emit message(QStringLiteral("refused %1: busy with %2 clients").arg(name).arg(clientCount()));
-        if (protocol == Session::Protocol::Panel)
-            socket->write(BusyText.toByteArray());
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        socket->disconnectFromHost();
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            socket->deleteLater();
-        return;
-    }
-    watch(socket);
-    auto *session = new SocketSession(socket, protocol, name, this);
+    auto *session = new SocketSession(m_queue, connection, endpoint.protocol, this);
     emit message(QStringLiteral("accepted %1").arg(name));
-    if (protocol == Session::Protocol::Panel)
+    if (endpoint.protocol == Session::Protocol::Panel)
         session->deliver(greeting());
     m_clients.append(session);
     serve(session);
 }
 
+// A panel's audio is the same operator as the panel: it does not take a
+// client's place, but it has a limit of its own.
+void RelayServer::admitAudio(Connection *connection)
+{
+    const QString name = QStringLiteral("audio client ") + connection->name();
+    if (m_audioListeners.count() >= m_maxAudioClients)
+        return turnAway(
+            connection,
+            QStringLiteral("refused %1: busy with %2 audio clients").arg(name).arg(m_audioListeners.count()));
+    if (!descriptorsToSpare())
+        return turnAway(connection, QStringLiteral("refused %1: too few descriptors left").arg(name));
+    emit message(QStringLiteral("accepted %1").arg(name));
+    m_audioListeners.add(connection);
+}
+
+// Told, if at all, and let go at once.
+void RelayServer::turnAway(Connection *connection, const QString &why, const QByteArray &text)
+{
+    emit message(why);
+    connect(connection, &Connection::closed, connection, &QObject::deleteLater);
+    connection->write(text);
+    connection->close(std::chrono::milliseconds(0));
+}
+
 QByteArray RelayServer::greeting() const
 {
-    if (!m_audioListener)
+    if (!m_audioEndpoint)
         return Greeting.toByteArray();
-    return QString::fromLatin1(AudioGreeting).arg(m_audioListener->server.serverPort()).toLatin1();
+    return QString::fromLatin1(AudioGreeting).arg(m_audioEndpoint->listener.port()).toLatin1();
 }
 
-bool RelayServer::hasRoom()
+// Enough left for every client the relay may serve, and some.
+bool RelayServer::descriptorsToSpare() const
 {
-    if (clientCount() < m_maxClients)
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return true;
-    for (const QPointer<SocketSession> &client : QList(m_clients)) {
-        if (client)
-            client->hungUp();
-    }
-    return clientCount() < m_maxClients;
-}
-
-// Keep-alive probes find a client whose end has gone silent; the user
-// timeout ends the connection once nothing, probe answer or acknowledgement,
-// has come back for the whole silence. Small writes leave at once, and the
-// kernel's send buffer stays small (see SocketSession).
-void RelayServer::watch(QTcpSocket *socket)
-{
-    const int descriptor = int(socket->socketDescriptor());
-    const auto set = [descriptor](int level, int option, int value) {
-        return ::setsockopt(descriptor, level, option, &value, sizeof value) == 0;
-    };
-    const bool watched = set(SOL_SOCKET, SO_KEEPALIVE, 1)
-        && set(IPPROTO_TCP, TCP_KEEPIDLE, int(m_liveness.idle.count()))
-        && set(IPPROTO_TCP, TCP_KEEPINTVL, int(m_liveness.interval.count()))
-        && set(IPPROTO_TCP, TCP_KEEPCNT, m_liveness.probes)
-        && set(IPPROTO_TCP, TCP_USER_TIMEOUT, int(m_liveness.silence.count()))
-        && set(IPPROTO_TCP, TCP_NODELAY, 1) && set(SOL_SOCKET, SO_SNDBUF, SocketSession::SendBuffer);
-    if (!watched)
-        emit message(QStringLiteral("%1 cannot be watched for silence: %2")
-                         .arg(socket->property("name").toString(), QString::fromLocal8Bit(std::strerror(errno))));
+    const qsizetype open = QDir(QStringLiteral("/proc/self/fd"))
+                               .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                               .size();
+    return qint64(limit.rlim_cur) - open > m_maxClients + SpareDescriptors;
 }
 
 void RelayServer::serve(Session *session)
 {
     connect(session, &Session::message, this, &RelayServer::message);
     connect(session, &Session::ended, this, [this, session] {
-        m_queue.remove(session);
         m_clients.removeAll(session);
         session->deleteLater();
     });
-    m_queue.add(session);
 }
 
 void RelayServer::closeNetworkClients(const QString &why)
 {
     for (const QPointer<SocketSession> &client : QList(m_clients)) {
         if (client)
-            client->end(why);
+            client->cutOff(why);
     }
 }

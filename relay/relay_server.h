@@ -3,6 +3,7 @@
 #include "access_list.h"
 #include "audio_listeners.h"
 #include "audio_stream.h"
+#include "connection.h"
 #include "radio_queue.h"
 #include "session.h"
 
@@ -11,15 +12,14 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QString>
-#include <QTcpServer>
 
-#include <chrono>
 #include <memory>
+#include <vector>
 
 class PseudoTerminal;
 class RadioLine;
+class TerminalSession;
 
 // The one place where the radio is shared: panels on the panel's port
 // (greeted with Greeting, signing off with "##"), CAT programs on a plain
@@ -31,9 +31,12 @@ class RadioLine;
 // Beyond the most clients it serves, a panel gets BusyText (which has
 // neither a leading "!!" nor a ';', so no panel can take it for the
 // greeting or a reply) and a CAT program is closed without a word; nobody
-// is queued. A client that has vanished is found out (see Liveness), and one
-// that lets more than SocketSession::MaxBacklog bytes pile up unread is cut
-// off. Every client that comes, is turned away or goes is told to message().
+// is queued, and the connection is let go at once. A client that has
+// vanished is found out (see Liveness), and one that lets more than
+// SocketSession::MaxBacklog bytes pile up unread is cut off. Audio clients
+// have a limit of their own, and are turned away while descriptors run short,
+// so that panels and CAT programs are always answered. Every client that
+// comes, is turned away or goes is told to message().
 class RelayServer : public QObject
 {
     Q_OBJECT
@@ -44,20 +47,10 @@ public:
     static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready audio=%1;";
     static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
     static constexpr int DefaultMaxClients = 4;
-
-    // How a served client that vanished without a word (its computer off,
-    // its network gone) is found out, so that it does not keep its place:
-    // after `idle` without a sign of life its end is asked up to `probes`
-    // times, `interval` apart, and the connection ends once nothing has come
-    // back for `silence`. A quiet client that is still there answers and
-    // stays. The defaults free it within about 30 s.
-    struct Liveness
-    {
-        std::chrono::seconds idle{10};
-        std::chrono::seconds interval{5};
-        int probes = 4;
-        std::chrono::milliseconds silence{30000};
-    };
+    static constexpr int DefaultMaxAudioClients = 8;
+    // Descriptors kept free beyond one for each client the relay may serve,
+    // for the busy line and what the relay itself opens.
+    static constexpr int SpareDescriptors = 16;
 
     explicit RelayServer(RadioLine &radio, QObject *parent = nullptr);
     ~RelayServer() override;
@@ -72,14 +65,16 @@ public:
     void setAccess(const AccessList &access);
     void setLiveness(const Liveness &liveness);
     void setMaxClients(int maxClients);
+    void setMaxAudioClients(int maxAudioClients);
+    RadioQueue &queue() { return m_queue; }
 
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300", "[::1]:0", or
-    // "[::]:2300" for every address, IPv4 and IPv6. Warns once when the
+    // "[::]:2300" for every address, IPv6 and IPv4. Warns once when the
     // address reaches beyond this computer but only its own clients are
     // admitted.
     bool listen(const QString &endpoint, Session::Protocol protocol = Session::Protocol::Panel);
-    // A pseudo-terminal linked at linkPath, for a CAT program that opens
-    // serial ports only.
+    // A pseudo-terminal linked at linkPath, for CAT programs that open
+    // serial ports only, one at a time.
     bool serveTerminal(const QString &linkPath);
     // The receiver's audio for clients on endpoint, admitted as every
     // client is; a panel's greeting then names the port. False when the
@@ -90,6 +85,7 @@ public:
     QString errorString() const;
     // Where it listens for that protocol, as "ADDRESS:PORT".
     QString endpoint(Session::Protocol protocol = Session::Protocol::Panel) const;
+    // The network clients that hold a place.
     int clientCount() const;
 
     // Takes the radio (its reports on for the relay) and, when the relay
@@ -101,16 +97,17 @@ signals:
     void message(const QString &text);
 
 private:
-    struct Listener;
+    struct Endpoint;
+    struct Terminal;
 
-    std::unique_ptr<Listener> openListener(const QString &endpoint, Session::Protocol protocol);
-    void acceptConnections(Listener &listener);
-    void backOff(Listener &listener, int error);
-    void judge(QTcpSocket *socket, const QHostAddress &address, const Listener &listener);
+    Endpoint *openEndpoint(const QString &address, Session::Protocol protocol, bool audio);
+    void judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint);
+    void admitAudio(Connection *connection);
+    void turnAway(Connection *connection, const QString &why, const QByteArray &text = {});
     QByteArray greeting() const;
-    bool hasRoom();
-    void watch(QTcpSocket *socket);
+    bool descriptorsToSpare() const;
     void serve(Session *session);
+    void programOpened(Terminal &terminal);
     void closeNetworkClients(const QString &why);
 
     RadioLine &m_radio;
@@ -118,11 +115,12 @@ private:
     AccessList m_access;
     Liveness m_liveness;
     int m_maxClients = DefaultMaxClients;
-    std::vector<std::unique_ptr<Listener>> m_listeners;
-    std::vector<std::unique_ptr<PseudoTerminal>> m_terminals;
+    int m_maxAudioClients = DefaultMaxAudioClients;
+    std::vector<std::unique_ptr<Endpoint>> m_endpoints;
+    std::vector<std::unique_ptr<Terminal>> m_terminals;
     QList<QPointer<SocketSession>> m_clients;
     QString m_errorString;
     std::unique_ptr<AudioStream> m_audio;
     AudioListeners m_audioListeners;
-    std::unique_ptr<Listener> m_audioListener;
+    Endpoint *m_audioEndpoint = nullptr;
 };

@@ -2,6 +2,16 @@
 
 #include "serial_line.h"
 
+#include <sys/ioctl.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 CharacterNanoseconds = 1'000'000'000 / RadioLineCharactersPerSecond;
+
+} // namespace
+
 SerialLink::SerialLink(const QString &portName, QObject *parent)
     : RadioLine(parent)
     , m_name(portName)
@@ -9,12 +19,16 @@ SerialLink::SerialLink(const QString &portName, QObject *parent)
     m_port.setPortName(portName);
     setRadioLine(m_port);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readPort);
-    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::wrote);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::checkDrained);
     // Queued: closing the port from inside its own error signal is not safe.
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLink::handleError, Qt::QueuedConnection);
 
     m_retryTimer.setInterval(RetryInterval);
     connect(&m_retryTimer, &QTimer::timeout, this, &SerialLink::retry);
+    m_drainTimer.setSingleShot(true);
+    m_drainTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_drainTimer, &QTimer::timeout, this, &SerialLink::checkDrained);
+    m_clock.start();
 }
 
 bool SerialLink::start()
@@ -45,8 +59,12 @@ QString SerialLink::errorString() const
 
 void SerialLink::send(const QByteArray &commands)
 {
-    if (m_port.isOpen())
-        m_port.write(commands);
+    if (!m_port.isOpen())
+        return;
+    m_port.write(commands);
+    m_lineFreeAt = std::max(m_lineFreeAt, m_clock.nsecsElapsed()) + commands.size() * CharacterNanoseconds;
+    if (isBusy() && !m_drainTimer.isActive())
+        checkDrained();
 }
 
 void SerialLink::flush()
@@ -57,13 +75,32 @@ void SerialLink::flush()
 
 qint64 SerialLink::backlog() const
 {
-    return m_port.isOpen() ? m_port.bytesToWrite() : 0;
+    if (!m_port.isOpen())
+        return 0;
+    int kernel = 0;
+    if (::ioctl(m_port.handle(), TIOCOUTQ, &kernel) != 0)
+        kernel = 0;
+    const qint64 onTheLine
+        = (m_lineFreeAt - m_clock.nsecsElapsed() + CharacterNanoseconds - 1) / CharacterNanoseconds;
+    return std::max({m_port.bytesToWrite() + kernel, onTheLine, qint64(0)});
 }
 
-void SerialLink::wrote()
+std::chrono::milliseconds SerialLink::drainTime() const
 {
-    if (!isBusy())
+    return std::chrono::milliseconds(backlog() * 1000 / RadioLineCharactersPerSecond);
+}
+
+// Nothing tells when the line has carried a byte: while it is busy, it is
+// looked at again when it should no longer be.
+void SerialLink::checkDrained()
+{
+    const qint64 excess = backlog() - BusyBacklog;
+    if (excess <= 0) {
+        m_drainTimer.stop();
         emit drained();
+    } else if (!m_drainTimer.isActive()) {
+        m_drainTimer.start(std::chrono::milliseconds(1 + excess * 1000 / RadioLineCharactersPerSecond));
+    }
 }
 
 void SerialLink::readPort()

@@ -3,13 +3,16 @@
 #include "radio_line.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
 
-// The radio's serial port at 4800 8N1, no flow control. A port that fails
+// The radio's serial port at 4800 8N1, no flow control. What waits to leave
+// counts the kernel's share and what the line itself still has to carry. A
+// port that fails
 // (typically a USB adapter pulled out) is closed at once and tried again
 // every second until it comes back; so is one that is not there yet at
 // start. Bytes sent while it is away are lost, as they would be on the wire.
@@ -18,7 +21,6 @@ class SerialLink : public RadioLine
     Q_OBJECT
 
 public:
-    static constexpr qint32 BaudRate = 4800;
     static constexpr std::chrono::milliseconds RetryInterval{1000};
     // A device appearing is given this many tries to become usable (its
     // permissions are set just after it appears).
@@ -36,6 +38,7 @@ public:
 
     void send(const QByteArray &commands) override;
     qint64 backlog() const override;
+    std::chrono::milliseconds drainTime() const override;
     void flush() override;
 
 signals:
@@ -46,13 +49,19 @@ signals:
 private:
     bool open();
     void readPort();
-    void wrote();
+    void checkDrained();
     void handleError(QSerialPort::SerialPortError error);
     void retry();
 
     QString m_name;
     QSerialPort m_port;
     QTimer m_retryTimer;
+    QTimer m_drainTimer;
+    // When the last byte handed over leaves, at the line's own pace: a
+    // pseudo-terminal, and the FIFO of many USB adapters, tell the kernel
+    // nothing of what waits in them.
+    QElapsedTimer m_clock;
+    qint64 m_lineFreeAt = 0;
     bool m_openedBefore = false;
     int m_unusableTries = 0;
 };

@@ -11,6 +11,7 @@ const QString CatPty = QStringLiteral("cat-pty");
 const QString Allow = QStringLiteral("allow");
 const QString MaxClients = QStringLiteral("max-clients");
 const QString AudioListen = QStringLiteral("audio-listen");
+const QString MaxAudioClients = QStringLiteral("max-audio-clients");
 constexpr int MostClients = 64;
 } // namespace
 
@@ -40,6 +41,11 @@ void addServerOptions(QCommandLineParser &parser)
              .arg(MostClients)
              .arg(RelayServer::DefaultMaxClients),
          QStringLiteral("N"), QString::number(RelayServer::DefaultMaxClients)},
+        {MaxAudioClients,
+         QStringLiteral("Serve the receiver's audio to at most N clients at once (1 to %1). Default: %2.")
+             .arg(MostClients)
+             .arg(RelayServer::DefaultMaxAudioClients),
+         QStringLiteral("N"), QString::number(RelayServer::DefaultMaxAudioClients)},
         {AudioListen,
          QStringLiteral("Serve the receiver's audio on ADDRESS:PORT. Default: the --listen address, two "
                         "ports up (127.0.0.1:2302)."),
@@ -59,10 +65,12 @@ QString serverOptionsProblem(const QCommandLineParser &parser)
         return QStringLiteral("bad --allow list \"%1\": %2 (expected addresses and networks separated "
                               "by commas, e.g. 192.168.1.0/24,::1, or any)")
             .arg(parser.value(Allow), allowProblem);
-    bool ok = false;
-    const int most = parser.value(MaxClients).toInt(&ok);
-    if (!ok || most < 1 || most > MostClients)
-        return QStringLiteral("bad value for --max-clients: \"%1\"").arg(parser.value(MaxClients));
+    for (const QString &option : {MaxClients, MaxAudioClients}) {
+        bool ok = false;
+        const int most = parser.value(option).toInt(&ok);
+        if (!ok || most < 1 || most > MostClients)
+            return QStringLiteral("bad value for --%1: \"%2\"").arg(option, parser.value(option));
+    }
     return {};
 }
 
@@ -84,6 +92,7 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
     if (parser.isSet(Allow))
         server.setAccess(*AccessList::parse(parser.value(Allow)));
     server.setMaxClients(parser.value(MaxClients).toInt());
+    server.setMaxAudioClients(parser.value(MaxAudioClients).toInt());
     if (!server.listen(parser.value(Listen)))
         return false;
     QStringList served{QStringLiteral("listening on %1").arg(server.endpoint())};

@@ -1,168 +1,151 @@
 #include "session.h"
 
+#include "cat_commands.h"
+#include "connection.h"
 #include "pseudo_terminal.h"
+#include "radio_queue.h"
 
-#include <linux/sockios.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-
-Session::Session(Protocol protocol, const QString &name, QObject *parent)
+Session::Session(RadioQueue &queue, Protocol protocol, const QString &name, QObject *parent)
     : QObject(parent)
-    , m_framer(protocol == Protocol::Panel)
+    , m_queue(queue)
     , m_protocol(protocol)
     , m_name(name)
-{ }
-
-void Session::readOn()
+    , m_framer(CatCommand::MaxLength, protocol == Protocol::Panel ? "##" : QByteArrayView())
 {
-    if (queue.size() >= MaxQueued)
+    queue.join(this);
+}
+
+void Session::take(QByteArrayView data)
+{
+    m_queue.take(this, m_framer.feed(data));
+    if (m_framer.signedOff())
+        leave(QStringLiteral("signed off"));
+}
+
+void Session::leave(const QString &what)
+{
+    if (m_left)
         return;
-    const CommandFramer::Cut cut = m_framer.feed(readAvailable());
-    queue += cut.commands;
-    if (!cut.commands.isEmpty())
-        emit queued();
-    if (cut.signedOff)
-        end(QStringLiteral("signed off"));
-}
-
-void Session::forgetUnfinished()
-{
+    m_left = true;
+    emit message(QStringLiteral("%1 %2").arg(m_name, what));
     if (const qsizetype left = m_framer.unfinished().size())
-        emit message(QStringLiteral("%1 left %2 bytes of a command unfinished; dropped").arg(m_name).arg(left));
-    m_framer = CommandFramer(m_protocol == Protocol::Panel);
+        emit message(
+            QStringLiteral("%1 left %2 bytes of a command unfinished; dropped").arg(m_name).arg(left));
+    m_queue.leave(this);
 }
 
-SocketSession::SocketSession(QTcpSocket *socket, Protocol protocol, const QString &name, QObject *parent)
-    : Session(protocol, name, parent)
-    , m_socket(socket)
+void Session::dropFromQueue(const QString &why)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(ReadBuffer);
-    connect(socket, &QTcpSocket::readyRead, this, &Session::readOn);
-    connect(socket, &QTcpSocket::errorOccurred, this, &SocketSession::failed);
-    connect(socket, &QTcpSocket::disconnected, this, [this] { end(QStringLiteral("closed the connection")); });
+    m_left = true;
+    emit message(QStringLiteral("%1 %2").arg(m_name, why));
+    m_queue.drop(this);
 }
 
-// Its socket dies with it; its last disconnected() must not reach it then.
-SocketSession::~SocketSession()
+SocketSession::SocketSession(RadioQueue &queue, Connection *connection, Protocol protocol, QObject *parent)
+    : Session(queue, protocol,
+              (protocol == Protocol::Panel ? QStringLiteral("client ") : QStringLiteral("CAT client "))
+                  + connection->name(),
+              parent)
+    , m_connection(connection)
 {
-    if (m_socket)
-        m_socket->disconnect(this);
+    connection->setParent(this);
+    connect(connection, &Connection::readyRead, this, &SocketSession::readOn);
+    connect(connection, &Connection::reset, this, [this] { leave(QStringLiteral("closed the connection")); });
+    connect(connection, &Connection::lost, this,
+            [this](const QString &why) { cutOff(QStringLiteral("lost: %1").arg(why)); });
+    connect(connection, &Connection::closed, this, [this] {
+        if (m_done)
+            emit ended();
+    });
 }
 
 void SocketSession::deliver(const QByteArray &text)
 {
-    if (!m_socket)
+    if (!m_connection->isOpen())
         return;
-    if (unread() + text.size() > MaxBacklog)
-        finish(QStringLiteral("is not reading; cut off"), Parting::CutOff);
+    if (m_connection->unsent() + text.size() > MaxBacklog)
+        cutOff(QStringLiteral("is not reading; cut off"));
     else
-        m_socket->write(text);
+        m_connection->write(text);
 }
 
-void SocketSession::end(const QString &what)
+void SocketSession::readOn()
 {
-    finish(what, Parting::Gently);
-}
-
-// A client's hang-up and a newcomer's arrival can be noticed in either
-// order; before a newcomer is turned away for want of room, what a client
-// that has gone left behind and its hang-up are taken now.
-bool SocketSession::hungUp()
-{
-    if (!m_socket)
-        return true;
-    const int descriptor = int(m_socket->socketDescriptor());
-    pollfd hangUp{descriptor, POLLRDHUP, 0};
-    if (::poll(&hangUp, 1, 0) != 1)
-        return false;
-    QByteArray rest = m_socket->readAll();
-    char chunk[4096];
-    for (ssize_t size; (size = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
-        rest.append(chunk, size);
-    const CommandFramer::Cut cut = m_framer.feed(rest);
-    queue += cut.commands;
-    if (!cut.commands.isEmpty())
-        emit queued();
-    end(cut.signedOff ? QStringLiteral("signed off") : QStringLiteral("closed the connection"));
-    return true;
-}
-
-QByteArray SocketSession::readAvailable()
-{
-    return m_socket ? m_socket->readAll() : QByteArray();
-}
-
-// What the client has not taken yet: in our buffer and in the kernel's.
-qint64 SocketSession::unread() const
-{
-    int queued = 0;
-    if (::ioctl(int(m_socket->socketDescriptor()), SIOCOUTQ, &queued) != 0)
-        queued = 0;
-    return m_socket->bytesToWrite() + queued;
-}
-
-void SocketSession::failed()
-{
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError)
-        end(QStringLiteral("closed the connection"));
-    else
-        finish(QStringLiteral("lost: %1").arg(m_socket->errorString()), Parting::CutOff);
-}
-
-// What is queued for the client still leaves, unless it is cut off; the
-// socket outlives the session for that.
-void SocketSession::finish(const QString &what, Parting parting)
-{
-    if (!m_socket)
+    const bool reading = !hasLeft() && m_queue.hasRoom(this);
+    m_connection->setReading(reading);
+    if (!reading)
         return;
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    socket->setParent(parent());
-    if (parting == Parting::CutOff || socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->abort();
-        socket->deleteLater();
-    } else {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        socket->disconnectFromHost();
-    }
-    emit message(QStringLiteral("%1 %2").arg(name(), what));
-    forgetUnfinished();
-    queue.clear();
+    take(m_connection->read(ReadBuffer));
+    if (!hasLeft() && m_connection->atEnd())
+        leave(QStringLiteral("closed the connection"));
+}
+
+void SocketSession::done()
+{
+    m_done = true;
+    if (m_connection->isOpen())
+        m_connection->close(Linger);
+    else
+        emit ended();
+}
+
+void SocketSession::cutOff(const QString &why)
+{
+    if (m_done)
+        return;
+    dropFromQueue(why);
+    m_done = true;
+    if (m_connection->isOpen())
+        m_connection->abort();
+    else
+        emit ended();
+}
+
+bool SocketSession::holdsPlace() const
+{
+    return !hasLeft() && !m_connection->hasHungUp();
+}
+
+TerminalSession::TerminalSession(RadioQueue &queue, PseudoTerminal &terminal, const QString &name,
+                                 QObject *parent)
+    : Session(queue, Protocol::Cat, name, parent)
+    , m_terminal(terminal)
+{
+    terminal.setReading(true);
+}
+
+// Nothing reaches the terminal once its program has gone: the next one
+// starts with nothing owed to it.
+void TerminalSession::deliver(const QByteArray &text)
+{
+    if (!hasLeft())
+        m_terminal.write(text);
+}
+
+void TerminalSession::readOn()
+{
+    if (!hasLeft())
+        m_terminal.setReading(m_queue.hasRoom(this));
+}
+
+void TerminalSession::done()
+{
     emit ended();
 }
 
-TerminalSession::TerminalSession(PseudoTerminal &terminal, const QString &name, QObject *parent)
-    : Session(Protocol::Cat, name, parent)
-    , m_terminal(terminal)
+void TerminalSession::cutOff(const QString &why)
 {
-    m_staleTimer.setSingleShot(true);
-    m_staleTimer.setInterval(StaleCommand);
-    connect(&m_staleTimer, &QTimer::timeout, this, [this] { forgetUnfinished(); });
-    connect(&terminal, &PseudoTerminal::readyRead, this, [this] {
-        readOn();
-        if (m_framer.unfinished().isEmpty())
-            m_staleTimer.stop();
-        else
-            m_staleTimer.start();
-    });
+    dropFromQueue(why);
+    emit ended();
 }
 
-void TerminalSession::deliver(const QByteArray &text)
+void TerminalSession::received(const QByteArray &data)
 {
-    m_terminal.write(text);
+    take(data);
+    readOn();
 }
 
-void TerminalSession::end(const QString &what)
+void TerminalSession::closed()
 {
-    emit message(QStringLiteral("%1 %2").arg(name(), what));
-    forgetUnfinished();
-    queue.clear();
-}
-
-QByteArray TerminalSession::readAvailable()
-{
-    return m_terminal.readAll();
+    leave(QStringLiteral("closed by its program"));
 }

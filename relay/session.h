@@ -1,70 +1,71 @@
 #pragma once
 
-#include "command_framer.h"
+#include "framer.h"
 
-#include <QByteArrayList>
+#include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <chrono>
 
+class Connection;
 class PseudoTerminal;
+class RadioQueue;
 
-// One client of the relay, with its own framing of what it sends into whole
-// commands, its own queue of them for the radio, its own auto-information
-// level and its own bounded output. A panel (the panel's protocol) signs
-// off with "##"; a CAT program speaks nothing but the radio's text.
+// One client of the relay: what it sends, cut into whole commands for the
+// radio's queue, and what the radio says for it. A panel (the panel's
+// protocol) signs off with "##" where a command could begin; a CAT program
+// speaks nothing but the radio's text.
 //
-// A client whose queue is full is not read until the radio has taken from
-// it, so that the network, or the terminal, slows a fast client down.
+// A gentle end (a sign-off, a close) leaves what it sent whole to go to the
+// radio, and the client hears the answers while it is there; only a command
+// it left unfinished is dropped. A client cut off (not reading, vanished)
+// has its queue dropped too.
 class Session : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Protocol { Panel, Cat };
-    static constexpr qsizetype MaxQueued = 32;
 
-    Session(Protocol protocol, const QString &name, QObject *parent = nullptr);
+    Session(RadioQueue &queue, Protocol protocol, const QString &name, QObject *parent = nullptr);
 
     Protocol protocol() const { return m_protocol; }
     const QString &name() const { return m_name; }
+    bool hasLeft() const { return m_left; }
 
     // The radio's text for this client alone, or for everyone who asks.
     virtual void deliver(const QByteArray &text) = 0;
     // Reads what the client sent, as far as its queue has room.
-    void readOn();
-    // Ends it; `what` goes into the log after the client's name. A terminal
-    // cannot end: its next program starts afresh.
-    virtual void end(const QString &what) = 0;
-
-    QByteArrayList queue;
-    // The auto-information level the client set ("AIn;"): 0 hears no reports.
-    int level = 0;
-    // The relay's own query that its rise from level 0 waits for, if any.
-    quint64 riseFence = 0;
+    virtual void readOn() = 0;
+    // Everything it sent has been dealt with since it left.
+    virtual void done() = 0;
+    // Ends it at once; `why` goes into the log after the client's name.
+    virtual void cutOff(const QString &why) = 0;
 
 signals:
-    void queued();
     void message(const QString &text);
+    // It is over and may be deleted.
     void ended();
 
 protected:
-    virtual QByteArray readAvailable() = 0;
-    // Drops what it left unfinished and says so.
-    void forgetUnfinished();
+    void take(QByteArrayView data);
+    // Leaves gently; `what` goes into the log after the client's name.
+    void leave(const QString &what);
+    void dropFromQueue(const QString &why);
 
-    CommandFramer m_framer;
+    RadioQueue &m_queue;
 
 private:
     Protocol m_protocol;
     QString m_name;
+    Framer m_framer;
+    bool m_left = false;
 };
 
-// A client over TCP: a panel on the panel's port, or a CAT program.
+// A client over TCP: a panel on the panel's port, or a CAT program. A
+// client that closes only its sending side (a half-close) hears the answers
+// to what it sent before the relay closes the connection.
 class SocketSession : public Session
 {
 public:
@@ -73,45 +74,41 @@ public:
     // backlog, so that neither hides a client that does not read or floods.
     static constexpr int SendBuffer = 8 * 1024;
     static constexpr qint64 ReadBuffer = 4 * 1024;
+    // How long a connection that has been answered waits for its client to
+    // close too.
+    static constexpr std::chrono::milliseconds Linger{2000};
 
-    SocketSession(QTcpSocket *socket, Protocol protocol, const QString &name, QObject *parent = nullptr);
-    ~SocketSession() override;
+    // Takes the connection.
+    SocketSession(RadioQueue &queue, Connection *connection, Protocol protocol, QObject *parent = nullptr);
 
     void deliver(const QByteArray &text) override;
-    void end(const QString &what) override;
-    // Whether it hung up, taking what it sent before that first.
-    bool hungUp();
-
-protected:
-    QByteArray readAvailable() override;
+    void readOn() override;
+    void done() override;
+    void cutOff(const QString &why) override;
+    // Whether it still takes a client's place: not once it has hung up.
+    bool holdsPlace() const;
 
 private:
-    enum class Parting { Gently, CutOff };
-    void finish(const QString &what, Parting parting);
-    qint64 unread() const;
-    void failed();
-
-    QPointer<QTcpSocket> m_socket;
+    Connection *m_connection;
+    bool m_done = false;
 };
 
-// A CAT program on a pseudo-terminal that it opens as its serial port. The
-// terminal does not tell when one program closes it and the next opens it,
-// so a command left unfinished for longer than any program pauses inside
-// one is dropped: the next program's text cannot complete it.
+// One program on a pseudo-terminal that programs open as a serial port: from
+// its opening the line to its closing it, as the terminal tells them.
 class TerminalSession : public Session
 {
 public:
-    static constexpr std::chrono::milliseconds StaleCommand{2000};
-
-    TerminalSession(PseudoTerminal &terminal, const QString &name, QObject *parent = nullptr);
+    TerminalSession(RadioQueue &queue, PseudoTerminal &terminal, const QString &name,
+                    QObject *parent = nullptr);
 
     void deliver(const QByteArray &text) override;
-    void end(const QString &what) override;
-
-protected:
-    QByteArray readAvailable() override;
+    void readOn() override;
+    void done() override;
+    void cutOff(const QString &why) override;
+    void received(const QByteArray &data);
+    // The program closed the terminal.
+    void closed();
 
 private:
     PseudoTerminal &m_terminal;
-    QTimer m_staleTimer;
 };

@@ -40,3 +40,9 @@ void LinePacer::drain()
     if (!chunk.isEmpty())
         emit output(chunk);
 }
+
+std::chrono::milliseconds LinePacer::drainTime() const
+{
+    return std::chrono::milliseconds(m_charactersPerSecond > 0 ? m_queue.size() * 1000 / m_charactersPerSecond
+                                                               : 0);
+}

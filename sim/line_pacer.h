@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
+
 // Lets bytes out no faster than a serial line would carry them.
 // With no rate set, bytes pass straight through.
 class LinePacer : public QObject
@@ -12,14 +14,16 @@ class LinePacer : public QObject
     Q_OBJECT
 
 public:
-    // 4800 baud, 8N1: ten bits on the wire for every character.
-    static constexpr int SerialCharactersPerSecond = 480;
     // A reader that never drains us must not make the queue grow for ever.
     static constexpr qsizetype MaxQueued = 64 * 1024;
 
     explicit LinePacer(QObject *parent = nullptr);
 
     void setCharactersPerSecond(int charactersPerSecond);
+    // Bytes written that have not come out yet.
+    qsizetype pending() const { return m_queue.size(); }
+    // How long they take to come out.
+    std::chrono::milliseconds drainTime() const;
 
 public slots:
     void write(const QByteArray &bytes);

@@ -46,7 +46,8 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("Answer \"q9;\" probes: all, second (ignore the first, answer later ones) or none."),
          QStringLiteral("WHICH"), QStringLiteral("all")},
         {QStringLiteral("silent"), QStringLiteral("Take commands but never send anything.")},
-        {QStringLiteral("paced"), QStringLiteral("Pace output at 4800 baud, as a real serial line does.")},
+        {QStringLiteral("paced"),
+         QStringLiteral("Take commands and answer at 4800 baud, as over a real serial line.")},
         {QStringLiteral("audio"),
          QStringLiteral("Serve the receiver's audio (with --listen; see --audio-listen): band noise and a "
                         "carrier on 14,060.600 kHz, heard when the receive VFO is within 3 kHz of it.")},
@@ -111,8 +112,7 @@ int serveOnPty(SimRadio &radio, const QString &linkPath)
         printError(terminal.errorString());
         return 1;
     }
-    QObject::connect(&terminal, &PseudoTerminal::readyRead, &radio,
-                     [&] { radio.receive(terminal.readAll()); });
+    QObject::connect(&terminal, &PseudoTerminal::received, &radio, &SimRadio::receive);
     QObject::connect(&radio, &SimRadio::output, &terminal, &PseudoTerminal::write);
     QObject::connect(&terminal, &PseudoTerminal::errorOccurred, [](const QString &message) {
         printError(message);
@@ -156,8 +156,8 @@ int main(int argc, char *argv[])
         return error;
     for (const QString &network :
          {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
-          QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("audio"),
-          QStringLiteral("audio-listen")}) {
+          QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("max-audio-clients"),
+          QStringLiteral("audio"), QStringLiteral("audio-listen")}) {
         if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));
     }

@@ -1,6 +1,7 @@
 #include "sim_radio.h"
 
 #include "cat_commands.h"
+#include "serial_line.h"
 
 #include <QHash>
 
@@ -171,6 +172,7 @@ SimRadio::SimRadio(QObject *parent)
     m_transmitTimer.setSingleShot(true);
     connect(&m_transmitTimer, &QTimer::timeout, this, &SimRadio::endTransmission);
     connect(&m_pacer, &LinePacer::output, this, &SimRadio::output);
+    connect(&m_inputPacer, &LinePacer::output, this, &SimRadio::take);
 }
 
 void SimRadio::setProbeAnswer(ProbeAnswer answer)
@@ -185,7 +187,9 @@ void SimRadio::setSilent(bool silent)
 
 void SimRadio::setPaced(bool paced)
 {
-    m_pacer.setCharactersPerSecond(paced ? LinePacer::SerialCharactersPerSecond : 0);
+    const int pace = paced ? RadioLineCharactersPerSecond : 0;
+    m_pacer.setCharactersPerSecond(pace);
+    m_inputPacer.setCharactersPerSecond(pace);
 }
 
 void SimRadio::setPowerForm(PowerForm form)
@@ -226,16 +230,16 @@ bool SimRadio::setMode(int digit)
 
 void SimRadio::receive(const QByteArray &bytes)
 {
-    m_input += bytes;
-    for (qsizetype end = m_input.indexOf(';'); end >= 0; end = m_input.indexOf(';')) {
-        const QByteArray command = m_input.left(end);
-        m_input.remove(0, end + 1);
-        const QByteArrayView trimmed = withoutLeadingSpace(command);
+    m_inputPacer.write(bytes);
+}
+
+void SimRadio::take(const QByteArray &bytes)
+{
+    for (const QByteArray &command : m_input.feed(bytes)) {
+        const QByteArrayView trimmed = withoutLeadingSpace(QByteArrayView(command).chopped(1));
         if (!trimmed.isEmpty())
             execute(trimmed);
     }
-    if (m_input.size() > MaxPendingInput)
-        m_input.clear();
     emit commandsTaken();
 }
 
@@ -265,13 +269,14 @@ SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)
 }
 
 // A query, as the relay tells them too, is answered with a report of the
-// same code; anything else is a command that sets.
+// same code; anything else is a command that sets. The Q9 knows no query
+// with a selector ("SM0;"), which other radios of its family take.
 void SimRadio::execute(QByteArrayView command)
 {
     const QByteArray code = CatCommand::code(command);
     const Snapshot before = snapshot();
-    const bool taken
-        = CatCommand::isQuery(command) ? answerQuery(code) : dispatch(code, CatCommand::argument(command));
+    const bool taken = CatCommand::isQuery(command) ? !CatCommand::hasSelector(command) && answerQuery(code)
+                                                    : dispatch(code, CatCommand::argument(command));
     if (!taken)
         send(CatCommand::Rejected.toByteArray());
     reportChangesSince(before);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cat_commands.h"
+#include "framer.h"
 #include "line_pacer.h"
 #include "signal_meter.h"
 
@@ -53,13 +55,12 @@ public:
     static constexpr qint64 LowestFrequency = 30'000;
     static constexpr qint64 HighestFrequency = 60'000'000;
     static constexpr std::chrono::milliseconds DefaultTuneDuration{3000};
-    // No command is longer; anything that grows past this without a ';' is line noise.
-    static constexpr qsizetype MaxPendingInput = 256;
 
     explicit SimRadio(QObject *parent = nullptr);
 
     void setProbeAnswer(ProbeAnswer answer);
     void setSilent(bool silent);
+    // Takes commands and answers at the pace of a 4800-baud line.
     void setPaced(bool paced);
     void setPowerForm(PowerForm form);
     // Also scales how long CW text keeps the transmitter on.
@@ -72,6 +73,9 @@ public:
     // The status record ("IF") of a radio in this state.
     static QByteArray statusRecord(const RadioState &state);
     const RadioState &state() const { return m_state; }
+    // What it has been sent that has not reached it yet, paced.
+    qsizetype pendingInput() const { return m_inputPacer.pending(); }
+    std::chrono::milliseconds inputDrainTime() const { return m_inputPacer.drainTime(); }
 
 public slots:
     void receive(const QByteArray &bytes);
@@ -92,6 +96,7 @@ private:
     static const Setting settings[];
 
     static Handler handlerFor(const QByteArray &code);
+    void take(const QByteArray &bytes);
     void execute(QByteArrayView command);
     bool answerQuery(const QByteArray &code);
     QByteArray reportFor(const QByteArray &code);
@@ -146,7 +151,8 @@ private:
 
     RadioState m_state;
     QList<qint64> m_bandMemory;
-    QByteArray m_input;
+    Framer m_input{CatCommand::MaxLength};
+    LinePacer m_inputPacer;
     LinePacer m_pacer;
     SignalMeter m_meter;
     QTimer m_transmitTimer;

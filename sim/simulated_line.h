@@ -3,7 +3,8 @@
 #include "radio_line.h"
 #include "sim_radio.h"
 
-// The simulated radio as the relay's radio line: it takes commands at once.
+// The simulated radio as the relay's radio line: it takes commands at once,
+// or at a serial line's pace when it is paced.
 class SimulatedLine : public RadioLine
 {
 public:
@@ -12,10 +13,15 @@ public:
         , m_radio(radio)
     {
         connect(&radio, &SimRadio::output, this, &RadioLine::received);
+        connect(&radio, &SimRadio::commandsTaken, this, [this] {
+            if (!isBusy())
+                emit drained();
+        });
     }
 
     void send(const QByteArray &commands) override { m_radio.receive(commands); }
-    qint64 backlog() const override { return 0; }
+    qint64 backlog() const override { return m_radio.pendingInput(); }
+    std::chrono::milliseconds drainTime() const override { return m_radio.inputDrainTime(); }
 
 private:
     SimRadio &m_radio;

@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QtEndian>
 
+#include <sys/resource.h>
+
 namespace {
 
 // The simulated receiver's audio, served by the station's relay on the
@@ -61,6 +63,8 @@ private slots:
     void failuresLeaveTheLink_data();
     void failuresLeaveTheLink();
     void simulatorServesFramedOpus();
+    void audioClientsLimited_data();
+    void audioClientsLimited();
     void relayRefusesAMissingSource();
 };
 
@@ -250,6 +254,57 @@ void AudioTest::simulatorServesFramedOpus()
         }
         previous = rtp;
     }
+    QVERIFY(stopWith(sim, SIGTERM));
+}
+
+void AudioTest::audioClientsLimited_data()
+{
+    QTest::addColumn<int>("most");
+    QTest::addColumn<int>("descriptors");
+    QTest::newRow("their own limit") << 3 << 0;
+    QTest::newRow("descriptors kept for the radio's clients") << 64 << 48;
+}
+
+// Audio clients beyond their limit, or while descriptors run short, are let
+// go at once; panels and CAT programs are always answered.
+void AudioTest::audioClientsLimited()
+{
+    QFETCH(int, most);
+    QFETCH(int, descriptors);
+    QProcess sim;
+    sim.setChildProcessModifier([descriptors] {
+        const rlimit limit{rlim_t(descriptors), rlim_t(descriptors)};
+        if (descriptors)
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH),
+                                        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                         QStringLiteral("--audio"), QStringLiteral("--max-audio-clients"),
+                                         QString::number(most)});
+    std::vector<std::unique_ptr<TestClient>> panels;
+    panels.push_back(std::make_unique<TestClient>(port));
+    QTRY_VERIFY_WITH_TIMEOUT(panels.front()->received.endsWith(';'), Settle);
+    const quint16 audioPort
+        = panels.front()->received.mid(panels.front()->received.indexOf("audio=") + 6).chopped(1).toUShort();
+    std::vector<std::unique_ptr<TestClient>> listeners;
+    for (int i = 0; i < 40; ++i)
+        listeners.push_back(std::make_unique<TestClient>(audioPort));
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(listeners.begin(), listeners.end(),
+                                         [](const auto &listener) {
+                                             return listener->isClosed() || listener->received.size() > 100;
+                                         }),
+                             Settle);
+    const auto heard = std::count_if(listeners.begin(), listeners.end(),
+                                     [](const auto &listener) { return !listener->isClosed(); });
+    QVERIFY2(descriptors ? heard > 0 && heard < 40 - 4 : heard == most, qPrintable(QString::number(heard)));
+    for (int i = 0; i < 4; ++i)
+        panels.push_back(std::make_unique<TestClient>(port));
+    const auto busy = [](const auto &panel) { return panel->received == RelayServer::BusyText; };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(panels.begin(), panels.end(),
+                    [&](const auto &panel) { return panel->received.endsWith(';') || busy(panel); }),
+        Settle);
+    QCOMPARE(std::count_if(panels.begin(), panels.end(), busy), 1);
     QVERIFY(stopWith(sim, SIGTERM));
 }
 

@@ -21,8 +21,9 @@ const QString Timeout
 const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
 const QByteArray Linked = "id;q92;q9;" + StartUpQuery + "AI2;";
 // The relay keeps a panel's "AIn;" as the panel's own, off the radio, and
-// checks the radio's own level before the panel hears its reports.
-const QByteArray LinkedThroughRelay = "id;q92;q9;" + StartUpQuery + "AI;";
+// checks the radio's own level before the panel hears its reports; it fences
+// the probe "q92;" before the query after it.
+const QByteArray LinkedThroughRelay = "id;q92;AI;q9;" + StartUpQuery + "AI;";
 
 QString chooseServer(const QString &address)
 {
@@ -389,7 +390,7 @@ private slots:
         station.panel().SendCommand(QStringLiteral("MD1;FW;"));
         QVERIFY(!station.panel().globals().TcpSendComplete);
         QTRY_VERIFY(station.panel().globals().TcpSendComplete);
-        QTRY_VERIFY(station.heard.endsWith("MD1;FW;"));
+        QTRY_VERIFY(station.heard.endsWith("MD1;AI;FW;"));
 
         station.heard.clear();
         PERFORM(station, QStringLiteral("trigger exit_cmd"));

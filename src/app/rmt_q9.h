@@ -2,7 +2,7 @@
 
 #include "app/q9_globals.h"
 #include "audio/audio_player.h"
-#include "link/reply_framer.h"
+#include "framer.h"
 #include "link/serial_control.h"
 #include "link/socket_control.h"
 
@@ -36,6 +36,9 @@ class Rmt_Q9 : public QMainWindow
     Q_OBJECT
 
 public:
+    // No reply is longer; noise that never ends one is dropped whole.
+    static constexpr qsizetype MaxReply = 4096;
+
     explicit Rmt_Q9(Dialogs &dialogs, QWidget *parent = nullptr);
     ~Rmt_Q9() override;
 
@@ -216,7 +219,7 @@ private:
     SocketControl tcpClient;
     QTimer Timer1;
     QTimer Timer2;
-    ReplyFramer RxBuffer;
+    Framer RxBuffer{MaxReply};
     std::function<QTime()> m_localTime;
     // Wheel movement not yet making up a whole notch.
     int m_wheelTravel = 0;

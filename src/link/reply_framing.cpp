@@ -4,8 +4,8 @@ void Rmt_Q9::ReceiveText(const QString &chunk)
 {
     if (g.DebugOn)
         appendDebugText(chunk);
-    for (const QString &reply : RxBuffer.feed(chunk))
-        HandleReply(reply);
+    for (const QByteArray &reply : RxBuffer.feed(chunk.toLatin1()))
+        HandleReply(QString::fromLatin1(reply));
 }
 
 void Rmt_Q9::Comm1_OnComm(const QByteArray &received)

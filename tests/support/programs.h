@@ -67,8 +67,10 @@ struct TestClient
 };
 
 // Starts a server program and returns the port it reports listening on,
-// or 0 if it stopped or said nothing in time.
-inline quint16 startListening(QProcess &process, const QString &program, const QStringList &arguments)
+// or 0 if it stopped or said nothing in time; what it said meanwhile goes
+// to `said` when given.
+inline quint16 startListening(QProcess &process, const QString &program, const QStringList &arguments,
+                              QByteArray *said = nullptr)
 {
     static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)"));
     process.start(program, arguments);
@@ -81,6 +83,8 @@ inline quint16 startListening(QProcess &process, const QString &program, const Q
             return match.hasMatch() || process.state() == QProcess::NotRunning;
         },
         ProcessTimeout);
+    if (said)
+        *said = output;
     return ended && match.hasMatch() ? match.captured(1).toUShort() : 0;
 }
 

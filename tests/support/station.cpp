@@ -216,7 +216,7 @@ void Station::plugSerial(int portNumber)
     if (!m_serial) {
         m_serial = std::make_unique<PseudoTerminal>();
         m_serial->open();
-        connect(m_serial.get(), &PseudoTerminal::readyRead, this, [this] { hear(m_serial->readAll()); });
+        connect(m_serial.get(), &PseudoTerminal::received, this, &Station::hear);
         connect(&radio, &SimRadio::output, m_serial.get(), &PseudoTerminal::write);
     }
     const QString link = path(QStringLiteral("com%1").arg(portNumber));
