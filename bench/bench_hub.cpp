@@ -1,13 +1,21 @@
-// The relay sharing one radio, on loopback, with the simulated radio paced
-// at 4800 baud as a real one answers:
-//   - a query's round trip through the relay and on the radio's own port,
-//     as a ratio, and what the relay adds;
+// The relay sharing one radio, on loopback, against the radio's own port:
+// the simulated radio paced at 4800 baud, as a real one answers, on a
+// pseudo-terminal opened directly, and the same radio behind SerialLink and
+// the relay. Every wait is also given as a ratio to the port's, measured in
+// the same run:
+//   - a lone query, a set and a query of the same code in one write, and
+//     the same in two writes from a client that leaves Nagle's rule on
+//     (and with a short set, which the line does not hide a late
+//     acknowledgement behind), each answer checked for the value just set;
+//   - a query sent while another client's set, which the radio rejects, is
+//     on its way;
 //   - the time from a report of the radio to its arrival at each of four
 //     clients that hear reports;
-//   - a panel polling ten times a second beside a CAT program querying once
-//     a second, each one's worst wait for an answer.
+//   - four clients at once, each one's median and worst wait and the
+//     answers that were not its own.
 
 #include "bench_support.h"
+#include "framer.h"
 #include "link/event_wait.h"
 #include "pseudo_terminal.h"
 #include "relay_server.h"
@@ -21,37 +29,93 @@
 
 #include <algorithm>
 #include <memory>
-#include <numeric>
 
 namespace {
 
-constexpr int RoundTrips = 100;
+constexpr int Runs = 100;
 constexpr int Reports = 200;
 constexpr double MixedSeconds = 20;
+constexpr double Patience = 5;
 
-// A client of the relay, or the port itself, timing each query to its answer.
-struct Asker
+// What a client sends at once, as writes of their own, and the replies it
+// expects, each known by how it begins.
+struct Round
 {
+    QByteArrayList writes;
+    QByteArrayList expected;
+    bool timed = true;
+};
+
+// Hands bytes to the kernel now, as a write of their own.
+void writeNow(QIODevice &device, const QByteArray &bytes)
+{
+    device.write(bytes);
+    if (auto *socket = qobject_cast<QAbstractSocket *>(&device))
+        socket->flush();
+    else if (auto *port = qobject_cast<QSerialPort *>(&device))
+        port->flush();
+}
+
+// A client of the relay, or the port itself. It times each round from its
+// first write to its last reply, rounds being answered in the order they
+// were sent, and counts the replies that are not what was expected.
+class Asker : public QObject
+{
+public:
     explicit Asker(QIODevice &device)
-        : device(device)
+        : m_device(device)
     {
-        QObject::connect(&device, &QIODevice::readyRead, [this] { heard += this->device.readAll(); });
+        connect(&device, &QIODevice::readyRead, this, &Asker::hear);
     }
 
-    // Milliseconds from the query to its answer, or a negative number when
-    // none came.
-    double ask(const QByteArray &query)
+    void send(const Round &round)
     {
-        heard.clear();
+        m_waiting.append({round, QElapsedTimer(), true});
+        m_waiting.last().clock.start();
+        for (const QByteArray &bytes : round.writes)
+            writeNow(m_device, bytes);
+    }
+
+    // Waits until every round sent is answered.
+    bool settle()
+    {
+        return waitUntil([this] { return m_waiting.isEmpty(); }, Patience);
+    }
+
+    QList<double> waits;
+    int rightRounds = 0;
+    int wrongReplies = 0;
+
+private:
+    struct Waiting : Round
+    {
         QElapsedTimer clock;
-        clock.start();
-        device.write(query);
-        const bool answered = waitUntil([this] { return heard.endsWith(';'); }, 5);
-        return answered ? clock.nsecsElapsed() / 1e6 : -1;
+        bool right = true;
+    };
+
+    void hear()
+    {
+        for (const QByteArray &reply : m_replies.feed(m_device.readAll())) {
+            const bool right
+                = !m_waiting.isEmpty() && reply.startsWith(m_waiting.first().expected.takeFirst());
+            wrongReplies += !right;
+            if (m_waiting.isEmpty())
+                continue;
+            Waiting &round = m_waiting.first();
+            round.right = round.right && right;
+            if (round.expected.isEmpty()) {
+                if (round.timed) {
+                    waits.append(round.clock.nsecsElapsed() / 1e6);
+                    rightRounds += round.right;
+                }
+                m_waiting.removeFirst();
+            }
+        }
     }
 
-    QIODevice &device;
-    QByteArray heard;
+    QIODevice &m_device;
+    Framer m_replies{1024};
+    QList<Waiting> m_waiting;
 };
 
 double median(QList<double> values)
@@ -60,52 +124,246 @@ double median(QList<double> values)
     return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
-double medianRoundTrip(Asker &asker)
+double worst(const QList<double> &values)
 {
-    QList<double> times;
-    for (int i = 0; i < RoundTrips; ++i)
-        times.append(asker.ask("FA;"));
-    return median(times);
+    return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-std::unique_ptr<QTcpSocket> connectTo(const RelayServer &server, Session::Protocol protocol)
+Round loneQuery(int)
+{
+    return {{"FA;"}, {"FA"}};
+}
+
+// Sets that differ from the one before: the radio reports each.
+QByteArray frequencySet(int run)
+{
+    return "FA000070000" + QByteArray::number(run % 10) + "0;";
+}
+
+QByteArray attenuatorSet(int run)
+{
+    return "RA0" + QByteArray::number(run % 2) + ';';
+}
+
+// A set and a query of its code, in one write or in two; the answer must be
+// the value just set.
+Round setAndQuery(const QByteArray &set, bool apart)
+{
+    const QByteArray query = set.first(2) + ';';
+    return {apart ? QByteArrayList{set, query} : QByteArrayList{set + query}, {set}};
+}
+
+Round setAndQueryInOneWrite(int run)
+{
+    return setAndQuery(frequencySet(run), false);
+}
+
+struct Case
+{
+    const char *name;
+    Round (*round)(int run);
+};
+
+// The second write waits for the acknowledgement of the first, unless the
+// relay gives it at once. The line hides a late one behind the radio's
+// report of a long set; a short set shows it.
+constexpr Case Cases[] = {
+    {"query_round_trip", loneQuery},
+    {"set_query_one_write", setAndQueryInOneWrite},
+    {"set_query_two_writes", [](int run) { return setAndQuery(frequencySet(run), true); }},
+    {"short_set_query_two_writes", [](int run) { return setAndQuery(attenuatorSet(run), true); }},
+};
+
+// An answer the relay gives at once. The kernel takes a connection answered
+// that promptly for an interactive one, and holds back the acknowledgement
+// of what comes next unless the relay asks for it at once.
+const Round PromptAnswer{{"AI;"}, {"AI"}, false};
+
+struct Outcome
+{
+    double median;
+    int right;
+};
+
+// Rounds one after another, each right after a prompt answer.
+Outcome measure(QIODevice &device, const Case &c, int runs = Runs)
+{
+    Asker asker(device);
+    for (int run = 0; run < runs; ++run) {
+        asker.send(PromptAnswer);
+        asker.settle();
+        asker.send(c.round(run));
+        if (!asker.settle())
+            break;
+    }
+    return {median(asker.waits), asker.rightRounds};
+}
+
+// The radio paced on a pseudo-terminal, and what reaches it.
+struct PacedRadio
+{
+    PacedRadio()
+    {
+        radio.setPaced(true);
+        terminal.open();
+        QObject::connect(&terminal, &PseudoTerminal::received, &radio, &SimRadio::receive);
+        QObject::connect(&terminal, &PseudoTerminal::received,
+                         [this](const QByteArray &bytes) { heard += bytes; });
+        QObject::connect(&radio, &SimRadio::output, &terminal, &PseudoTerminal::write);
+    }
+
+    PseudoTerminal terminal;
+    SimRadio radio;
+    QByteArray heard;
+};
+
+// A CAT program that leaves Nagle's rule on, as Hamlib does.
+std::unique_ptr<QTcpSocket> connectTo(const RelayServer &server)
 {
     auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QHostAddress::LocalHost, server.endpoint(protocol).section(u':', -1).toUShort());
-    socket->waitForConnected(5000);
+    socket->connectToHost(QHostAddress::LocalHost,
+                          server.endpoint(Session::Protocol::Cat).section(u':', -1).toUShort());
+    socket->waitForConnected(int(Patience * 1000));
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 0);
     return socket;
 }
 
-// The radio on a pseudo-terminal, asked on the port and then through a
-// relay on that port.
-void roundTrips()
+void printPair(const char *name, double onPort, const Outcome &throughRelay)
 {
-    PseudoTerminal terminal;
-    SimRadio radio;
-    radio.setPaced(true);
-    terminal.open();
-    QObject::connect(&terminal, &PseudoTerminal::received, &radio, &SimRadio::receive);
-    QObject::connect(&radio, &SimRadio::output, &terminal, &PseudoTerminal::write);
+    std::printf("%s_port_ms %.2f\n", name, onPort);
+    std::printf("%s_relay_ms %.2f\n", name, throughRelay.median);
+    std::printf("%s_relay_adds_ms %.2f\n", name, throughRelay.median - onPort);
+    std::printf("%s_ratio %.3f\n", name, throughRelay.median / onPort);
+    std::printf("%s_relay_right %d/%d\n", name, throughRelay.right, Runs);
+}
 
-    double onPort = 0;
-    {
-        QSerialPort port(terminal.slavePath());
-        port.open(QIODevice::ReadWrite);
-        Asker asker(port);
-        onPort = medianRoundTrip(asker);
+// Client A's set, which the radio rejects, has reached the radio when
+// client B queries: B waits for the relay's fence behind it.
+void queryBehindRejectedSet(const RelayServer &server, PacedRadio &paced, double loneOnPort)
+{
+    const auto a = connectTo(server);
+    const auto b = connectTo(server);
+    Asker setter(*a);
+    Asker asker(*b);
+    for (int run = 0; run < Runs; ++run) {
+        paced.heard.clear();
+        setter.send({{"SW99;"}, {"?;"}});
+        waitUntil([&] { return paced.heard.contains("SW99;"); }, Patience);
+        asker.send(loneQuery(run));
+        if (!asker.settle() || !setter.settle())
+            break;
     }
-    SerialLink link(terminal.slavePath());
+    std::printf("query_behind_rejected_set_ms %.2f\n", median(asker.waits));
+    std::printf("query_behind_rejected_set_worst_ms %.2f\n", worst(asker.waits));
+    std::printf("query_behind_rejected_set_ratio %.3f\n", median(asker.waits) / loneOnPort);
+    std::printf("query_behind_rejected_set_worst_ratio %.3f\n", worst(asker.waits) / loneOnPort);
+    std::printf("query_behind_rejected_set_answered %d/%d\n", asker.rightRounds, Runs);
+    std::printf("query_behind_rejected_set_setter_rejected %d/%d\n", setter.rightRounds, Runs);
+}
+
+struct MixedClient
+{
+    const char *name;
+    int periodMs;
+    Round (*round)(int run);
+};
+
+Round meterPoll(int)
+{
+    return {{"SM;"}, {"SM"}};
+}
+
+Round statusPoll(int)
+{
+    return {{"IF;"}, {"IF"}};
+}
+
+Round rejectedSetAndQuery(int)
+{
+    return {{"SW99;", "FB;"}, {"?;", "FB"}};
+}
+
+// Together they keep the line busy most of the time.
+constexpr MixedClient MixedClients[] = {
+    {"mixed_sm_poll_100ms", 100, meterPoll},
+    {"mixed_if_poll_1000ms", 1000, statusPoll},
+    {"mixed_fa_set_query_250ms", 250, setAndQueryInOneWrite},
+    {"mixed_rejected_set_fb_query_500ms", 500, rejectedSetAndQuery},
+};
+
+// A client sending its rounds at a steady rate, answered or not.
+struct Poller
+{
+    Poller(const RelayServer &server, const MixedClient &client)
+        : socket(connectTo(server))
+        , asker(*socket)
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this, &client] { asker.send(client.round(sent++)); });
+        timer.start(client.periodMs);
+    }
+
+    std::unique_ptr<QTcpSocket> socket;
+    Asker asker;
+    QTimer timer;
+    int sent = 0;
+};
+
+void mixedClients(const RelayServer &server, double loneOnPort)
+{
+    std::vector<std::unique_ptr<Poller>> pollers;
+    for (const MixedClient &client : MixedClients)
+        pollers.push_back(std::make_unique<Poller>(server, client));
+    waitFor(MixedSeconds);
+    for (const auto &poller : pollers)
+        poller->timer.stop();
+    for (const auto &poller : pollers)
+        poller->asker.settle();
+    for (size_t i = 0; i < pollers.size(); ++i) {
+        const char *name = MixedClients[i].name;
+        const Asker &asker = pollers[i]->asker;
+        std::printf("%s_median_ms %.1f\n", name, median(asker.waits));
+        std::printf("%s_worst_ms %.1f\n", name, worst(asker.waits));
+        std::printf("%s_worst_ratio %.2f\n", name, worst(asker.waits) / loneOnPort);
+        std::printf("%s_answered %lld/%d\n", name, static_cast<long long>(asker.waits.size()),
+                    pollers[i]->sent);
+        std::printf("%s_wrong %d\n", name, asker.wrongReplies);
+    }
+}
+
+// Each section's clients have gone before the next one's come, so that
+// they stay within the relay's limit.
+void waitForNoClients(const RelayServer &server)
+{
+    waitUntil([&] { return server.clientCount() == 0; }, Patience);
+}
+
+// The radio asked on its own port, and then through a relay on that port.
+void portAndRelay()
+{
+    PacedRadio paced;
+    QList<double> onPort;
+    {
+        QSerialPort port(paced.terminal.slavePath());
+        port.open(QIODevice::ReadWrite);
+        for (const Case &c : Cases)
+            onPort.append(measure(port, c).median);
+    }
+    SerialLink link(paced.terminal.slavePath());
     link.start();
     RelayServer server(link);
     server.listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat);
     server.takeRadio();
-    const auto client = connectTo(server, Session::Protocol::Cat);
-    Asker asker(*client);
-    const double throughRelay = medianRoundTrip(asker);
-    std::printf("query_round_trip_port_ms %.2f\n", onPort);
-    std::printf("query_round_trip_relay_ms %.2f\n", throughRelay);
-    std::printf("query_round_trip_relay_adds_ms %.2f\n", throughRelay - onPort);
-    std::printf("query_round_trip_ratio %.3f\n", throughRelay / onPort);
+    {
+        const auto client = connectTo(server);
+        measure(*client, Cases[0], 1); // waits for the relay to set the radio's level
+        for (size_t i = 0; i < std::size(Cases); ++i)
+            printPair(Cases[i].name, onPort.at(i), measure(*client, Cases[i]));
+    }
+    waitForNoClients(server);
+    queryBehindRejectedSet(server, paced, onPort.first());
+    waitForNoClients(server);
+    mixedClients(server, onPort.first());
 }
 
 // Four clients at level 2 and reports the radio sends unasked.
@@ -119,81 +377,23 @@ void reportLatencies()
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     std::vector<std::unique_ptr<Asker>> askers;
     for (int i = 0; i < 4; ++i) {
-        clients.push_back(connectTo(server, Session::Protocol::Cat));
+        clients.push_back(connectTo(server));
         askers.push_back(std::make_unique<Asker>(*clients.back()));
-        askers.back()->ask("AI2;AI;");
+        askers.back()->send({{"AI2;AI;"}, {"AI2;"}, false});
+        askers.back()->settle();
     }
-    std::vector<QList<double>> latencies(clients.size());
-    for (int report = 0; report < Reports; ++report) {
-        QElapsedTimer clock;
-        clock.start();
-        std::vector<double> arrived(clients.size(), -1);
-        for (size_t i = 0; i < askers.size(); ++i)
-            askers[i]->heard.clear();
-        emit line.received("FA00014060000;");
-        waitUntil(
-            [&] {
-                for (size_t i = 0; i < askers.size(); ++i) {
-                    if (arrived[i] < 0 && askers[i]->heard.endsWith(';'))
-                        arrived[i] = clock.nsecsElapsed() / 1e6;
-                }
-                return std::none_of(arrived.begin(), arrived.end(), [](double at) { return at < 0; });
-            },
-            5);
-        for (size_t i = 0; i < arrived.size(); ++i)
-            latencies[i].append(arrived[i]);
+    const QByteArray report = "FA00014060000;";
+    for (int i = 0; i < Reports; ++i) {
+        for (const auto &asker : askers)
+            asker->send({{}, {report}});
+        emit line.received(report);
+        for (const auto &asker : askers)
+            asker->settle();
     }
-    for (size_t i = 0; i < latencies.size(); ++i)
-        std::printf("report_to_client_%zu_ms median %.3f worst %.3f\n", i + 1, median(latencies[i]),
-                    *std::max_element(latencies[i].begin(), latencies[i].end()));
-}
-
-// A query at a steady rate, each wait for its answer kept.
-struct Poller
-{
-    Poller(QTcpSocket &socket, const QByteArray &query, int periodMs)
-        : socket(socket)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
-            for (qsizetype n = this->socket.readAll().count(';'); n > 0 && !sent.isEmpty(); --n)
-                waits.append(sent.takeFirst().nsecsElapsed() / 1e6);
-        });
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this, query] {
-            sent.append(QElapsedTimer());
-            sent.last().start();
-            this->socket.write(query);
-        });
-        timer.start(periodMs);
+    for (size_t i = 0; i < askers.size(); ++i) {
+        std::printf("report_to_client_%zu_median_ms %.3f\n", i + 1, median(askers[i]->waits));
+        std::printf("report_to_client_%zu_worst_ms %.3f\n", i + 1, worst(askers[i]->waits));
     }
-
-    QTcpSocket &socket;
-    QTimer timer;
-    QList<QElapsedTimer> sent;
-    QList<double> waits;
-};
-
-void mixedClients()
-{
-    SimRadio radio;
-    radio.setPaced(true);
-    SimulatedLine line(radio);
-    RelayServer server(line);
-    server.listen(QStringLiteral("127.0.0.1:0"));
-    server.listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat);
-    server.takeRadio();
-    const auto panel = connectTo(server, Session::Protocol::Panel);
-    const auto program = connectTo(server, Session::Protocol::Cat);
-    panel->waitForReadyRead(5000);
-    panel->readAll();
-    Poller polls(*panel, "SM;", 100);
-    Poller queries(*program, "IF;", 1000);
-    waitFor(MixedSeconds);
-    for (const auto &[name, poller] : {std::pair{"panel_polling_10_per_s", &polls},
-                                       std::pair{"cat_querying_1_per_s", &queries}})
-        std::printf("%s_worst_wait_ms %.1f median %.1f answered %lld\n", name,
-                    *std::max_element(poller->waits.begin(), poller->waits.end()), median(poller->waits),
-                    static_cast<long long>(poller->waits.size()));
 }
 
 } // namespace
@@ -201,8 +401,7 @@ void mixedClients()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    roundTrips();
+    portAndRelay();
     reportLatencies();
-    mixedClients();
     return 0;
 }
