@@ -10,6 +10,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -251,10 +252,15 @@ void RadioQueue::answerLocally(Client &client, const QByteArray &command)
     client.level = *level;
 }
 
+// Nothing is sent while a chunk's replies are routed, even when a client cut
+// off on the way lets the next command go: the replies still to route came
+// before that command, and would pass for its answer.
 void RadioQueue::hear(const QByteArray &bytes)
 {
+    const bool pumping = std::exchange(m_pumping, true);
     for (const QByteArray &reply : m_replies.feed(bytes))
         route(reply);
+    m_pumping = pumping;
     pump();
 }
 
