@@ -5,9 +5,7 @@
 #include <memory>
 #include <mutex>
 
-namespace {
-
-bool initialiseGStreamer(QString *problem)
+bool MediaPipeline::initialise(QString *problem)
 {
     static std::once_flag once;
     static QString initProblem;
@@ -21,6 +19,8 @@ bool initialiseGStreamer(QString *problem)
     *problem = initProblem;
     return initProblem.isEmpty();
 }
+
+namespace {
 
 // GStreamer's debug text ends with the cause in the element's own words
 // ("Failed to connect to host '127.0.0.1:2302': Connection refused"); its
@@ -62,7 +62,7 @@ bool MediaPipeline::start(const QString &description, const std::function<void()
 {
     stop();
     m_failedElement.clear();
-    if (!initialiseGStreamer(&m_errorString))
+    if (!initialise(&m_errorString))
         return false;
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch_full(description.toUtf8().constData(), nullptr,

@@ -34,6 +34,10 @@ public:
     // The element that kept start() from running it, when one did.
     QString failedElement() const { return m_failedElement; }
 
+    // Starts GStreamer once for the program; false, with problem set, when
+    // it cannot.
+    static bool initialise(QString *problem);
+
     // A text as a quoted property value of a description, so that no text
     // can add elements of its own.
     static QString quoted(const QString &text);

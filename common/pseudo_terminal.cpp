@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
@@ -53,6 +55,20 @@ bool PseudoTerminal::open()
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PseudoTerminal::flush);
+    return true;
+}
+
+bool PseudoTerminal::shareWithGroup(const QString &group)
+{
+    const struct group *entry = ::getgrnam(group.toLocal8Bit().constData());
+    if (!entry) {
+        m_errorString = QStringLiteral("there is no group %1").arg(group);
+        return false;
+    }
+    if (::fchown(m_slave, uid_t(-1), entry->gr_gid) != 0 || ::fchmod(m_slave, 0660) != 0) {
+        m_errorString = systemError(QStringLiteral("cannot give %1 to group %2").arg(m_slavePath, group));
+        return false;
+    }
     return true;
 }
 

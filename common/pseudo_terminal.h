@@ -34,6 +34,10 @@ public:
 
     bool open();
     bool watchPrograms();
+    // Lets the members of a group open the line too (the serial-port users'
+    // group, for the shack's programs run by other users); false, with
+    // errorString() set and the line still open, when it cannot.
+    bool shareWithGroup(const QString &group);
 
     // Points linkPath at the slave device, replacing a stale symlink but
     // never another kind of file, nor a link to a line that is open (a

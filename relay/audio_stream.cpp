@@ -2,9 +2,7 @@
 
 #include "audio_stream_format.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
+#include <gst/gst.h>
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 
@@ -13,16 +11,43 @@ namespace {
 constexpr char GeneratorName[] = "generator";
 constexpr char PacketsName[] = "packets";
 
+// The name a device is passed by, for the two kinds of source the relay
+// captures from; empty for any other.
+QString sourceName(GstDevice *device)
+{
+    GstElement *element = gst_device_create_element(device, nullptr);
+    if (!element)
+        return {};
+    QString name;
+    gchar *path = nullptr;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device"))
+        g_object_get(element, "device", &path, nullptr);
+    const QByteArrayView factory = GST_OBJECT_NAME(gst_element_get_factory(element));
+    if (path && factory == "alsasrc")
+        name = AudioStream::AlsaPrefix.toString() + QString::fromUtf8(path);
+    else if (path && factory == "pulsesrc")
+        name = QString::fromUtf8(path);
+    g_free(path);
+    gst_object_unref(element);
+    return name;
+}
+
 } // namespace
 
 AudioStream::AudioStream(const QString &sourceName, QObject *parent)
     : QObject(parent)
     , m_sourceName(sourceName)
 {
-    connect(&m_pipeline, &MediaPipeline::failed, this,
-            [this](const QString &, const QString &why) { emit failed(why); });
-    connect(&m_pipeline, &MediaPipeline::ended, this,
-            [this] { emit failed(QStringLiteral("the audio source ended")); });
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(RetryInterval);
+    connect(&m_retry, &QTimer::timeout, this, &AudioStream::attempt);
+    m_firstPacket.setSingleShot(true);
+    m_firstPacket.setInterval(FirstPacketSeconds);
+    connect(&m_firstPacket, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("nothing came within %1 seconds").arg(FirstPacketSeconds.count()));
+    });
+    connect(&m_pipeline, &MediaPipeline::failed, this, [this](const QString &, const QString &why) { fail(why); });
+    connect(&m_pipeline, &MediaPipeline::ended, this, [this] { fail(QStringLiteral("the audio source ended")); });
 }
 
 AudioStream::AudioStream(Generator generator, QObject *parent)
@@ -36,10 +61,38 @@ AudioStream::~AudioStream()
     m_pipeline.stop();
 }
 
+bool AudioStream::listSources(QList<Source> *sources, QString *problem)
+{
+    if (!MediaPipeline::initialise(problem))
+        return false;
+    GstDeviceMonitor *monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Audio/Source", nullptr);
+    // A monitor none of whose providers can start (no sound server, no
+    // card) finds nothing, which is the answer.
+    const bool started = gst_device_monitor_start(monitor);
+    GList *devices = started ? gst_device_monitor_get_devices(monitor) : nullptr;
+    for (GList *item = devices; item; item = item->next) {
+        GstDevice *device = GST_DEVICE(item->data);
+        if (const QString name = sourceName(device); !name.isEmpty()) {
+            gchar *description = gst_device_get_display_name(device);
+            sources->append({name, QString::fromUtf8(description)});
+            g_free(description);
+        }
+    }
+    g_list_free_full(devices, gst_object_unref);
+    if (started)
+        gst_device_monitor_stop(monitor);
+    gst_object_unref(monitor);
+    return true;
+}
+
 QString AudioStream::origin() const
 {
-    return m_generator ? QStringLiteral("the simulated receiver")
-                       : QStringLiteral("source %1").arg(m_sourceName);
+    if (m_generator)
+        return QStringLiteral("the simulated receiver");
+    if (m_sourceName.startsWith(AlsaPrefix))
+        return QStringLiteral("ALSA device %1").arg(m_sourceName.mid(AlsaPrefix.size()));
+    return QStringLiteral("source %1").arg(m_sourceName);
 }
 
 // A captured source is live and sent as it comes; generated audio waits at
@@ -47,56 +100,72 @@ QString AudioStream::origin() const
 // a change to the generator is heard within a frame or two.
 QString AudioStream::description() const
 {
-    const QString source = m_generator
-        ? QStringLiteral("appsrc name=%1 is-live=false format=time max-bytes=%2 "
-                         "caps=audio/x-raw,format=S16LE,layout=interleaved,rate=%3,channels=1")
-              .arg(QLatin1StringView(GeneratorName))
-              .arg(2 * AudioStreamFormat::SamplesPerFrame * int(sizeof(qint16)))
-              .arg(AudioStreamFormat::SampleRate)
-        : m_sourceName == u"default"
-        ? QStringLiteral("pulsesrc")
-        : QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName));
     return QStringLiteral("%1 ! %2 ! appsink name=%3 sync=%4 emit-signals=false max-buffers=50 drop=true")
-        .arg(source, QLatin1StringView(AudioStreamFormat::Encoder), QLatin1StringView(PacketsName),
+        .arg(capture(), QLatin1StringView(AudioStreamFormat::Encoder), QLatin1StringView(PacketsName),
              m_generator ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
-// A source that is not there, or not allowed, fails only once it plays:
-// the stream counts as started when its first packet is out.
-bool AudioStream::start()
+QString AudioStream::capture() const
 {
+    if (m_generator)
+        return QStringLiteral("appsrc name=%1 is-live=false format=time max-bytes=%2 "
+                              "caps=audio/x-raw,format=S16LE,layout=interleaved,rate=%3,channels=1")
+            .arg(QLatin1StringView(GeneratorName))
+            .arg(2 * AudioStreamFormat::SamplesPerFrame * int(sizeof(qint16)))
+            .arg(AudioStreamFormat::SampleRate);
+    if (m_sourceName.startsWith(AlsaPrefix))
+        return QStringLiteral("alsasrc device=%1").arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())));
+    if (m_sourceName == u"default")
+        return QStringLiteral("pulsesrc");
+    return QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName));
+}
+
+void AudioStream::start()
+{
+    m_retry.stop();
+    attempt();
+}
+
+// A source that is not there, or not allowed, fails only once it plays:
+// the audio counts as flowing when its first packet is out.
+void AudioStream::attempt()
+{
+    ++m_attempt;
     m_samplesMade = 0;
     // The callbacks are in place before the first frame is asked for.
-    QString problem;
     if (!m_pipeline.start(description(), [this] {
             hookGenerator();
             hookPackets();
         })) {
-        problem = m_pipeline.errorString();
-    } else if (firstPacket(&problem)) {
-        return true;
+        fail(m_pipeline.errorString());
+        return;
     }
-    m_pipeline.stop();
-    m_errorString = QStringLiteral("no audio from %1: %2").arg(origin(), problem);
-    return false;
+    m_firstPacket.start();
 }
 
-bool AudioStream::firstPacket(QString *problem)
+void AudioStream::fail(const QString &why)
 {
-    QEventLoop loop;
-    bool arrived = false;
-    *problem = QStringLiteral("nothing came within %1 seconds").arg(FirstPacketSeconds.count());
-    connect(this, &AudioStream::packet, &loop, [&] {
-        arrived = true;
-        loop.quit();
-    });
-    connect(this, &AudioStream::failed, &loop, [&](const QString &why) {
-        *problem = why;
-        loop.quit();
-    });
-    QTimer::singleShot(FirstPacketSeconds, &loop, &QEventLoop::quit);
-    loop.exec();
-    return arrived;
+    m_pipeline.stop();
+    ++m_attempt;
+    m_firstPacket.stop();
+    m_retry.start();
+    const bool wasFlowing = std::exchange(m_flowing, false);
+    if (wasFlowing || why != m_lastReason)
+        emit stopped(why);
+    m_lastReason = why;
+}
+
+void AudioStream::arrived(quint64 attempt, const QByteArray &framed)
+{
+    if (attempt != m_attempt)
+        return;
+    if (!m_flowing) {
+        m_flowing = true;
+        m_firstPacket.stop();
+        m_lastReason.clear();
+        emit flowing();
+    }
+    emit packet(framed);
 }
 
 void AudioStream::hookGenerator()
@@ -152,5 +221,5 @@ void AudioStream::takePacket(GstAppSink *sink)
     gst_buffer_extract(buffer, 0, framed.data(), size_t(framed.size()));
     gst_sample_unref(sample);
     QMetaObject::invokeMethod(
-        this, [this, framed] { emit packet(framed); }, Qt::QueuedConnection);
+        this, [this, attempt = m_attempt.load(), framed] { arrived(attempt, framed); }, Qt::QueuedConnection);
 }

@@ -3,20 +3,28 @@
 #include "media_pipeline.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 typedef struct _GstAppSink GstAppSink;
 typedef struct _GstAppSrc GstAppSrc;
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <span>
 
 // The receiver's audio as the relay sends it (see AudioStreamFormat):
-// captured from a PipeWire/PulseAudio source, or made by a generator, and
-// encoded and framed by GStreamer. Each framed packet comes out of packet()
-// on the Qt thread, whole, so a listener can join between any two.
+// captured from an ALSA device ("alsa:hw:CARD=CODEC,DEV=0") or a
+// PipeWire/PulseAudio source, or made by a generator, and encoded and framed
+// by GStreamer. Each framed packet comes out of packet() on the Qt thread,
+// whole, so a listener can join between any two.
+//
+// A source that is missing, busy or fails is tried again every RetryInterval
+// for as long as the stream is kept, as a sound card that was unplugged may
+// come back; the radio's control never waits on it.
 class AudioStream : public QObject
 {
     Q_OBJECT
@@ -25,31 +33,49 @@ public:
     // Fills the next samples (mono, 48 kHz); called on GStreamer's thread.
     using Generator = std::function<void(std::span<qint16> samples)>;
 
-    // From a sound server's source by name; "default" is the server's own
-    // default source.
+    // What can be captured: the name to pass as a source, and what it is.
+    struct Source
+    {
+        QString name;
+        QString description;
+    };
+
+    static constexpr std::chrono::seconds RetryInterval{5};
+    static constexpr QStringView AlsaPrefix = u"alsa:";
+
+    // From a source by name: "alsa:DEVICE" for an ALSA device, otherwise a
+    // sound server's source, "default" being the server's own default.
     explicit AudioStream(const QString &sourceName, QObject *parent = nullptr);
     // From a generator, paced by the clock as a sound card would be.
     explicit AudioStream(Generator generator, QObject *parent = nullptr);
     ~AudioStream() override;
 
-    // Starts capturing and encoding; false, with errorString() naming what
-    // is missing, when it cannot.
-    bool start();
-    QString errorString() const { return m_errorString; }
+    // The sources GStreamer's device monitor finds on this computer; false,
+    // with problem set, when GStreamer cannot look.
+    static bool listSources(QList<Source> *sources, QString *problem);
+
+    // Starts capturing and encoding, and keeps trying until it flows.
+    void start();
+    bool isFlowing() const { return m_flowing; }
     // Where the audio comes from, for the log.
     QString origin() const;
 
 signals:
     void packet(const QByteArray &framed);
-    // The source or the encoder failed (a sound card unplugged): the stream
-    // is over.
-    void failed(const QString &why);
+    // The first packet since the audio started or came back.
+    void flowing();
+    // No audio now, and why: told when flowing audio stops, and when a try
+    // fails for another reason than the one before.
+    void stopped(const QString &why);
 
 private:
     static constexpr std::chrono::seconds FirstPacketSeconds{5};
 
     QString description() const;
-    bool firstPacket(QString *problem);
+    QString capture() const;
+    void attempt();
+    void fail(const QString &why);
+    void arrived(quint64 attempt, const QByteArray &framed);
     void hookGenerator();
     void makeFrame(GstAppSrc *source);
     void hookPackets();
@@ -58,6 +84,12 @@ private:
     QString m_sourceName;
     Generator m_generator;
     MediaPipeline m_pipeline;
+    QTimer m_retry;
+    QTimer m_firstPacket;
+    // Which try a packet belongs to (read on GStreamer's thread), so a
+    // stopped try's last packets are not taken for the audio flowing.
+    std::atomic<quint64> m_attempt = 0;
+    bool m_flowing = false;
+    QString m_lastReason;
     quint64 m_samplesMade = 0;
-    QString m_errorString;
 };

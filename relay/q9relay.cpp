@@ -28,10 +28,17 @@ void addOptions(QCommandLineParser &parser)
                       QStringLiteral("Serial port of the radio, e.g. /dev/ttyUSB0."),
                       QStringLiteral("DEVICE")});
     parser.addOption({QStringLiteral("audio-source"),
-                      QStringLiteral("Serve the receiver's audio from SOURCE, a PipeWire/PulseAudio source "
-                                     "(pactl list short sources names them), or \"default\". Without it "
-                                     "the relay serves no audio."),
+                      QStringLiteral("Serve the receiver's audio from SOURCE: an ALSA capture device as "
+                                     "alsa:DEVICE (alsa:hw:CARD=CODEC,DEV=0 for a radio's USB sound chip; "
+                                     "no sound server needed), a PipeWire/PulseAudio source by name, or "
+                                     "\"default\", the sound server's default source. A source that is "
+                                     "missing or fails is tried again every %1 seconds while the radio "
+                                     "stays served. Without it the relay serves no audio.")
+                          .arg(AudioStream::RetryInterval.count()),
                       QStringLiteral("SOURCE")});
+    parser.addOption({QStringLiteral("list-audio-sources"),
+                      QStringLiteral("List the audio sources of this computer, each with the name to give "
+                                     "--audio-source, and exit.")});
     addServerOptions(parser);
 }
 
@@ -59,6 +66,29 @@ QString terminalProblem(const QCommandLineParser &parser)
     return {};
 }
 
+// One source a line: the name to pass, and what it is.
+int listAudioSources()
+{
+    QList<AudioStream::Source> sources;
+    QString problem;
+    if (!AudioStream::listSources(&sources, &problem)) {
+        printError(problem);
+        return 1;
+    }
+    qsizetype width = 0;
+    for (const AudioStream::Source &source : std::as_const(sources))
+        width = std::max(width, source.name.size());
+    QStringList lines;
+    for (const AudioStream::Source &source : std::as_const(sources))
+        lines.append(QStringLiteral("%1  %2").arg(source.name, -int(width)).arg(source.description));
+    if (lines.isEmpty())
+        printError(QStringLiteral("no audio sources found: no sound server runs and no sound card is "
+                                  "known; an ALSA device defined in asound.conf is passed as alsa:NAME"));
+    else
+        std::fputs(qPrintable(lines.join(u'\n') + u'\n'), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -71,6 +101,8 @@ int main(int argc, char *argv[])
     addOptions(parser);
     if (const int error = parseCommandLine(parser))
         return error;
+    if (parser.isSet(QStringLiteral("list-audio-sources")))
+        return listAudioSources();
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
     if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio-source")))

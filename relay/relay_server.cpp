@@ -129,6 +129,12 @@ void RelayServer::setMaxClients(int maxClients)
     m_maxClients = maxClients;
 }
 
+void RelayServer::setTerminalGroup(const QString &group, bool required)
+{
+    m_terminalGroup = group;
+    m_terminalGroupRequired = required;
+}
+
 void RelayServer::setMaxAudioClients(int maxAudioClients)
 {
     m_maxAudioClients = maxAudioClients;
@@ -175,6 +181,12 @@ bool RelayServer::serveTerminal(const QString &linkPath)
         m_errorString = line.errorString();
         return false;
     }
+    if (!m_terminalGroup.isEmpty() && !line.shareWithGroup(m_terminalGroup)) {
+        m_errorString = QStringLiteral("%1: %2").arg(terminal->name, line.errorString());
+        if (m_terminalGroupRequired)
+            return false;
+        emit message(QStringLiteral("%1; only the relay's own user may open it").arg(m_errorString));
+    }
     Terminal &serving = *terminal;
     connect(&line, &PseudoTerminal::programOpened, this, [this, &serving] { programOpened(serving); });
     connect(&line, &PseudoTerminal::received, this, [&serving](const QByteArray &data) {
@@ -209,20 +221,39 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
     Endpoint *listening = openEndpoint(endpoint, Session::Protocol::Cat, true);
     if (!listening)
         return false;
-    if (!stream->start()) {
-        m_errorString = stream->errorString();
-        return false;
-    }
     connect(stream.get(), &AudioStream::packet, &m_audioListeners, &AudioListeners::send);
-    // The radio stays served without its audio.
-    connect(stream.get(), &AudioStream::failed, this, [this](const QString &why) {
-        emit message(QStringLiteral("audio stopped: %1").arg(why));
+    connect(stream.get(), &AudioStream::flowing, this, [this] {
+        emit message(QStringLiteral("audio from %1").arg(m_audio->origin()));
+        offerAudio();
+    });
+    // The radio stays served without its audio, and the panels are told
+    // when it comes back.
+    connect(stream.get(), &AudioStream::stopped, this, [this](const QString &why) {
+        emit message(QStringLiteral("no audio from %1: %2; trying again every %3 seconds")
+                         .arg(m_audio->origin(), why)
+                         .arg(AudioStream::RetryInterval.count()));
         m_audioListeners.closeAll(QStringLiteral("closed: the audio stopped"));
+        offerAudio();
     });
     connect(&m_audioListeners, &AudioListeners::message, this, &RelayServer::message);
     m_audio = std::move(stream);
     m_audioEndpoint = listening;
+    // Once the server is told to be up, so its failures come after that.
+    QMetaObject::invokeMethod(m_audio.get(), &AudioStream::start, Qt::QueuedConnection);
     return true;
+}
+
+// A panel hears of the audio in the greeting, sent again to the panels
+// linked when the audio comes or goes.
+void RelayServer::offerAudio()
+{
+    const QByteArray now = greeting();
+    if (now == std::exchange(m_offer, now))
+        return;
+    for (SocketSession *session : std::as_const(m_clients)) {
+        if (session && session->protocol() == Session::Protocol::Panel)
+            session->deliver(now);
+    }
 }
 
 QString RelayServer::audioEndpoint() const
@@ -320,7 +351,7 @@ void RelayServer::turnAway(Connection *connection, const QString &why, const QBy
 
 QByteArray RelayServer::greeting() const
 {
-    if (!m_audioEndpoint)
+    if (!m_audio || !m_audio->isFlowing())
         return Greeting.toByteArray();
     return QString::fromLatin1(AudioGreeting).arg(m_audioEndpoint->listener.port()).toLatin1();
 }

@@ -48,6 +48,7 @@ public:
     static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
     static constexpr int DefaultMaxClients = 4;
     static constexpr int DefaultMaxAudioClients = 8;
+    static constexpr QStringView DefaultTerminalGroup = u"dialout";
     // Descriptors kept free beyond one for each client the relay may serve,
     // for the busy line and what the relay itself opens.
     static constexpr int SpareDescriptors = 16;
@@ -66,6 +67,11 @@ public:
     void setLiveness(const Liveness &liveness);
     void setMaxClients(int maxClients);
     void setMaxAudioClients(int maxAudioClients);
+    // The group whose members may open the terminals served after this, as
+    // the serial port's users may open a serial port. When it cannot be
+    // given the group, a terminal is refused if the group is required, and
+    // otherwise served to the relay's own user alone, with a warning.
+    void setTerminalGroup(const QString &group, bool required);
     RadioQueue &queue() { return m_queue; }
 
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300", "[::1]:0", or
@@ -77,8 +83,9 @@ public:
     // serial ports only, one at a time.
     bool serveTerminal(const QString &linkPath);
     // The receiver's audio for clients on endpoint, admitted as every
-    // client is; a panel's greeting then names the port. False when the
-    // stream cannot start or the endpoint cannot be listened on.
+    // client is; a panel's greeting names the port while the audio flows.
+    // False when the endpoint cannot be listened on; a source that fails is
+    // tried again meanwhile.
     bool serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream);
     QString audioEndpoint() const;
     int audioListenerCount() const { return m_audioListeners.count(); }
@@ -105,6 +112,7 @@ private:
     void admitAudio(Connection *connection);
     void turnAway(Connection *connection, const QString &why, const QByteArray &text = {});
     QByteArray greeting() const;
+    void offerAudio();
     bool descriptorsToSpare() const;
     void serve(Session *session);
     void programOpened(Terminal &terminal);
@@ -116,6 +124,8 @@ private:
     Liveness m_liveness;
     int m_maxClients = DefaultMaxClients;
     int m_maxAudioClients = DefaultMaxAudioClients;
+    QString m_terminalGroup;
+    bool m_terminalGroupRequired = false;
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
     std::vector<std::unique_ptr<Terminal>> m_terminals;
     QList<QPointer<SocketSession>> m_clients;
@@ -123,4 +133,6 @@ private:
     std::unique_ptr<AudioStream> m_audio;
     AudioListeners m_audioListeners;
     Endpoint *m_audioEndpoint = nullptr;
+    // The greeting the linked panels were last given.
+    QByteArray m_offer = Greeting.toByteArray();
 };

@@ -8,6 +8,7 @@ namespace {
 const QString Listen = QStringLiteral("listen");
 const QString CatListen = QStringLiteral("cat-listen");
 const QString CatPty = QStringLiteral("cat-pty");
+const QString CatPtyGroup = QStringLiteral("cat-pty-group");
 const QString Allow = QStringLiteral("allow");
 const QString MaxClients = QStringLiteral("max-clients");
 const QString AudioListen = QStringLiteral("audio-listen");
@@ -30,6 +31,11 @@ void addServerOptions(QCommandLineParser &parser)
          QStringLiteral("Serve a CAT program that opens serial ports only on a pseudo-terminal, and make "
                         "PATH a symlink to it (removed on exit). May be given more than once."),
          QStringLiteral("PATH")},
+        {CatPtyGroup,
+         QStringLiteral("Let the members of GROUP open the --cat-pty terminals (read and write), as they "
+                        "may open serial ports. Default: %1.")
+             .arg(RelayServer::DefaultTerminalGroup),
+         QStringLiteral("GROUP"), RelayServer::DefaultTerminalGroup.toString()},
         {Allow,
          QStringLiteral("Serve only clients from LIST: addresses and networks, IPv4 or IPv6, separated "
                         "by commas (192.168.1.0/24,fd00::/8,10.0.0.7), or \"any\". Default: this "
@@ -93,6 +99,7 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
         server.setAccess(*AccessList::parse(parser.value(Allow)));
     server.setMaxClients(parser.value(MaxClients).toInt());
     server.setMaxAudioClients(parser.value(MaxAudioClients).toInt());
+    server.setTerminalGroup(parser.value(CatPtyGroup), parser.isSet(CatPtyGroup));
     if (!server.listen(parser.value(Listen)))
         return false;
     QStringList served{QStringLiteral("listening on %1").arg(server.endpoint())};

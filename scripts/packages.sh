@@ -47,14 +47,15 @@ Q9_BUILD_PACKAGES=(
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
 # beside the panel, a sound server of the tests' own that the panel plays
-# into and they record from, and the tools that build and check the
+# into and they record from, GStreamer's ALSA capture that the relay takes a
+# sound chip's audio with, and the tools that build and check the
 # installed files and the Debian packages (dpkg-buildpackage wants
 # build-essential; systemd brings systemctl and systemd-analyze for the
 # relay's unit, and its pkg-config file says where units go).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
-    pulseaudio pulseaudio-utils
+    pulseaudio pulseaudio-utils gstreamer1.0-alsa
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]

@@ -156,7 +156,7 @@ int main(int argc, char *argv[])
         return error;
     for (const QString &network :
          {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
-          QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("max-audio-clients"),
+          QStringLiteral("cat-pty-group"), QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("max-audio-clients"),
           QStringLiteral("audio"), QStringLiteral("audio-listen")}) {
         if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));

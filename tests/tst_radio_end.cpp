@@ -306,6 +306,8 @@ private slots:
         // have the relay talk to itself or take a line from under a program.
         row("q9relay --device RADIO --cat-pty RADIO", "--cat-pty RADIO is the radio's own port");
         row("q9relay --device RADIO --cat-pty SERVED", "SERVED links to /dev/pts/");
+        row("q9relay --device RADIO --cat-pty-group q9nogroup --cat-pty FREE",
+            "CAT terminal FREE: there is no group q9nogroup");
         // clang-format on
     }
 
@@ -318,6 +320,7 @@ private slots:
         const auto filled = [&](QString text) {
             return text.replace(QStringLiteral("RADIO"), m_device)
                 .replace(QStringLiteral("SERVED"), served.port.linkPath())
+                .replace(QStringLiteral("FREE"), m_dir.filePath(QStringLiteral("free")))
                 .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
         };
         QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
@@ -719,6 +722,39 @@ private slots:
         QVERIFY(shared.log.contains(
             QStringLiteral("CAT terminal %1 left 3 bytes of a command unfinished; dropped").arg(link)));
     }
+    // The shack's programs run as their users, not as the relay's: a member of
+    // the terminals' group reaches the radio through one with Hamlib, where
+    // anyone else is kept out.
+    void terminalsServeTheirGroup_data()
+    {
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<QByteArray>("read");
+        QTest::newRow("member of the group") << QStringLiteral("--groups=dialout") << QByteArray("14060000\n");
+        QTest::newRow("another user") << QStringLiteral("--clear-groups") << QByteArray();
+    }
+
+    void terminalsServeTheirGroup()
+    {
+        QFETCH(QString, groups);
+        QFETCH(QByteArray, read);
+        SharedRadio shared;
+        shared.server.setTerminalGroup(QStringLiteral("dialout"), true);
+        const QString link = m_dir.filePath(QStringLiteral("cat1"));
+        QVERIFY(shared.server.serveTerminal(link));
+        // As the service's runtime folder: open to all, to reach the link.
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                        | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                        | QFile::ExeOther));
+        QProcess rigctl;
+        rigctl.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=4242"), QStringLiteral("--regid=4242"),
+                                                 groups, QStringLiteral("rigctl"), QStringLiteral("-m"),
+                                                 QStringLiteral("2014"), QStringLiteral("-r"), link,
+                                                 QStringLiteral("f")});
+        QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, ProcessTimeout);
+        QCOMPARE(rigctl.readAllStandardOutput(), read);
+        QCOMPARE(rigctl.exitCode() == 0, !read.isEmpty());
+    }
+
     // A client whose computer has gone without a word holds the radio only until
     // the relay's probes find it out; then the next one is served.
     void vanishedClientLetGo()

@@ -39,7 +39,6 @@ void Rmt_Q9::Set_Host_Addr_Click()
         return;
     }
     ui->Server_Conn->show();
-    startAudio();
 
     if (!probeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
