@@ -1,5 +1,6 @@
 #include "programs.h"
 #include "sound_server.h"
+#include "stand_ins.h"
 #include "station.h"
 
 #include "audio_stream.h"
@@ -199,16 +200,8 @@ void AudioTest::failuresLeaveTheLink()
         audioPort.close();
     QObject::connect(&audioPort, &QTcpServer::newConnection, &audioPort,
                      [&audioPort] { delete audioPort.nextPendingConnection(); });
-    QTcpServer relay;
-    QVERIFY(relay.listen(QHostAddress(address), 2300));
-    QObject::connect(&relay, &QTcpServer::newConnection, &relay, [&] {
-        QTcpSocket *panel = relay.nextPendingConnection();
-        panel->write(greeting.replace(QStringLiteral("PORT"), port).toLatin1());
-        QObject::connect(panel, &QTcpSocket::readyRead, panel,
-                         [&station, panel] { station.radio.receive(panel->readAll()); });
-        QObject::connect(&station.radio, &SimRadio::output, panel,
-                         [panel](const QByteArray &bytes) { panel->write(bytes); });
-    });
+    const RelayStandIn relay(station.radio, address, greeting.replace(QStringLiteral("PORT"), port));
+    QVERIFY(relay.isListening());
     if (audio == u"no output")
         qputenv("PULSE_SERVER", "unix:/nonexistent/q9test");
     PERFORM(station, QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
