@@ -1,15 +1,18 @@
 // The window while the relay's audio port drops every attempt to connect,
-// so that the player waits out its time limit for an answer: the panel
-// links to a relay that names that port and probes for the radio behind it,
-// while a thread of its own posts a click on the CW sender's "Clear" to the
-// window every 20 ms, from the link's start until a second after the
-// audio's failure is told. For each click, the time from its posting until
-// it is handled and until the button is next painted; the worst of both is
-// the figure (goal: at most 100 ms). Also how long linking took, radio
-// probe included, and when the failure was told. Runs its own PulseAudio
-// server with a null sink, so that the player gets as far as connecting.
+// so that the player waits out its time limit for an answer. A thread of
+// its own posts a click on the CW sender's "Clear" to the window every
+// 20 ms; for each, the time from its posting until it is handled and until
+// the button is next painted. Measured twice on one panel, as it links and
+// probes for the radio: behind a relay that offers no audio, for as long as
+// the player's time limit and a second more (the machine's own share of the
+// figure), then behind one whose audio port drops, until a second after the
+// audio's failure is told. The worst time in the second run is the figure
+// (goal: at most 100 ms); also how long linking took, radio probe included,
+// and when the failure was told. Runs its own PulseAudio server with a null
+// sink, so that the player gets as far as connecting.
 
 #include "app/rmt_q9.h"
+#include "audio/audio_player.h"
 #include "bench_support.h"
 #include "sim_radio.h"
 #include "sound_server.h"
@@ -27,7 +30,7 @@
 namespace {
 
 constexpr auto ClickInterval = std::chrono::milliseconds(20);
-constexpr int AfterFailureMilliseconds = 1000;
+constexpr int AfterwardsMilliseconds = 1000;
 constexpr int FailureTimeout = 30000;
 
 // Clicks posted to a button from a thread of its own, so that a window
@@ -45,6 +48,9 @@ public:
 
     void start()
     {
+        handled.clear();
+        painted.clear();
+        m_stopping = false;
         m_clicker = std::thread([this] {
             while (!m_stopping) {
                 post();
@@ -52,11 +58,13 @@ public:
             }
         });
     }
+    // The clicks posted and not yet handled are handled now.
     void stop()
     {
         m_stopping = true;
         if (m_clicker.joinable())
             m_clicker.join();
+        QCoreApplication::sendPostedEvents(m_button, QEvent::MetaCall);
     }
 
     // Milliseconds from each click's posting to its handling, and to the
@@ -101,17 +109,40 @@ private:
     qint64 m_paintAwaitedSince = -1;
 };
 
-double worst(const QList<double> &values)
-{
-    return values.isEmpty() ? NAN : *std::max_element(values.begin(), values.end());
-}
-
-double median(QList<double> values)
+// The value that `share` of them do not exceed.
+double quantile(QList<double> values, double share)
 {
     if (values.isEmpty())
         return NAN;
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return values[std::min(values.size() - 1, qsizetype(share * values.size()))];
+}
+
+void printTimes(const char *what, const QList<double> &times)
+{
+    std::printf("  %s: median %.1f ms, 99%% within %.1f ms, worst %.1f ms of %lld\n", what,
+                quantile(times, 0.5), quantile(times, 0.99), quantile(times, 1), qlonglong(times.size()));
+}
+
+// Links the panel to the relay on `address` while clicking, until `settled`
+// holds and a second more; returns the worst time.
+double clickWhileLinking(Rmt_Q9 &panel, BenchDialogs &dialogs, ClickTimer &clicks, const QString &address,
+                         const std::function<bool()> &settled)
+{
+    dialogs.inputAnswer = address;
+    QElapsedTimer clock;
+    clock.start();
+    clicks.start();
+    panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger();
+    std::printf("  link and radio probe: %.2f s\n", secondsSince(clock));
+    const bool hasSettled = QTest::qWaitFor(settled, FailureTimeout);
+    QTest::qWait(AfterwardsMilliseconds);
+    clicks.stop();
+    if (!hasSettled)
+        std::printf("  still waiting after %d s\n", FailureTimeout / 1000);
+    printTimes("click handled", clicks.handled);
+    printTimes("click repainted", clicks.painted);
+    return std::max(quantile(clicks.handled, 1), quantile(clicks.painted, 1));
 }
 
 } // namespace
@@ -122,40 +153,41 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     BenchWorkingDir workingDir;
     SoundServer sound;
-    const QString address = QStringLiteral("127.0.0.63");
-    SimRadio radio;
-    DroppingPort audioPort(address);
-    RelayStandIn relay(radio, address, QStringLiteral("!!Q9 relay ready audio=%1;").arg(audioPort.port()));
-    if (!sound.isRunning() || !audioPort.port() || !relay.isListening()) {
-        std::fprintf(stderr, "bench_audio_unanswered: no sound server, audio port or relay on %s\n",
-                     qPrintable(address));
+    const QString silentAddress = QStringLiteral("127.0.0.63");
+    const QString droppingAddress = QStringLiteral("127.0.0.64");
+    SimRadio silentRadio, radio;
+    const RelayStandIn silentRelay(silentRadio, silentAddress, QStringLiteral("!!Q9 relay ready;"));
+    const DroppingPort audioPort(droppingAddress);
+    const RelayStandIn relay(radio, droppingAddress,
+                             QStringLiteral("!!Q9 relay ready audio=%1;").arg(audioPort.port()));
+    if (!sound.isRunning() || !silentRelay.isListening() || !audioPort.port() || !relay.isListening()) {
+        std::fprintf(stderr,
+                     "bench_audio_unanswered: no sound server, or no relay or audio port on %s or %s\n",
+                     qPrintable(silentAddress), qPrintable(droppingAddress));
         return 1;
     }
 
     BenchDialogs dialogs;
-    dialogs.inputAnswer = address;
     Rmt_Q9 panel(dialogs);
     panel.show();
     ClickTimer clicks(panel.findChild<QPushButton *>(QStringLiteral("CW_ClearBox")));
-    QElapsedTimer clock;
-    clock.start();
-    clicks.start();
-    panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger();
-    const double linkSeconds = secondsSince(clock);
-    const bool told = QTest::qWaitFor([&] { return dialogs.messages > 0; }, FailureTimeout);
-    const double toldSeconds = secondsSince(clock);
-    QTest::qWait(AfterFailureMilliseconds);
-    clicks.stop();
 
-    std::printf("link and radio probe: %.2f s\n", linkSeconds);
-    std::printf("audio failure told after: %.2f s (boxes: %d)\n", toldSeconds, dialogs.messages);
-    std::printf("click handled: median %.1f ms, worst %.1f ms over %lld clicks\n", median(clicks.handled),
-                worst(clicks.handled), qlonglong(clicks.handled.size()));
-    std::printf("click repainted: median %.1f ms, worst %.1f ms over %lld paints\n", median(clicks.painted),
-                worst(clicks.painted), qlonglong(clicks.painted.size()));
-    const double worstLatency = std::max(worst(clicks.handled), worst(clicks.painted));
-    std::printf("window latency while the audio port drops: %.1f ms (goal: at most 100 ms)\n", worstLatency);
+    std::printf("no audio offered:\n");
+    QElapsedTimer span;
+    span.start();
+    const double machine = clickWhileLinking(panel, dialogs, clicks, silentAddress, [&] {
+        return secondsSince(span) > AudioPlayer::SilenceSeconds;
+    });
+    std::printf("audio port drops:\n");
+    span.restart();
+    const double worst
+        = clickWhileLinking(panel, dialogs, clicks, droppingAddress, [&] { return dialogs.messages > 0; });
+    std::printf("  audio failure told after %.2f s (boxes: %d)\n",
+                secondsSince(span) - AfterwardsMilliseconds / 1e3, dialogs.messages);
+    std::printf("window latency while the audio port drops: worst %.1f ms (goal: at most 100 ms; "
+                "%.1f ms with no audio)\n",
+                worst, machine);
     // The radio was found, and the failure told once.
     const bool linked = panel.findChild<QWidget *>(QStringLiteral("Q9_present_ind"))->isVisible();
-    return told && linked && dialogs.messages == 1 ? 0 : 1;
+    return linked && dialogs.messages == 1 ? 0 : 1;
 }
