@@ -306,6 +306,8 @@ private slots:
         // have the relay talk to itself or take a line from under a program.
         row("q9relay --device RADIO --cat-pty RADIO", "--cat-pty RADIO is the radio's own port");
         row("q9relay --device RADIO --cat-pty SERVED", "SERVED links to /dev/pts/");
+        // A port another program holds names its holder.
+        row("q9relay --device SERVED", "cannot open SERVED: in use by tst_radio_end (process PID)\n");
         // clang-format on
     }
 
@@ -315,9 +317,12 @@ private slots:
         QTcpServer occupant;
         QVERIFY(occupant.listen(QHostAddress::LocalHost));
         RadioOnPort served(m_dir.filePath(QStringLiteral("served")));
+        QSerialPort holder(served.port.linkPath());
+        QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
         const auto filled = [&](QString text) {
             return text.replace(QStringLiteral("RADIO"), m_device)
                 .replace(QStringLiteral("SERVED"), served.port.linkPath())
+                .replace(QStringLiteral("PID"), QString::number(QCoreApplication::applicationPid()))
                 .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
         };
         QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
