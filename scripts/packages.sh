@@ -59,10 +59,15 @@ Q9_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils
 )
 
-# Configures and builds one build tree: q9_build DIR [cmake options...]
-q9_build() {
+# Configures one build tree: q9_configure DIR [cmake options...]
+q9_configure() {
     local dir=$1
     shift
     cmake -S "$Q9_ROOT" -B "$Q9_ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$Q9_ROOT/$dir" -j "$(nproc)"
+}
+
+# Configures and builds one build tree, all of it: q9_build DIR [cmake options...]
+q9_build() {
+    q9_configure "$@"
+    cmake --build "$Q9_ROOT/$1" -j "$(nproc)"
 }
