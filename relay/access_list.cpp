@@ -8,6 +8,29 @@ namespace {
 
 using Network = std::pair<QHostAddress, int>;
 
+const Network LoopbackIPv4{QHostAddress(QStringLiteral("127.0.0.0")), 8};
+const Network LoopbackIPv6{QHostAddress(QHostAddress::LocalHostIPv6), 128};
+
+bool contains(const Network &outer, const Network &inner)
+{
+    return inner.second >= outer.second && inner.first.isInSubnet(outer);
+}
+
+bool overlap(const Network &one, const Network &other)
+{
+    return contains(one, other) || contains(other, one);
+}
+
+// Only this computer reaches a loopback address; any other is reached by
+// clients of its own family.
+Network clientsReaching(const QHostAddress &address)
+{
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (address.isLoopback())
+        return ipv4 ? LoopbackIPv4 : LoopbackIPv6;
+    return {QHostAddress(ipv4 ? QHostAddress::AnyIPv4 : QHostAddress::AnyIPv6), 0};
+}
+
 int addressBits(const QHostAddress &address)
 {
     return address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
@@ -79,7 +102,7 @@ bool isOwnAddress(const QHostAddress &address)
 } // namespace
 
 AccessList::AccessList()
-    : m_networks{{QHostAddress(QStringLiteral("127.0.0.0")), 8}, {QHostAddress::LocalHostIPv6, 128}}
+    : m_networks{LoopbackIPv4, LoopbackIPv6}
     , m_ownAddresses(true)
 { }
 
@@ -117,12 +140,17 @@ bool AccessList::allows(const QHostAddress &client) const
 
 bool AccessList::thisComputerOnly() const
 {
-    if (m_ownAddresses)
+    return m_ownAddresses || std::all_of(m_networks.begin(), m_networks.end(), [](const Network &entry) {
+               return contains(LoopbackIPv4, entry) || contains(LoopbackIPv6, entry);
+           });
+}
+
+bool AccessList::admitsAnyReaching(const QHostAddress &listening) const
+{
+    const QHostAddress address = plainAddress(listening);
+    if (address == QHostAddress(QHostAddress::AnyIPv6))
         return true;
-    for (const auto &[address, prefix] : m_networks) {
-        const int loopbackPrefix = address.protocol() == QAbstractSocket::IPv4Protocol ? 8 : 128;
-        if (!address.isLoopback() || prefix < loopbackPrefix)
-            return false;
-    }
-    return true;
+    const Network reaching = clientsReaching(address);
+    return std::any_of(m_networks.begin(), m_networks.end(),
+                       [&reaching](const Network &entry) { return overlap(entry, reaching); });
 }

@@ -27,6 +27,9 @@ public:
     bool allows(const QHostAddress &client) const;
     // Whether it admits nobody from beyond this computer.
     bool thisComputerOnly() const;
+    // Whether it admits anybody who can reach a listener on the address
+    // ("::" takes both families).
+    bool admitsAnyReaching(const QHostAddress &listening) const;
 
 private:
     QList<std::pair<QHostAddress, int>> m_networks;

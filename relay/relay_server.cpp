@@ -165,7 +165,11 @@ RelayServer::Endpoint *RelayServer::openEndpoint(const QString &address, Session
                 judge(descriptor, from, port, serving);
             });
     connect(&endpoint->listener, &Listener::message, this, &RelayServer::message);
-    if (!parsed->host.isLoopback() && m_access.thisComputerOnly())
+    if (!m_access.admitsAnyReaching(parsed->host))
+        emit message(QStringLiteral("listening on %1, but no client that can reach it is on the --allow "
+                                    "list: every one is refused")
+                         .arg(endpoint->listener.endpoint()));
+    else if (!parsed->host.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
                          .arg(endpoint->listener.endpoint()));

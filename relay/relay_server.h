@@ -75,9 +75,9 @@ public:
     RadioQueue &queue() { return m_queue; }
 
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300", "[::1]:0", or
-    // "[::]:2300" for every address, IPv6 and IPv4. Warns once when the
-    // address reaches beyond this computer but only its own clients are
-    // admitted.
+    // "[::]:2300" for every address, IPv6 and IPv4. Warns once when no
+    // client that can reach the address is admitted, or when it reaches
+    // beyond this computer but only its own clients are admitted.
     bool listen(const QString &endpoint, Session::Protocol protocol = Session::Protocol::Panel);
     // A pseudo-terminal linked at linkPath, for CAT programs that open
     // serial ports only, one at a time.

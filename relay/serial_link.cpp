@@ -2,6 +2,9 @@
 
 #include "serial_line.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -9,6 +12,43 @@
 namespace {
 
 constexpr qint64 CharacterNanoseconds = 1'000'000'000 / RadioLineCharactersPerSecond;
+
+// Where programs leave the lock file of a serial port they hold, QSerialPort
+// among them.
+const QStringList LockFolders = {"/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
+                                 "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
+
+// "LCK.." and the device as it was named to open it, "/dev/" left out and
+// every "/" an "_": /dev/ttyUSB0 is LCK..ttyUSB0.
+QString lockFileName(QString device)
+{
+    if (device.startsWith(u"/dev/"))
+        device.remove(0, 5);
+    return QStringLiteral("LCK..") + device.replace(u'/', u'_');
+}
+
+// The running program whose lock file holds the device, named by it or by
+// the device a link leads to, as "q9relay (process 1234)"; an empty text
+// when there is none. A lock file starts with the holder's process number.
+QString lockHolder(const QString &device)
+{
+    const QStringList names{lockFileName(device), lockFileName(QFileInfo(device).canonicalFilePath())};
+    for (const QString &folder : LockFolders) {
+        for (const QString &name : names) {
+            QFile lock(folder + u'/' + name);
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            bool ok = false;
+            const qint64 pid = lock.readLine().trimmed().toLongLong(&ok);
+            QFile program(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (ok && pid > 0 && program.open(QIODevice::ReadOnly))
+                return QStringLiteral("%1 (process %2)")
+                    .arg(QString::fromLocal8Bit(program.readAll().trimmed()))
+                    .arg(pid);
+        }
+    }
+    return {};
+}
 
 } // namespace
 
@@ -52,8 +92,13 @@ bool SerialLink::open()
     return true;
 }
 
+// Qt tells a port that another program holds as a permission error; the
+// holder's name says more.
 QString SerialLink::errorString() const
 {
+    const QString holder = m_port.error() == QSerialPort::PermissionError ? lockHolder(m_name) : QString();
+    if (!holder.isEmpty())
+        return QStringLiteral("%1: in use by %2").arg(m_name, holder);
     return QStringLiteral("%1: %2").arg(m_name, m_port.errorString());
 }
 

@@ -32,7 +32,7 @@ public:
 
     // Opens the port, or waits for a device that is not there yet. False
     // when the device is there but cannot be opened: not a serial port, no
-    // permission, held by another program.
+    // permission, held by another program (whom errorString() names).
     bool start();
     QString errorString() const;
 

@@ -25,7 +25,8 @@ void addServerOptions(QCommandLineParser &parser)
          QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2300")},
         {CatListen,
          QStringLiteral("Serve CAT programs (Hamlib's rigctld -r ADDRESS:PORT and the like) on "
-                        "ADDRESS:PORT: plain CAT text, no greeting."),
+                        "ADDRESS:PORT: plain CAT text, no greeting. E.g. 127.0.0.1:4533, leaving "
+                        "4532 to rigctld."),
          QStringLiteral("ADDRESS:PORT")},
         {CatPty,
          QStringLiteral("Serve a CAT program that opens serial ports only on a pseudo-terminal, and make "

@@ -45,23 +45,30 @@ Q9_BUILD_PACKAGES=(
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
-# the demo's UTC offset is checked in, Hamlib's rigctl as a CAT program
-# beside the panel, a sound server of the tests' own that the panel plays
-# into and they record from, GStreamer's ALSA capture that the relay takes a
-# sound chip's audio with, and the tools that build and check the
-# installed files and the Debian packages (dpkg-buildpackage wants
-# build-essential; systemd brings systemctl and systemd-analyze for the
-# relay's unit, and its pkg-config file says where units go).
+# the demo's UTC offset is checked in, Hamlib's rigctl and rigctld as CAT
+# programs beside the panel (and ip for the loopback of the network
+# namespace that README.md's Hamlib recipe runs in), a sound server of the
+# tests' own that the panel plays into and they record from, GStreamer's
+# ALSA capture that the relay takes a sound chip's audio with, and the tools
+# that build and check the installed files and the Debian packages
+# (dpkg-buildpackage wants build-essential; systemd brings systemctl and
+# systemd-analyze for the relay's unit, and its pkg-config file says where
+# units go).
 Q9_TEST_PACKAGES=(
-    clang libclang-rt-14-dev tzdata libhamlib-utils
+    clang libclang-rt-14-dev tzdata libhamlib-utils iproute2
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
     pulseaudio pulseaudio-utils gstreamer1.0-alsa
 )
 
-# Configures and builds one build tree: q9_build DIR [cmake options...]
-q9_build() {
+# Configures one build tree: q9_configure DIR [cmake options...]
+q9_configure() {
     local dir=$1
     shift
     cmake -S "$Q9_ROOT" -B "$Q9_ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$Q9_ROOT/$dir" -j "$(nproc)"
+}
+
+# Configures and builds one build tree, all of it: q9_build DIR [cmake options...]
+q9_build() {
+    q9_configure "$@"
+    cmake --build "$Q9_ROOT/$1" -j "$(nproc)"
 }

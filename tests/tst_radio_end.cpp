@@ -308,6 +308,8 @@ private slots:
         row("q9relay --device RADIO --cat-pty SERVED", "SERVED links to /dev/pts/");
         row("q9relay --device RADIO --cat-pty-group q9nogroup --cat-pty FREE",
             "CAT terminal FREE: there is no group q9nogroup");
+        // A port another program holds names its holder.
+        row("q9relay --device SERVED", "cannot open SERVED: in use by tst_radio_end (process PID)\n");
         // clang-format on
     }
 
@@ -317,10 +319,13 @@ private slots:
         QTcpServer occupant;
         QVERIFY(occupant.listen(QHostAddress::LocalHost));
         RadioOnPort served(m_dir.filePath(QStringLiteral("served")));
+        QSerialPort holder(served.port.linkPath());
+        QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
         const auto filled = [&](QString text) {
             return text.replace(QStringLiteral("RADIO"), m_device)
                 .replace(QStringLiteral("SERVED"), served.port.linkPath())
                 .replace(QStringLiteral("FREE"), m_dir.filePath(QStringLiteral("free")))
+                .replace(QStringLiteral("PID"), QString::number(QCoreApplication::applicationPid()))
                 .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
         };
         QStringList arguments = filled(QString::fromLatin1(QTest::currentDataTag())).split(u' ');
@@ -461,32 +466,44 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("served");
+        QTest::addColumn<QString>("warning");
         const QStringList ipv6 = {"--listen", "[::1]:0"};
         const QStringList everywhere = {"--listen", "[::]:0"};
+        const QString beyond
+            = QStringLiteral("which other computers can reach, but only clients on this one are "
+                             "served: --allow names the others");
+        const QString nobody
+            = QStringLiteral("but no client that can reach it is on the --allow list: every one "
+                             "is refused");
         // clang-format off
-        QTest::newRow("listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.2" << true;
-        QTest::newRow("not listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.1" << false;
-        QTest::newRow("in a network") << QStringList{"--allow", "10.0.0.0/8, 127.0.0.0/30"} << "127.0.0.3" << true;
-        QTest::newRow("beyond the network") << QStringList{"--allow", "127.0.0.0/30"} << "127.0.0.4" << false;
-        QTest::newRow("loopback by default") << QStringList() << "127.0.0.5" << true;
-        QTest::newRow("anyone") << QStringList{"--allow", "any"} << "127.0.0.6" << true;
-        QTest::newRow("IPv6 loopback by default") << ipv6 << "::1" << true;
-        QTest::newRow("IPv6 not listed") << ipv6 + QStringList{"--allow", "127.0.0.1,fd00::/8"} << "::1" << false;
-        QTest::newRow("every address, IPv4") << everywhere << "127.0.0.7" << true;
-        QTest::newRow("every address, IPv6") << everywhere << "::1" << true;
+        QTest::newRow("listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.2" << true << "";
+        QTest::newRow("not listed") << QStringList{"--allow", "127.0.0.2"} << "127.0.0.1" << false << "";
+        QTest::newRow("in a network") << QStringList{"--allow", "10.0.0.0/8, 127.0.0.0/30"} << "127.0.0.3" << true << "";
+        QTest::newRow("beyond the network") << QStringList{"--allow", "127.0.0.0/30"} << "127.0.0.4" << false << "";
+        QTest::newRow("loopback by default") << QStringList() << "127.0.0.5" << true << "";
+        QTest::newRow("anyone") << QStringList{"--allow", "any"} << "127.0.0.6" << true << "";
+        QTest::newRow("only the home network on loopback") << QStringList{"--allow", "192.168.1.0/24"} << "127.0.0.1" << false << nobody;
+        QTest::newRow("IPv6 loopback by default") << ipv6 << "::1" << true << "";
+        QTest::newRow("IPv6 not listed") << ipv6 + QStringList{"--allow", "127.0.0.1,fd00::/8"} << "::1" << false << nobody;
+        QTest::newRow("every address, IPv4") << everywhere << "127.0.0.7" << true << beyond;
+        QTest::newRow("every address, IPv6") << everywhere << "::1" << true << beyond;
+        QTest::newRow("every address, an IPv4 list") << everywhere + QStringList{"--allow", "127.0.0.0/8"} << "127.0.0.8" << true << beyond;
         // clang-format on
     }
 
     // A client from elsewhere is closed before the greeting, and what it sent
-    // never reaches the radio.
+    // never reaches the radio. A listener whose address the list makes
+    // pointless is told at start.
     void clientsAdmittedByAddress()
     {
         QFETCH(QStringList, options);
         QFETCH(QString, from);
         QFETCH(bool, served);
+        QFETCH(QString, warning);
         if (from.contains(u':') && !hasIpv6Loopback())
             QSKIP("this machine has no IPv6 loopback");
-        TestClient client(startRelay(options), QHostAddress(from));
+        const quint16 port = startRelay(options);
+        TestClient client(port, QHostAddress(from));
         const QString name = nameOf(client);
         client.socket.write("FA;");
         QTRY_VERIFY(logged(
@@ -496,6 +513,12 @@ private slots:
                                   ProcessTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(client.isClosed(), !served, ProcessTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(m_radio->heard, Takeover + (served ? "FA;" : ""), ProcessTimeout);
+        const qsizetype listen = options.indexOf(u"--listen");
+        const QString address = listen < 0 ? QStringLiteral("127.0.0.1") : options[listen + 1].chopped(2);
+        QCOMPARE(warned(),
+                 warning.isEmpty()
+                     ? QString()
+                     : QStringLiteral("listening on %1:%2, %3").arg(address).arg(port).arg(warning));
     }
     void allowList_data()
     {
@@ -907,6 +930,18 @@ private:
     {
         m_log += m_relay.readAllStandardError();
         return ('\n' + m_log).contains("\nq9relay: " + text.toLocal8Bit());
+    }
+
+    // What it has logged about where it listens, a line each.
+    QString warned()
+    {
+        static const QRegularExpression warnings(QStringLiteral("^q9relay: (listening on .*)$"),
+                                                 QRegularExpression::MultilineOption);
+        m_log += m_relay.readAllStandardError();
+        QStringList lines;
+        for (const QRegularExpressionMatch &match : warnings.globalMatch(QString::fromLocal8Bit(m_log)))
+            lines += match.captured(1);
+        return lines.join(u'\n');
     }
 
     QTemporaryDir m_dir;

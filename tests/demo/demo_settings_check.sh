@@ -3,7 +3,8 @@
 # offset from scripts/utc_offset, applied as the panel's clock applies it
 # (local hour plus offset, brought back into the day once by 24), gives the
 # UTC hour, in winter and in summer; and a run starts on Comm1 with
-# auto-connect on while keeping the operator's other settings.
+# auto-connect on while keeping the operator's other settings, the server
+# address following the demo's radio.
 # Usage: demo_settings_check.sh SOURCE_DIR
 set -uo pipefail
 scripts="$1/scripts"
@@ -68,10 +69,19 @@ expect_record() {
 TZ=XXX-3 "$scripts/demo_settings" "$ini" || fail "first run failed"
 expect_record '1,"127.0.0.1","-03",#TRUE#,#FALSE#' "first run"
 
-# After the operator tried the server link on port 4 with the debug console on.
-printf '4,"10.9.8.7","+07",#FALSE#,#TRUE#\r\n' >"$ini"
-TZ=XXX-3 "$scripts/demo_settings" "$ini" || fail "second run failed"
-expect_record '1,"10.9.8.7","+07",#TRUE#,#TRUE#' "later run"
+# After the operator tried the server link on port 4 with the debug console
+# on: the demo's own address (127.0.0.1, with or without a port) follows
+# where this run's radio listens, another server's is kept.
+while read -r saved address want; do
+    printf '4,"%s","+07",#FALSE#,#TRUE#\r\n' "$saved" >"$ini"
+    TZ=XXX-3 "$scripts/demo_settings" "$ini" "$address" || fail "later run with $saved failed"
+    expect_record "1,\"$want\",\"+07\",#TRUE#,#TRUE#" "later run with $saved, the radio on $address"
+done <<'RUNS'
+10.9.8.7 127.0.0.1 10.9.8.7
+10.9.8.7 127.0.0.1:41234 10.9.8.7
+127.0.0.1 127.0.0.1:41234 127.0.0.1:41234
+127.0.0.1:41234 127.0.0.1 127.0.0.1
+RUNS
 
 printf 'not a record\r\n' >"$ini"
 TZ=XXX-3 "$scripts/demo_settings" "$ini" 2>/dev/null || fail "run over an unreadable file failed"
