@@ -51,11 +51,12 @@ Q9_BUILD_PACKAGES=(
 # sound chip's audio with, and the tools that build and check the
 # installed files and the Debian packages (dpkg-buildpackage wants
 # build-essential; systemd brings systemctl and systemd-analyze for the
-# relay's unit, and its pkg-config file says where units go).
+# relay's unit, and its pkg-config file says where units go; python3 plays
+# a CAT program at the relay that the unit runs).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
-    pulseaudio pulseaudio-utils gstreamer1.0-alsa
+    pulseaudio pulseaudio-utils gstreamer1.0-alsa python3
 )
 
 # Configures and builds one build tree: q9_build DIR [cmake options...]
