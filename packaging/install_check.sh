@@ -28,8 +28,12 @@
 #   groups, runtime directory, umask, environment (with the installed
 #   settings file and options added to it) and command line for the
 #   instance; its sandboxing needs systemd itself and is left to
-#   systemd-analyze verify. Another user in dialout asks the radio through
-#   the relay's --cat-pty terminal, and one not in dialout is refused it.
+#   systemd-analyze verify. A panel is greeted with the audio port and gets
+#   RTP packets there, captured from an ALSA device with no sound server: a
+#   tone that alsa-lib's file plugin plays, defined in /etc/asound.conf as a
+#   sound chip would be on the board. Another user in dialout asks the
+#   radio through the relay's --cat-pty terminal, and one not in dialout is
+#   refused it.
 # Mounting needs root: as another user the throwaway roots are skipped.
 # Usage: install_check.sh BUILD_DIR VERSION BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR
 # (the folders as configured, absolute)
@@ -514,6 +518,71 @@ start_radio() {
     radio_instance=$(systemd-escape "${pty#/dev/}")
 }
 
+# The receiver's audio as a sound card on the board would capture it, where
+# this machine has none: the device q9tone of alsa-lib's system-wide
+# configuration plays a 600 Hz tone from a file (alsa-lib's file plugin) at
+# the pace of the null device, in the format a receiver gives.
+tone_device() {
+    python3 -c 'import math, struct, sys
+rate = 48000
+samples = [round(6000 * math.sin(2 * math.pi * 600 * n / rate)) for n in range(30 * rate)]
+sys.stdout.buffer.write(struct.pack("<%dh" % len(samples), *samples))' >"$root/usr/local/share/q9tone.raw"
+    cat >"$root/etc/asound.conf" <<'ASOUND'
+pcm.q9tone {
+    type plug
+    slave {
+        pcm {
+            type file
+            slave.pcm "null"
+            file "/dev/null"
+            infile "/usr/local/share/q9tone.raw"
+            format "raw"
+        }
+        format S16_LE
+        rate 48000
+        channels 1
+    }
+}
+ASOUND
+}
+
+# A panel at the relay's ADDRESS:PORT: waits up to 30 s for the greeting
+# that names the audio port, and checks that what comes there is RTP
+# packets of version 2 and payload type 96, each after its length in two
+# bytes.
+check_audio() {
+    python3 - "$1" <<'CLIENT'
+import re, socket, struct, sys
+
+def exactly(connection, size):
+    data = b""
+    while len(data) < size:
+        chunk = connection.recv(size - len(data))
+        if not chunk:
+            sys.exit("the relay closed the audio connection")
+        data += chunk
+    return data
+
+host, port = sys.argv[1].rsplit(":", 1)
+greeting = b""
+try:
+    panel = socket.create_connection((host, int(port)), timeout=30)
+    while not (named := re.search(rb"!!Q9 relay ready audio=(\d+);", greeting)):
+        chunk = panel.recv(4096)
+        if not chunk:
+            sys.exit(f"the relay closed the panel's connection after {greeting!r}")
+        greeting += chunk
+    audio = socket.create_connection((host, int(named[1])), timeout=10)
+    for number in range(10):
+        (length,) = struct.unpack(">H", exactly(audio, 2))
+        packet = exactly(audio, length)
+        if length < 12 or packet[0] >> 6 != 2 or packet[1] & 0x7F != 96:
+            sys.exit(f"packet {number} is not RTP version 2, payload type 96: {packet[:12].hex()}")
+except OSError as error:
+    sys.exit(f"{error} (greeted with {greeting!r})")
+CLIENT
+}
+
 # Opens the terminal PATH in the throwaway root as the user id UID with
 # setpriv's group option GROUPS, and asks it for VFO A: prints the answer,
 # or why it would not open.
@@ -548,20 +617,25 @@ check_terminal() {
     [ "$answer" = "Permission denied" ] || fail "a user not in dialout opening $path got \"$answer\""
 }
 
-# The relay as its unit runs it, for the simulated radio, with a terminal
-# for CAT programs.
+# The relay as its unit runs it, for the simulated radio, with audio from
+# the device q9tone and a terminal for CAT programs.
 check_service() {
+    tone_device
     # As an administrator would add them, and a port of the system's choosing:
     # 2300 may be in use on this machine.
     cat >>"$root/etc/default/q9relay" <<'SETTINGS'
 Q9RELAY_LISTEN=127.0.0.1:0
-Q9RELAY_OPTIONS="--cat-pty /run/q9relay/cat1"
+Q9RELAY_OPTIONS="--audio-source alsa:q9tone --cat-pty /run/q9relay/cat1"
 SETTINGS
     start_radio && start_service "$radio_instance" || return
+    local endpoint
     if ! wait_until 10 grep -q 'listening on ' "$work/service.log"; then
         fail "q9relay@$radio_instance did not start: $(cat "$work/service.log")"
         return
     fi
+    endpoint=$(sed -n 's/.*listening on \([^,]*\).*/\1/p' "$work/service.log")
+    check_audio "$endpoint" >"$work/out" 2>&1 \
+        || fail "q9relay@$radio_instance serves no audio from q9tone: $(cat "$work/out"); it logged: $(cat "$work/service.log")"
     check_terminal /run/q9relay/cat1
 }
 

@@ -52,7 +52,7 @@ Q9_BUILD_PACKAGES=(
 # installed files and the Debian packages (dpkg-buildpackage wants
 # build-essential; systemd brings systemctl and systemd-analyze for the
 # relay's unit, and its pkg-config file says where units go; python3 plays
-# a CAT program at the relay that the unit runs).
+# a panel and a CAT program at the relay that the unit runs).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
