@@ -24,12 +24,14 @@ namespace {
 
 // GStreamer's debug text ends with the cause in the element's own words
 // ("Failed to connect to host '127.0.0.1:2302': Connection refused"); its
-// message alone is often only "Could not open resource for reading."
+// message alone is often only "Could not open resource for reading." When
+// the element gave no cause, the last line is where the error was raised
+// ("gsttcpclientsrc.c(491): gst_tcp_client_src_start (): /GstPipeline:...").
 QString causeOf(const GError *error, const gchar *debug)
 {
     const QString message = QString::fromUtf8(error->message);
     const QString detail = QString::fromUtf8(debug ? debug : "").section(u'\n', -1).trimmed();
-    if (detail.isEmpty() || detail.contains(u'/') || detail.contains(u'('))
+    if (detail.isEmpty() || detail.contains(QLatin1StringView("(): ")))
         return message;
     return detail;
 }

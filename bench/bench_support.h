@@ -15,6 +15,7 @@ class BenchDialogs : public Dialogs
 {
 public:
     void message(QWidget *, const QString &, Icon) override { ++messages; }
+    void notice(QWidget *, const QString &, Icon) override { ++messages; }
     QString input(QWidget *, const QString &, const QString &, const QString &) override
     {
         return inputAnswer;

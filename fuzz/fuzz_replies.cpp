@@ -22,6 +22,7 @@ class NoDialogs : public Dialogs
 {
 public:
     void message(QWidget *, const QString &, Icon) override { __builtin_trap(); }
+    void notice(QWidget *, const QString &, Icon) override { __builtin_trap(); }
     QString input(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
 };
 

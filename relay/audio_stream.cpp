@@ -210,16 +210,28 @@ void AudioStream::hookPackets()
 }
 
 // On GStreamer's thread: the packet is copied out and handed to the Qt
-// thread, where the listeners are.
+// thread, where the listeners are. A source that runs faster than time (a
+// capture file at its end, a failing driver) would pile packets up there
+// without end; beyond MaxHandedOn not yet taken, they are dropped.
 void AudioStream::takePacket(GstAppSink *sink)
 {
     GstSample *sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return;
+    if (m_handedOn >= MaxHandedOn) {
+        gst_sample_unref(sample);
+        return;
+    }
+    ++m_handedOn;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     QByteArray framed(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
     gst_buffer_extract(buffer, 0, framed.data(), size_t(framed.size()));
     gst_sample_unref(sample);
     QMetaObject::invokeMethod(
-        this, [this, attempt = m_attempt.load(), framed] { arrived(attempt, framed); }, Qt::QueuedConnection);
+        this,
+        [this, attempt = m_attempt.load(), framed] {
+            --m_handedOn;
+            arrived(attempt, framed);
+        },
+        Qt::QueuedConnection);
 }

@@ -70,6 +70,8 @@ signals:
 
 private:
     static constexpr std::chrono::seconds FirstPacketSeconds{5};
+    // A second of audio on its way to the Qt thread.
+    static constexpr int MaxHandedOn = 50;
 
     QString description() const;
     QString capture() const;
@@ -89,6 +91,7 @@ private:
     // Which try a packet belongs to (read on GStreamer's thread), so a
     // stopped try's last packets are not taken for the audio flowing.
     std::atomic<quint64> m_attempt = 0;
+    std::atomic<int> m_handedOn = 0;
     bool m_flowing = false;
     QString m_lastReason;
     quint64 m_samplesMade = 0;

@@ -1,5 +1,6 @@
 #include "programs.h"
 #include "sound_server.h"
+#include "stand_ins.h"
 #include "station.h"
 
 #include "audio_stream.h"
@@ -89,6 +90,8 @@ private slots:
     void audioChoiceIsRemembered();
     void failuresLeaveTheLink_data();
     void failuresLeaveTheLink();
+    void windowGoesOnWhileAudioConnects_data();
+    void windowGoesOnWhileAudioConnects();
     void simulatorServesFramedOpus();
     void audioClientsLimited_data();
     void audioClientsLimited();
@@ -227,16 +230,8 @@ void AudioTest::failuresLeaveTheLink()
         audioPort.close();
     QObject::connect(&audioPort, &QTcpServer::newConnection, &audioPort,
                      [&audioPort] { delete audioPort.nextPendingConnection(); });
-    QTcpServer relay;
-    QVERIFY(relay.listen(QHostAddress(address), 2300));
-    QObject::connect(&relay, &QTcpServer::newConnection, &relay, [&] {
-        QTcpSocket *panel = relay.nextPendingConnection();
-        panel->write(greeting.replace(QStringLiteral("PORT"), port).toLatin1());
-        QObject::connect(panel, &QTcpSocket::readyRead, panel,
-                         [&station, panel] { station.radio.receive(panel->readAll()); });
-        QObject::connect(&station.radio, &SimRadio::output, panel,
-                         [panel](const QByteArray &bytes) { panel->write(bytes); });
-    });
+    const RelayStandIn relay(station.radio, address, greeting.replace(QStringLiteral("PORT"), port));
+    QVERIFY(relay.isListening());
     if (audio == u"no output")
         qputenv("PULSE_SERVER", "unix:/nonexistent/q9test");
     PERFORM(station, QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
@@ -246,6 +241,63 @@ void AudioTest::failuresLeaveTheLink()
     QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages,
                               message.isEmpty() ? QStringList() : QStringList{message}, Settle);
     QCOMPARE(sound.streams(), QStringList());
+}
+
+void AudioTest::windowGoesOnWhileAudioConnects_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("told");
+    QTest::newRow("port drops") << QStringLiteral("click att_cmd")
+                                << QStringList{QStringLiteral(
+                                       "! No audio from the relay at HOST:PORT: Failed to connect to "
+                                       "host 'HOST:PORT': Socket I/O timed out")};
+    QTest::newRow("audio off while it connects")
+        << QStringLiteral("click att_cmd|trigger audio_on") << QStringList();
+}
+
+// The operator's steps, taken as soon as the radio hears the probe, come
+// before anything the audio port has to tell; the audio's failure is told
+// once and holds nothing up. The radio answers only once the audio has had
+// its say (or is off), so a box that held the probe would hold it for good.
+void AudioTest::windowGoesOnWhileAudioConnects()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, told);
+    SoundServer sound;
+    Station station;
+    station.start();
+    const QString address = loopbackAddress();
+    const DroppingPort audioPort(address);
+    QVERIFY(audioPort.port());
+    const QString port = QString::number(audioPort.port());
+    RelayStandIn relay(station.radio, address, QStringLiteral("!!Q9 relay ready audio=%1;").arg(port));
+    QVERIFY(relay.isListening());
+    FIND_CONTROL(QAction, audioOn, station, QStringLiteral("audio_on"));
+    relay.holdAnswers = [&] { return station.dialogs.messages.isEmpty() && audioOn->isChecked(); };
+    const QString probed = QStringLiteral("vfoa_edbox=14060.00|Q9_present_ind= Q9 Present");
+    bool boxHeldTheProbe = false;
+    station.dialogs.whileMessageOpen = [&] {
+        boxHeldTheProbe = !QTest::qWaitFor([&] { return station.shows(probed) == probed; }, Settle);
+    };
+    QString failedStep;
+    QStringList toldBeforeSteps{QStringLiteral("<the radio never heard the probe>")};
+    QObject::connect(
+        &station.radio, &SimRadio::output, &relay,
+        [&] {
+            toldBeforeSteps = station.dialogs.messages;
+            failedStep = station.perform(steps);
+        },
+        Qt::SingleShotConnection);
+
+    PERFORM(station, QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    QVERIFY2(failedStep.isEmpty(), qPrintable(failedStep));
+    QCOMPARE(toldBeforeSteps, QStringList());
+    QVERIFY(!boxHeldTheProbe);
+    TRY_COMPARE_SHOWS(station, probed + QStringLiteral("|att_cmd=ATT green"));
+    told.replaceInStrings(QStringLiteral("HOST"), address).replaceInStrings(QStringLiteral("PORT"), port);
+    QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages, told, Settle);
+    QVERIFY(!QTest::qWaitFor([&] { return station.dialogs.messages != told; },
+                             (AudioPlayer::SilenceSeconds + 2) * 1000));
 }
 
 // q9sim --audio names its audio port in the greeting (or in the greeting

@@ -9,7 +9,8 @@
 
 // The receiver's audio, when the relay offers it: played while the server
 // link is up and "Audio" is checked. The choice is kept in a file of its
-// own beside the settings file, whose record stays as it is.
+// own beside the settings file, whose record stays as it is. Its boxes are
+// notices: the window, and any wait for the radio, go on while they are open.
 namespace {
 const QString ChoiceFile = QStringLiteral("q9audio.ini");
 const QString ChoiceKey = QStringLiteral("Audio");
@@ -24,11 +25,11 @@ void Rmt_Q9::wireAudio()
 {
     connect(ui->audio_on, &QAction::triggered, this, &Rmt_Q9::audio_on_Click);
     connect(&m_audioPlayer, &AudioPlayer::failed, this,
-            [this](const QString &why) { m_dialogs.message(this, why, Dialogs::Icon::Warning); });
+            [this](const QString &why) { m_dialogs.notice(this, why, Dialogs::Icon::Warning); });
     connect(&m_audioPlayer, &AudioPlayer::lost, this, [this](const QString &why) {
         QTimer::singleShot(LossGrace, this, [this, why] {
             if (g.ServerConnected && !m_audioPlayer.isPlaying())
-                m_dialogs.message(this, why, Dialogs::Icon::Warning);
+                m_dialogs.notice(this, why, Dialogs::Icon::Warning);
         });
     });
     // Checked on a first start.

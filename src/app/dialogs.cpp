@@ -6,15 +6,31 @@
 
 namespace {
 const QString AppTitle = QStringLiteral("Q9 Remote");
+
+QMessageBox::Icon boxIcon(Dialogs::Icon icon)
+{
+    return icon == Dialogs::Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon;
 }
+} // namespace
 
 void QtDialogs::message(QWidget *parent, const QString &text, Icon icon)
 {
     if (m_dismissed)
         return;
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, AppTitle, text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(boxIcon(icon), AppTitle, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+// A message box is application modal unless told otherwise; this one goes
+// once closed.
+void QtDialogs::notice(QWidget *parent, const QString &text, Icon icon)
+{
+    if (m_dismissed)
+        return;
+    auto *box = new QMessageBox(boxIcon(icon), AppTitle, text, QMessageBox::Ok, parent);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }
 
 QString QtDialogs::input(QWidget *parent, const QString &prompt, const QString &title,

@@ -4,7 +4,7 @@
 
 class QWidget;
 
-// The modal boxes the panel shows the operator. The window receives one when
+// The boxes the panel shows the operator. The window receives one when
 // it is built, so tests can hand in a recorder that answers from a script.
 class Dialogs
 {
@@ -14,6 +14,9 @@ public:
     virtual ~Dialogs() = default;
     // A message with an OK button, captioned "Q9 Remote"; returns when closed.
     virtual void message(QWidget *parent, const QString &text, Icon icon) = 0;
+    // The same box, but it returns at once and leaves the window working
+    // while it is open: for news that nothing waits on.
+    virtual void notice(QWidget *parent, const QString &text, Icon icon) = 0;
     // An input box; returns the text entered, or an empty text when cancelled.
     virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
                           const QString &proposed)
@@ -29,6 +32,7 @@ class QtDialogs : public Dialogs
 {
 public:
     void message(QWidget *parent, const QString &text, Icon icon) override;
+    void notice(QWidget *parent, const QString &text, Icon icon) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
     void dismissAll() override;

@@ -14,21 +14,62 @@ constexpr int OutputPeriod = 10000;
 
 AudioPlayer::AudioPlayer(QObject *parent)
     : QObject(parent)
+    , m_pipeline(new MediaPipeline)
 {
-    connect(&m_pipeline, &MediaPipeline::failed, this, &AudioPlayer::failWhilePlaying);
-    connect(&m_pipeline, &MediaPipeline::ended, this, [this] { failWhilePlaying(QString(), QString()); });
+    m_thread.setObjectName(QStringLiteral("audio player"));
+    m_pipeline->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_pipeline, &QObject::deleteLater);
+    connect(m_pipeline, &MediaPipeline::failed, this, &AudioPlayer::failWhilePlaying);
+    connect(m_pipeline, &MediaPipeline::ended, this, [this] { failWhilePlaying(QString(), QString()); });
+    m_thread.start();
+}
+
+AudioPlayer::~AudioPlayer()
+{
+    stop();
+    m_thread.quit();
+    m_thread.wait();
 }
 
 void AudioPlayer::play(const QString &host, quint16 port)
 {
     m_source = QStringLiteral("%1:%2").arg(host).arg(port);
-    if (!m_pipeline.start(description(host, port)))
-        emit failed(failure(m_pipeline.failedElement(), m_pipeline.errorString()));
+    m_state = State::Starting;
+    const quint64 run = ++m_run;
+    QMetaObject::invokeMethod(
+        m_pipeline, [this, run, wanted = description(host, port)] { startRun(run, wanted); },
+        Qt::QueuedConnection);
 }
 
 void AudioPlayer::stop()
 {
-    m_pipeline.stop();
+    if (m_state == State::Stopped)
+        return;
+    m_state = State::Stopped;
+    ++m_run;
+    QMetaObject::invokeMethod(m_pipeline, &MediaPipeline::stop, Qt::QueuedConnection);
+}
+
+// On the player's thread, where starting waits for the connection.
+void AudioPlayer::startRun(quint64 run, const QString &description)
+{
+    if (run != m_run)
+        return;
+    const bool started = m_pipeline->start(description);
+    const QString element = m_pipeline->failedElement();
+    const QString why = m_pipeline->errorString();
+    QMetaObject::invokeMethod(
+        this, [this, run, started, element, why] { takeStart(run, started, element, why); },
+        Qt::QueuedConnection);
+}
+
+void AudioPlayer::takeStart(quint64 run, bool started, const QString &element, const QString &why)
+{
+    if (run != m_run)
+        return;
+    m_state = started ? State::Playing : State::Stopped;
+    if (!started)
+        emit failed(failure(element, why));
 }
 
 // The stream reaches the output as it comes (sync=false): the jitter buffer
@@ -55,10 +96,13 @@ QString AudioPlayer::description(const QString &host, quint16 port) const
 }
 
 // Once playing, only the output can fail on its own; anything else is the
-// stream lost.
+// stream lost. The player's thread reports in order, so what comes before a
+// start is taken is from a run since stopped or replaced.
 void AudioPlayer::failWhilePlaying(const QString &element, const QString &why)
 {
-    m_pipeline.stop();
+    if (m_state != State::Playing)
+        return;
+    stop();
     if (element == QLatin1StringView(OutputName))
         emit failed(failure(element, why));
     else

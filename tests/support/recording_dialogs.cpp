@@ -2,13 +2,18 @@
 
 #include <algorithm>
 
-void RecordingDialogs::message(QWidget *, const QString &text, Icon icon)
+void RecordingDialogs::message(QWidget *parent, const QString &text, Icon icon)
 {
-    messages.append((icon == Icon::Warning ? Warning : QString()) + text);
+    notice(parent, text, icon);
     deepestNesting = std::max(deepestNesting, ++m_open);
     if (whileMessageOpen && m_open == 1)
         whileMessageOpen();
     --m_open;
+}
+
+void RecordingDialogs::notice(QWidget *, const QString &text, Icon icon)
+{
+    messages.append((icon == Icon::Warning ? Warning : QString()) + text);
 }
 
 QString RecordingDialogs::input(QWidget *, const QString &prompt, const QString &title,

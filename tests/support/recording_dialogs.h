@@ -18,6 +18,9 @@ public:
     static inline const QString Warning = QStringLiteral("! ");
 
     void message(QWidget *parent, const QString &text, Icon icon) override;
+    // Recorded as a message, but nothing runs while it is open: it holds
+    // nothing up.
+    void notice(QWidget *parent, const QString &text, Icon icon) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
 
