@@ -20,8 +20,21 @@
 #   outlives the check, and the overlay's layer is exactly what they
 #   changed. The root acts as a machine that runs systemd: a stand-in
 #   systemctl records what is asked of the running systemd and hands work on
-#   unit files (enable) to the real one. Mounting needs root: as another
-#   user that part is skipped.
+#   unit files (enable) to the real one.
+# - The relay run as its installed unit runs it, in such a root with both
+#   packages, for the simulated radio on a pseudo-terminal that dialout may
+#   use, as a serial adapter's. What systemd does for the unit is done as
+#   systemd would, read from the unit: its dynamic user, supplementary
+#   groups, runtime directory, umask, environment (with the installed
+#   settings file and options added to it) and command line for the
+#   instance; its sandboxing needs systemd itself and is left to
+#   systemd-analyze verify. A panel is greeted with the audio port and gets
+#   RTP packets there, captured from an ALSA device with no sound server: a
+#   tone that alsa-lib's file plugin plays, defined in /etc/asound.conf as a
+#   sound chip would be on the board. Another user in dialout asks the
+#   radio through the relay's --cat-pty terminal, and one not in dialout is
+#   refused it.
+# Mounting needs root: as another user the throwaway roots are skipped.
 # Usage: install_check.sh BUILD_DIR VERSION BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR
 # (the folders as configured, absolute)
 set -uo pipefail
@@ -44,7 +57,7 @@ fail() {
 
 missing=()
 for tool in desktop-file-validate appstreamcli systemd-analyze man lintian dpkg-buildpackage dh readelf \
-    apt-cache pkg-config gzip; do
+    apt-cache pkg-config gzip python3; do
     command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -54,9 +67,17 @@ fi
 
 work=$(mktemp -d)
 sandbox=$work/sandbox
-# The throwaway root is unmounted before anything is deleted, and deleting
-# never crosses into another file system.
-trap 'umount -R "$sandbox/root" "$sandbox/layer" 2>/dev/null; rm -rf --one-file-system "$work"' EXIT
+# The programs started in the background, to be stopped.
+started=()
+stop_started() {
+    [ ${#started[@]} -gt 0 ] || return 0
+    kill "${started[@]}" 2>/dev/null
+    wait "${started[@]}" 2>/dev/null
+    started=()
+}
+# What runs in the throwaway root is stopped and the root unmounted before
+# anything is deleted, and deleting never crosses into another file system.
+trap 'stop_started; umount -R "$sandbox/root" "$sandbox/layer" 2>/dev/null; rm -rf --one-file-system "$work"' EXIT
 
 # The files that land, one "PACKAGE PATH" a line, under the folders given
 # (BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR). Manual pages are
@@ -293,7 +314,8 @@ root=$sandbox/root
 # Mounts a fresh throwaway root, with the packages in /q9-packages and the
 # stand-in systemctl in /usr/local/sbin, on the PATH that in_sandbox and apt
 # give the maintainer scripts. It acts as a machine that runs systemd with
-# services allowed to start: /run/systemd/system is there and no policy-rc.d.
+# services allowed to start: /run/systemd/system is there and no policy-rc.d,
+# and serial ports' lock files go in /run/lock.
 # What it holds then is listed in $sandbox/setup, not counted as left behind.
 sandbox_up() {
     local layer=$sandbox/layer
@@ -305,6 +327,7 @@ sandbox_up() {
     mount -t proc proc "$root/proc"
     mount -t tmpfs run "$root/run"
     mkdir -p "$root/run/systemd/system" "$root/q9-packages" "$root/usr/local/sbin"
+    install -d -m 1777 "$root/run/lock"
     rm -f "$root/usr/sbin/policy-rc.d"
     cp "$remote_deb" "$relay_deb" "$root/q9-packages/"
     cat >"$root/usr/local/sbin/systemctl" <<'STANDIN'
@@ -327,9 +350,12 @@ sandbox_down() {
     umount -R "$root"
     umount "$sandbox/layer"
 }
+# Runs a command in the throwaway root; as a simple command it can run in
+# the background, its process the command's.
+sandbox_command=(chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+    LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive)
 in_sandbox() {
-    chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+    "${sandbox_command[@]}" "$@"
 }
 apt_in_sandbox() {
     in_sandbox apt-get -y -q -o DPkg::Path=/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/bin "$@" \
@@ -365,8 +391,256 @@ check_nothing_left() {
     [ -z "$left" ] || fail "$1 left behind: $left"
 }
 
+# The relay as q9relay@.service runs it. No systemd runs here, so what the
+# installed unit asks of it is done as systemd would do it: a user of its
+# own (DynamicUser=), SupplementaryGroups=, RuntimeDirectory= with
+# RuntimeDirectoryMode= and $RUNTIME_DIRECTORY, UMask=, Environment= and
+# EnvironmentFile=, and ExecStart= for the instance. The sandboxing
+# directives need systemd itself: systemd-analyze verify checks them above.
+service_unit=$root${debian_dirs[5]}/q9relay@.service
+
+# Runs COMMAND every tenth of a second until it succeeds, for up to SECONDS.
+wait_until() {
+    local tenths=$(($1 * 10))
+    shift
+    until "$@"; do
+        [ $((tenths -= 1)) -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+# The words of its input, a word a line, split and unquoted as systemd does.
+words() {
+    xargs -r printf '%s\n'
+}
+
+# The values of KEY in the service unit's [Service] section, one a line.
+unit_values() {
+    sed -n "/^\[Service\]/,/^\[/ s/^$1=//p" "$service_unit"
+}
+
+# The first id from FIRST up that no user and no group of the throwaway
+# root has.
+unused_id() {
+    local id=$1
+    while in_sandbox getent passwd "$id" >/dev/null || in_sandbox getent group "$id" >/dev/null; do
+        id=$((id + 1))
+    done
+    echo "$id"
+}
+
+# The service's environment, NAME=VALUE a line, a later one winning: the
+# PATH systemd gives, Environment=, then each EnvironmentFile= (one whose
+# name starts with "-" may be missing), then the caller's RUNTIME_DIRECTORY.
+service_environment() {
+    echo PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin
+    unit_values Environment | words
+    local file
+    for file in $(unit_values EnvironmentFile); do
+        [[ $file == -* && ! -e $root${file#-} ]] && continue
+        # NAME=VALUE lines, the value's quotes removed.
+        sed -n "s/^\([A-Za-z_][A-Za-z0-9_]*\)=\([\"']\?\)\(.*\)\2\$/\1=\3/p" "$root${file#-}"
+    done
+    echo "RUNTIME_DIRECTORY=$RUNTIME_DIRECTORY"
+}
+
+# ExecStart= for INSTANCE, a word a line, as systemd makes it: %I is the
+# instance unescaped, ${NAME} in a word is the variable's value, and a word
+# that is $NAME alone is that value's words. The values are the caller's
+# associative array variables.
+service_command() {
+    local instance=$1 word
+    unit_values ExecStart | sed "s|%I|$(systemd-escape --unescape "$instance")|g" | words \
+        | while IFS= read -r word; do
+            if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
+                words <<<"${variables[${BASH_REMATCH[1]}]-}"
+                continue
+            fi
+            while [[ $word =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
+                word=${word//"${BASH_REMATCH[0]}"/${variables[${BASH_REMATCH[1]}]-}}
+            done
+            echo "$word"
+        done
+}
+
+# Makes the RuntimeDirectory= folders under /run for the user id UID, as
+# RuntimeDirectoryMode= says, and prints them as $RUNTIME_DIRECTORY has them.
+runtime_directories() {
+    local uid=$1 mode dir
+    mode=$(unit_values RuntimeDirectoryMode)
+    for dir in $(unit_values RuntimeDirectory); do
+        install -d -o "$uid" -g "$uid" -m "${mode:-0755}" "$root/run/$dir" && echo "/run/$dir"
+    done | paste -sd:
+}
+
+# Starts q9relay@INSTANCE.service in the throwaway root as systemd would,
+# its output in $work/service.log, as the user id service_uid it sets.
+start_service() {
+    local instance=$1
+    if [ "$(unit_values DynamicUser)" != yes ]; then
+        fail "q9relay@.service does not run as a user of its own (DynamicUser=yes)"
+        return 1
+    fi
+    # As systemd picks a dynamic user: from 61184 up, its group the same.
+    service_uid=$(unused_id 61184)
+    local RUNTIME_DIRECTORY environment assignment command groups umask
+    local -A variables
+    RUNTIME_DIRECTORY=$(runtime_directories "$service_uid")
+    mapfile -t environment < <(service_environment)
+    for assignment in "${environment[@]}"; do
+        variables[${assignment%%=*}]=${assignment#*=}
+    done
+    mapfile -t command < <(service_command "$instance")
+    groups=$(unit_values SupplementaryGroups | words | paste -sd,)
+    umask=$(unit_values UMask)
+    # Without SupplementaryGroups= it is in its own group alone.
+    (
+        umask "${umask:-0022}"
+        exec chroot "$root" setpriv --reuid="$service_uid" --regid="$service_uid" --groups="${groups:-$service_uid}" \
+            --inh-caps=-all env -i "${environment[@]}" "${command[@]}"
+    ) </dev/null >"$work/service.log" 2>&1 &
+    started+=($!)
+}
+
+# Starts the simulated radio in the throwaway root on a pseudo-terminal
+# that, as udev makes a serial adapter's device, the group dialout may read
+# and write, and sets radio_instance to the unit instance that serves it.
+start_radio() {
+    "${sandbox_command[@]}" q9sim --pty /run/q9sim-radio </dev/null >"$work/radio.log" 2>&1 &
+    started+=($!)
+    if ! wait_until 10 test -L "$root/run/q9sim-radio"; then
+        fail "q9sim made no pseudo-terminal: $(cat "$work/radio.log")"
+        return 1
+    fi
+    local pty
+    pty=$(readlink "$root/run/q9sim-radio")
+    chgrp dialout "$pty" && chmod 0660 "$pty"
+    radio_instance=$(systemd-escape "${pty#/dev/}")
+}
+
+# The receiver's audio as a sound card on the board would capture it, where
+# this machine has none: the device q9tone of alsa-lib's system-wide
+# configuration plays a 600 Hz tone from a file (alsa-lib's file plugin) at
+# the pace of the null device, in the format a receiver gives.
+tone_device() {
+    python3 -c 'import math, struct, sys
+rate = 48000
+samples = [round(6000 * math.sin(2 * math.pi * 600 * n / rate)) for n in range(30 * rate)]
+sys.stdout.buffer.write(struct.pack("<%dh" % len(samples), *samples))' >"$root/usr/local/share/q9tone.raw"
+    cat >"$root/etc/asound.conf" <<'ASOUND'
+pcm.q9tone {
+    type plug
+    slave {
+        pcm {
+            type file
+            slave.pcm "null"
+            file "/dev/null"
+            infile "/usr/local/share/q9tone.raw"
+            format "raw"
+        }
+        format S16_LE
+        rate 48000
+        channels 1
+    }
+}
+ASOUND
+}
+
+# A panel at the relay's ADDRESS:PORT: waits up to 30 s for the greeting
+# that names the audio port, and checks that what comes there is RTP
+# packets of version 2 and payload type 96, each after its length in two
+# bytes.
+check_audio() {
+    python3 - "$1" <<'CLIENT'
+import re, socket, struct, sys
+
+def exactly(connection, size):
+    data = b""
+    while len(data) < size:
+        chunk = connection.recv(size - len(data))
+        if not chunk:
+            sys.exit("the relay closed the audio connection")
+        data += chunk
+    return data
+
+host, port = sys.argv[1].rsplit(":", 1)
+greeting = b""
+try:
+    panel = socket.create_connection((host, int(port)), timeout=30)
+    while not (named := re.search(rb"!!Q9 relay ready audio=(\d+);", greeting)):
+        chunk = panel.recv(4096)
+        if not chunk:
+            sys.exit(f"the relay closed the panel's connection after {greeting!r}")
+        greeting += chunk
+    audio = socket.create_connection((host, int(named[1])), timeout=10)
+    for number in range(10):
+        (length,) = struct.unpack(">H", exactly(audio, 2))
+        packet = exactly(audio, length)
+        if length < 12 or packet[0] >> 6 != 2 or packet[1] & 0x7F != 96:
+            sys.exit(f"packet {number} is not RTP version 2, payload type 96: {packet[:12].hex()}")
+except OSError as error:
+    sys.exit(f"{error} (greeted with {greeting!r})")
+CLIENT
+}
+
+# Opens the terminal PATH in the throwaway root as the user id UID with
+# setpriv's group option GROUPS, and asks it for VFO A: prints the answer,
+# or why it would not open.
+ask_terminal() {
+    local path=$1 uid=$2 groups=$3
+    in_sandbox setpriv --reuid="$uid" --regid="$uid" "$groups" --inh-caps=-all python3 - "$path" 2>&1 <<'CLIENT'
+import os, select, sys, tty
+
+try:
+    terminal = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+except OSError as error:
+    sys.exit(error.strerror)
+tty.setraw(terminal)
+os.write(terminal, b"FA;")
+answer = b""
+while not answer.endswith(b";") and select.select([terminal], [], [], 5)[0]:
+    answer += os.read(terminal, 64)
+print(answer.decode("ascii", "replace"))
+CLIENT
+}
+
+# The terminal PATH the relay serves is the group dialout's: another user in
+# it gets the radio's answer, one not in it is refused.
+check_terminal() {
+    local path=$1 owner answer user
+    owner=$(stat -L -c '%G %a' "$root$path" 2>&1)
+    [ "$owner" = "dialout 660" ] || fail "$path is not the group dialout's alone to read and write: $owner"
+    user=$(unused_id $((service_uid + 1)))
+    answer=$(ask_terminal "$path" "$user" --groups=dialout)
+    [[ $answer =~ ^FA[0-9]{11}\;$ ]] || fail "a user in dialout asked $path for VFO A and got \"$answer\""
+    answer=$(ask_terminal "$path" "$user" --clear-groups)
+    [ "$answer" = "Permission denied" ] || fail "a user not in dialout opening $path got \"$answer\""
+}
+
+# The relay as its unit runs it, for the simulated radio, with audio from
+# the device q9tone and a terminal for CAT programs.
+check_service() {
+    tone_device
+    # As an administrator would add them, and a port of the system's choosing:
+    # 2300 may be in use on this machine.
+    cat >>"$root/etc/default/q9relay" <<'SETTINGS'
+Q9RELAY_LISTEN=127.0.0.1:0
+Q9RELAY_OPTIONS="--audio-source alsa:q9tone --cat-pty /run/q9relay/cat1"
+SETTINGS
+    start_radio && start_service "$radio_instance" || return
+    local endpoint
+    if ! wait_until 10 grep -q 'listening on ' "$work/service.log"; then
+        fail "q9relay@$radio_instance did not start: $(cat "$work/service.log")"
+        return
+    fi
+    endpoint=$(sed -n 's/.*listening on \([^,]*\).*/\1/p' "$work/service.log")
+    check_audio "$endpoint" >"$work/out" 2>&1 \
+        || fail "q9relay@$radio_instance serves no audio from q9tone: $(cat "$work/out"); it logged: $(cat "$work/service.log")"
+    check_terminal /run/q9relay/cat1
+}
+
 if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIP: installing, removing and purging the packages needs root"
+    echo "SKIP: installing, removing and purging the packages and running the relay as its unit does need root"
 elif [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
     remote=/q9-packages/${remote_deb##*/}
     relay=/q9-packages/${relay_deb##*/}
@@ -403,6 +677,12 @@ elif [ -f "$relay_deb" ] && [ -f "$remote_deb" ]; then
     apt_in_sandbox install "$remote" "$relay"
     apt_in_sandbox purge q9remote q9relay
     check_nothing_left "q9remote and q9relay, installed together and purged,"
+    sandbox_down
+
+    sandbox_up
+    apt_in_sandbox install "$remote" "$relay"
+    check_service
+    stop_started
     sandbox_down
 fi
 

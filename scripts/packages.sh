@@ -53,11 +53,12 @@ Q9_BUILD_PACKAGES=(
 # that build and check the installed files and the Debian packages
 # (dpkg-buildpackage wants build-essential; systemd brings systemctl and
 # systemd-analyze for the relay's unit, and its pkg-config file says where
-# units go).
+# units go; python3 plays a panel and a CAT program at the relay that the
+# unit runs).
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils iproute2
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
-    pulseaudio pulseaudio-utils gstreamer1.0-alsa
+    pulseaudio pulseaudio-utils gstreamer1.0-alsa python3
 )
 
 # Configures one build tree: q9_configure DIR [cmake options...]
