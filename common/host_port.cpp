@@ -56,6 +56,14 @@ std::optional<QHostAddress> parseAddress(const QString &text)
 }
 
 // "::" is every address, not the IPv4 one Qt reads into it.
+QString joinHostPort(const QHostAddress &address, quint16 port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? u'[' + address.toString() + u']'
+        : address.toString();
+    return host + u':' + QString::number(port);
+}
+
 QHostAddress plainAddress(const QHostAddress &address)
 {
     bool mapped = false;

@@ -23,5 +23,8 @@ std::optional<HostPort> splitHostPort(const QString &text);
 // carries. Nothing for any other text.
 std::optional<QHostAddress> parseAddress(const QString &text);
 
+// An address and port as written back: "127.0.0.1:2300", "[::1]:2300".
+QString joinHostPort(const QHostAddress &address, quint16 port);
+
 // The address a peer really has: an IPv4-mapped IPv6 address as IPv4.
 QHostAddress plainAddress(const QHostAddress &address);

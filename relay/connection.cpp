@@ -25,14 +25,6 @@ bool setOption(int socket, int level, int option, int value)
     return ::setsockopt(socket, level, option, &value, sizeof value) == 0;
 }
 
-QString bracketed(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-        ? u'[' + address.toString() + u']'
-        : address.toString();
-    return host + u':' + QString::number(port);
-}
-
 // The socket for an address: "::" also takes IPv4 clients where it can.
 int openSocket(const QHostAddress &address, sockaddr_storage *where, socklen_t *size)
 {
@@ -85,7 +77,7 @@ bool Listener::listen(const QHostAddress &address, quint16 port)
 
 QString Listener::endpoint() const
 {
-    return bracketed(m_address, m_port);
+    return joinHostPort(m_address, m_port);
 }
 
 // The client's address is taken with the connection, so that one that has

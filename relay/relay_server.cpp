@@ -31,12 +31,6 @@ std::optional<Address> parseEndpoint(const QString &text)
     return Address{*address, *split->port};
 }
 
-QString describe(const QHostAddress &address, quint16 port)
-{
-    const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;
-    return (ipv6 ? u'[' + address.toString() + u']' : address.toString()) + u':' + QString::number(port);
-}
-
 } // namespace
 
 struct RelayServer::Endpoint
@@ -297,7 +291,7 @@ void RelayServer::giveRadioBack()
 
 void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint)
 {
-    auto *connection = new Connection(descriptor, describe(address, port), this);
+    auto *connection = new Connection(descriptor, joinHostPort(address, port), this);
     const QString name = (endpoint.audio ? QStringLiteral("audio client ")
                               : endpoint.protocol == Session::Protocol::Panel ? QStringLiteral("client ")
                                                                               : QStringLiteral("CAT client "))
