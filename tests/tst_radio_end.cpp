@@ -305,7 +305,9 @@ private slots:
         // A terminal in the radio's place, or one another program serves, would
         // have the relay talk to itself or take a line from under a program.
         row("q9relay --device RADIO --cat-pty RADIO", "--cat-pty RADIO is the radio's own port");
-        row("q9relay --device RADIO --cat-pty SERVED", "SERVED links to /dev/pts/");
+        row("q9relay --device RADIO --cat-pty SERVED",
+            "SERVED links to PTS, which is open: another program serves it (another relay, or it is a radio's "
+            "own port); remove the link if nothing does\n");
         row("q9relay --device RADIO --cat-pty-group q9nogroup --cat-pty FREE",
             "CAT terminal FREE: there is no group q9nogroup");
         // A port another program holds names its holder.
@@ -324,6 +326,7 @@ private slots:
         const auto filled = [&](QString text) {
             return text.replace(QStringLiteral("RADIO"), m_device)
                 .replace(QStringLiteral("SERVED"), served.port.linkPath())
+                .replace(QStringLiteral("PTS"), served.port.slavePath())
                 .replace(QStringLiteral("FREE"), m_dir.filePath(QStringLiteral("free")))
                 .replace(QStringLiteral("PID"), QString::number(QCoreApplication::applicationPid()))
                 .replace(QStringLiteral("BUSY"), QStringLiteral("127.0.0.1:%1").arg(occupant.serverPort()));
