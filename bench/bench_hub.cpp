@@ -12,10 +12,17 @@
 //   - the time from a report of the radio to its arrival at each of four
 //     clients that hear reports;
 //   - four clients at once, each one's median and worst wait and the
-//     answers that were not its own.
+//     answers that were not its own;
+//   - the secure link beside the plain one, through q9sim's relay in a
+//     process of its own (its radio unpaced, so that the link is all there
+//     is to measure): a query's round trip, the relay's share of a core
+//     while it answers queries one after another and its CPU time per
+//     query, and the time from connecting to the first answer (the
+//     handshake's time on the secure link).
 
 #include "bench_support.h"
 #include "framer.h"
+#include "identity.h"
 #include "link/event_wait.h"
 #include "pseudo_terminal.h"
 #include "relay_server.h"
@@ -23,9 +30,15 @@
 #include "sim_radio.h"
 #include "simulated_line.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPort>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -396,6 +409,126 @@ void reportLatencies()
     }
 }
 
+// The relay of a q9sim of its own, its CAT port plain or secure; one key
+// of the bench's, an operator's.
+class RelayProcess
+{
+public:
+    RelayProcess(bool secure, const Identity &key, const QString &state)
+    {
+        QFile operators(state + QStringLiteral("/operators"));
+        operators.open(QIODevice::WriteOnly);
+        operators.write((key.fingerprint() + QStringLiteral(" transmit bench\n")).toUtf8());
+        operators.close();
+        const QString cat = (secure ? QStringLiteral("tls:") : QString()) + QStringLiteral("127.0.0.1:0");
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/q9sim"),
+                        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--cat-listen"), cat,
+                         QStringLiteral("--state"), state, QStringLiteral("--max-clients"), QStringLiteral("64")});
+        static const QRegularExpression catPort(QStringLiteral("CAT on \\S+:(\\d+)"));
+        QByteArray said;
+        QRegularExpressionMatch match;
+        waitUntil(
+            [&] {
+                said += m_process.readAllStandardOutput();
+                match = catPort.match(QString::fromLocal8Bit(said));
+                return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+            },
+            Patience);
+        port = match.captured(1).toUShort();
+    }
+    ~RelayProcess()
+    {
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+    // Its CPU time so far, user and system.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        stat.open(QIODevice::ReadOnly);
+        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+        return (fields.value(12).toDouble() + fields.value(13).toDouble()) / double(::sysconf(_SC_CLK_TCK));
+    }
+
+    quint16 port = 0;
+
+private:
+    QProcess m_process;
+};
+
+// Connected, and answered once: over TLS, handshake and key check done.
+std::unique_ptr<QSslSocket> linkTo(quint16 port, const Identity *key)
+{
+    auto socket = std::make_unique<QSslSocket>();
+    if (key) {
+        socket->setSslConfiguration(key->tlsConfiguration());
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        socket->waitForEncrypted(int(Patience * 1000));
+    } else {
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->waitForConnected(int(Patience * 1000));
+    }
+    Asker asker(*socket);
+    asker.send({{"AI;"}, {"AI"}});
+    asker.settle();
+    return socket;
+}
+
+struct LinkFigures
+{
+    double connectMs;
+    double worstConnectMs;
+    double queryMs;
+    double relayCoreShare;
+    double relayCpuPerQueryUs;
+};
+
+LinkFigures measureLink(bool secure, const Identity &key, const QString &state)
+{
+    RelayProcess relay(secure, key, state);
+    QList<double> connects;
+    for (int run = 0; run < Runs / 2; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        const auto socket = linkTo(relay.port, secure ? &key : nullptr);
+        connects.append(clock.nsecsElapsed() / 1e6);
+        socket->disconnectFromHost();
+    }
+    const auto socket = linkTo(relay.port, secure ? &key : nullptr);
+    const double cpuBefore = relay.cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    Asker asker(*socket);
+    for (int run = 0; run < 10 * Runs; ++run) {
+        asker.send(loneQuery(run));
+        asker.settle();
+    }
+    const double cpu = relay.cpuSeconds() - cpuBefore;
+    return {median(connects), worst(connects), median(asker.waits), cpu / secondsSince(clock),
+            cpu * 1e6 / asker.waits.size()};
+}
+
+void secureBesidePlain()
+{
+    QTemporaryDir state;
+    const Identity key = *Identity::loadOrCreate(state.filePath(QStringLiteral("bench.pem")), QStringLiteral("bench"), nullptr);
+    const LinkFigures plain = measureLink(false, key, state.path());
+    const LinkFigures secure = measureLink(true, key, state.path());
+    std::printf("plain_connect_to_answer_ms %.2f\n", plain.connectMs);
+    std::printf("secure_handshake_to_answer_ms %.2f\n", secure.connectMs);
+    std::printf("secure_handshake_to_answer_worst_ms %.2f\n", secure.worstConnectMs);
+    std::printf("plain_query_round_trip_ms %.3f\n", plain.queryMs);
+    std::printf("secure_query_round_trip_ms %.3f\n", secure.queryMs);
+    std::printf("secure_query_round_trip_ratio %.3f\n", secure.queryMs / plain.queryMs);
+    std::printf("plain_relay_core_share %.3f\n", plain.relayCoreShare);
+    std::printf("secure_relay_core_share %.3f\n", secure.relayCoreShare);
+    std::printf("secure_relay_core_share_ratio %.3f\n", secure.relayCoreShare / plain.relayCoreShare);
+    std::printf("plain_relay_cpu_per_query_us %.1f\n", plain.relayCpuPerQueryUs);
+    std::printf("secure_relay_cpu_per_query_us %.1f\n", secure.relayCpuPerQueryUs);
+    std::printf("secure_relay_cpu_per_query_ratio %.3f\n", secure.relayCpuPerQueryUs / plain.relayCpuPerQueryUs);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -403,5 +536,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     portAndRelay();
     reportLatencies();
+    secureBesidePlain();
     return 0;
 }

@@ -60,6 +60,14 @@ bool isPrintable(QByteArrayView command)
                        [](char c) { return (c >= ' ' && c <= '~') || c == '\r' || c == '\n'; });
 }
 
+bool keysTransmitter(QByteArrayView command)
+{
+    const QByteArray commandCode = code(command);
+    const QByteArrayView commandArgument = argument(command);
+    return commandCode == "TX" || (commandCode == "SW" && commandArgument.trimmed() == "20")
+        || (commandCode == "KY" && !commandArgument.isEmpty());
+}
+
 bool isRejection(QByteArrayView reply)
 {
     return withoutBlanks(reply) == Rejected;

@@ -36,6 +36,8 @@ bool hasSelector(QByteArrayView command);
 // CW text may hold. Control bytes could slip past the relay's reading of a
 // command and mean something else to the radio.
 bool isPrintable(QByteArrayView command);
+// Whether it keys the transmitter: transmit, a tune carrier, CW text.
+bool keysTransmitter(QByteArrayView command);
 // Whether it is the radio's refusal.
 bool isRejection(QByteArrayView reply);
 // No command is longer: CW text is the longest.

@@ -394,7 +394,8 @@ check_nothing_left() {
 # The relay as q9relay@.service runs it. No systemd runs here, so what the
 # installed unit asks of it is done as systemd would do it: a user of its
 # own (DynamicUser=), SupplementaryGroups=, RuntimeDirectory= with
-# RuntimeDirectoryMode= and $RUNTIME_DIRECTORY, UMask=, Environment= and
+# RuntimeDirectoryMode= and $RUNTIME_DIRECTORY, StateDirectory= likewise,
+# UMask=, Environment= and
 # EnvironmentFile=, and ExecStart= for the instance. The sandboxing
 # directives need systemd itself: systemd-analyze verify checks them above.
 service_unit=$root${debian_dirs[5]}/q9relay@.service
@@ -442,6 +443,7 @@ service_environment() {
         sed -n "s/^\([A-Za-z_][A-Za-z0-9_]*\)=\([\"']\?\)\(.*\)\2\$/\1=\3/p" "$root${file#-}"
     done
     echo "RUNTIME_DIRECTORY=$RUNTIME_DIRECTORY"
+    echo "STATE_DIRECTORY=$STATE_DIRECTORY"
 }
 
 # ExecStart= for INSTANCE, a word a line, as systemd makes it: %I is the
@@ -473,6 +475,19 @@ runtime_directories() {
     done | paste -sd:
 }
 
+# Makes the StateDirectory= folders for the dynamic user id UID as systemd
+# does, under /var/lib/private with StateDirectoryMode= and a link from
+# /var/lib, and prints them as $STATE_DIRECTORY has them.
+state_directories() {
+    local uid=$1 mode dir
+    mode=$(unit_values StateDirectoryMode)
+    for dir in $(unit_values StateDirectory); do
+        install -d -m 0700 "$root/var/lib/private"
+        install -d -o "$uid" -g "$uid" -m "${mode:-0755}" "$root/var/lib/private/$dir"
+        ln -sfn "private/$dir" "$root/var/lib/$dir" && echo "/var/lib/$dir"
+    done | paste -sd:
+}
+
 # Starts q9relay@INSTANCE.service in the throwaway root as systemd would,
 # its output in $work/service.log, as the user id service_uid it sets.
 start_service() {
@@ -483,9 +498,10 @@ start_service() {
     fi
     # As systemd picks a dynamic user: from 61184 up, its group the same.
     service_uid=$(unused_id 61184)
-    local RUNTIME_DIRECTORY environment assignment command groups umask
+    local RUNTIME_DIRECTORY STATE_DIRECTORY environment assignment command groups umask
     local -A variables
     RUNTIME_DIRECTORY=$(runtime_directories "$service_uid")
+    STATE_DIRECTORY=$(state_directories "$service_uid")
     mapfile -t environment < <(service_environment)
     for assignment in "${environment[@]}"; do
         variables[${assignment%%=*}]=${assignment#*=}
@@ -617,15 +633,27 @@ check_terminal() {
     [ "$answer" = "Permission denied" ] || fail "a user not in dialout opening $path got \"$answer\""
 }
 
+# The relay's key, made in its state folder on its first secure start, is
+# its own to read, and the administrator's q9relay --fingerprint finds it.
+check_key() {
+    local key=$root/var/lib/private/q9relay/key.pem owner logged printed
+    owner=$(stat -c '%u %a' "$key" 2>&1)
+    [ "$owner" = "$service_uid 600" ] || fail "the relay's key is not its own alone to read: $owner"
+    logged=$(sed -n 's/.*key \(SHA256:[^ ,]*\).*/\1/p' "$work/service.log")
+    printed=$(in_sandbox q9relay --fingerprint 2>&1)
+    [ -n "$logged" ] && [ "$printed" = "$logged" ] \
+        || fail "q9relay --fingerprint printed \"$printed\", the service logged its key as \"$logged\""
+}
+
 # The relay as its unit runs it, for the simulated radio, with audio from
-# the device q9tone and a terminal for CAT programs.
+# the device q9tone, a terminal for CAT programs and a secure CAT port.
 check_service() {
     tone_device
-    # As an administrator would add them, and a port of the system's choosing:
+    # As an administrator would add them, and ports of the system's choosing:
     # 2300 may be in use on this machine.
     cat >>"$root/etc/default/q9relay" <<'SETTINGS'
 Q9RELAY_LISTEN=127.0.0.1:0
-Q9RELAY_OPTIONS="--audio-source alsa:q9tone --cat-pty /run/q9relay/cat1"
+Q9RELAY_OPTIONS="--audio-source alsa:q9tone --cat-pty /run/q9relay/cat1 --cat-listen tls:127.0.0.1:0"
 SETTINGS
     start_radio && start_service "$radio_instance" || return
     local endpoint
@@ -637,6 +665,7 @@ SETTINGS
     check_audio "$endpoint" >"$work/out" 2>&1 \
         || fail "q9relay@$radio_instance serves no audio from q9tone: $(cat "$work/out"); it logged: $(cat "$work/service.log")"
     check_terminal /run/q9relay/cat1
+    check_key
 }
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -27,8 +27,15 @@ void AudioListeners::add(Connection *connection)
 
 void AudioListeners::closeAll(const QString &why)
 {
-    for (Connection *connection : QList(m_connections))
-        drop(connection, why);
+    dropIf([](const Connection &) { return true; }, why);
+}
+
+void AudioListeners::dropIf(const std::function<bool(const Connection &)> &condition, const QString &why)
+{
+    for (Connection *connection : QList(m_connections)) {
+        if (condition(*connection))
+            drop(connection, why);
+    }
 }
 
 void AudioListeners::send(const QByteArray &packet)

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class Connection;
 
 // The clients on the relay's audio port: each hears the stream from the
@@ -24,6 +26,7 @@ public:
     void add(Connection *connection);
     int count() const { return int(m_connections.size()); }
     void closeAll(const QString &why);
+    void dropIf(const std::function<bool(const Connection &)> &condition, const QString &why);
 
 public slots:
     void send(const QByteArray &packet);

@@ -113,10 +113,43 @@ void Listener::backOff(int error)
                        [notifier = m_notifier] { notifier->setEnabled(true); });
 }
 
-Connection::Connection(int descriptor, const QString &name, QObject *parent)
+Connection::Connection(const QString &name, QObject *parent)
     : QObject(parent)
-    , m_socket(descriptor)
     , m_name(name)
+{
+}
+
+bool Connection::watch(const Liveness &liveness, int sendBuffer, QString *problem)
+{
+    const int socket = descriptor();
+    const bool watched = setOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1)
+        && setOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, int(liveness.idle.count()))
+        && setOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, int(liveness.interval.count()))
+        && setOption(socket, IPPROTO_TCP, TCP_KEEPCNT, liveness.probes)
+        && setOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, int(liveness.silence.count()))
+        && setOption(socket, IPPROTO_TCP, TCP_NODELAY, 1)
+        && setOption(socket, SOL_SOCKET, SO_SNDBUF, sendBuffer);
+    if (!watched)
+        *problem = systemError(errno);
+    return watched;
+}
+
+void Connection::acknowledge()
+{
+    setOption(descriptor(), IPPROTO_TCP, TCP_QUICKACK, 1);
+}
+
+qint64 Connection::kernelUnsent() const
+{
+    int queued = 0;
+    if (descriptor() < 0 || ::ioctl(descriptor(), SIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
+PlainConnection::PlainConnection(int descriptor, const QString &name, QObject *parent)
+    : Connection(name, parent)
+    , m_socket(descriptor)
     , m_readNotifier(descriptor, QSocketNotifier::Read)
     , m_writeNotifier(descriptor, QSocketNotifier::Write)
 {
@@ -127,32 +160,18 @@ Connection::Connection(int descriptor, const QString &name, QObject *parent)
         else
             emit readyRead();
     });
-    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &Connection::flush);
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, &PlainConnection::flush);
     m_lingerTimer.setSingleShot(true);
-    connect(&m_lingerTimer, &QTimer::timeout, this, &Connection::release);
+    connect(&m_lingerTimer, &QTimer::timeout, this, &PlainConnection::release);
 }
 
-Connection::~Connection()
+PlainConnection::~PlainConnection()
 {
     if (m_socket >= 0)
         ::close(m_socket);
 }
 
-bool Connection::watch(const Liveness &liveness, int sendBuffer, QString *problem)
-{
-    const bool watched = setOption(m_socket, SOL_SOCKET, SO_KEEPALIVE, 1)
-        && setOption(m_socket, IPPROTO_TCP, TCP_KEEPIDLE, int(liveness.idle.count()))
-        && setOption(m_socket, IPPROTO_TCP, TCP_KEEPINTVL, int(liveness.interval.count()))
-        && setOption(m_socket, IPPROTO_TCP, TCP_KEEPCNT, liveness.probes)
-        && setOption(m_socket, IPPROTO_TCP, TCP_USER_TIMEOUT, int(liveness.silence.count()))
-        && setOption(m_socket, IPPROTO_TCP, TCP_NODELAY, 1)
-        && setOption(m_socket, SOL_SOCKET, SO_SNDBUF, sendBuffer);
-    if (!watched)
-        *problem = systemError(errno);
-    return watched;
-}
-
-QByteArray Connection::read(qint64 most)
+QByteArray PlainConnection::read(qint64 most)
 {
     QByteArray data;
     while (m_socket >= 0 && !m_atEnd && data.size() < most) {
@@ -175,25 +194,25 @@ QByteArray Connection::read(qint64 most)
         }
     }
     if (!data.isEmpty())
-        setOption(m_socket, IPPROTO_TCP, TCP_QUICKACK, 1);
+        acknowledge();
     updateNotifiers();
     return data;
 }
 
-bool Connection::hasHungUp() const
+bool PlainConnection::hasHungUp() const
 {
     pollfd hangUp{m_socket, POLLRDHUP, 0};
     return m_atEnd || m_socket < 0
         || (::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & (POLLRDHUP | POLLHUP)));
 }
 
-void Connection::setReading(bool reading)
+void PlainConnection::setReading(bool reading)
 {
     m_reading = reading;
     updateNotifiers();
 }
 
-void Connection::write(QByteArrayView data)
+void PlainConnection::write(QByteArrayView data)
 {
     if (m_socket < 0 || m_closing)
         return;
@@ -201,15 +220,12 @@ void Connection::write(QByteArrayView data)
     flush();
 }
 
-qint64 Connection::unsent() const
+qint64 PlainConnection::unsent() const
 {
-    int queued = 0;
-    if (m_socket < 0 || ::ioctl(m_socket, SIOCOUTQ, &queued) != 0)
-        queued = 0;
-    return m_outgoing.size() + queued;
+    return m_outgoing.size() + kernelUnsent();
 }
 
-void Connection::close(std::chrono::milliseconds linger)
+void PlainConnection::close(std::chrono::milliseconds linger)
 {
     if (m_socket < 0 || m_closing)
         return;
@@ -219,13 +235,13 @@ void Connection::close(std::chrono::milliseconds linger)
     updateNotifiers();
 }
 
-void Connection::abort()
+void PlainConnection::abort()
 {
     m_outgoing.clear();
     release();
 }
 
-void Connection::flush()
+void PlainConnection::flush()
 {
     while (m_socket >= 0 && !m_outgoing.isEmpty()) {
         const ssize_t count = ::send(m_socket, m_outgoing.constData(), size_t(m_outgoing.size()),
@@ -246,7 +262,7 @@ void Connection::flush()
     updateNotifiers();
 }
 
-void Connection::fail(int error)
+void PlainConnection::fail(int error)
 {
     if (m_socket < 0)
         return;
@@ -261,7 +277,7 @@ void Connection::fail(int error)
 }
 
 // What the client still sends is read and let go until it closes too.
-void Connection::finishClosing()
+void PlainConnection::finishClosing()
 {
     if (!m_shutDown)
         return;
@@ -272,7 +288,7 @@ void Connection::finishClosing()
         release();
 }
 
-void Connection::release()
+void PlainConnection::release()
 {
     if (m_socket < 0)
         return;
@@ -284,7 +300,7 @@ void Connection::release()
     emit closed();
 }
 
-void Connection::updateNotifiers()
+void PlainConnection::updateNotifiers()
 {
     if (m_socket < 0)
         return;

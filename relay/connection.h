@@ -10,9 +10,9 @@
 #include <chrono>
 #include <optional>
 
-// The relay's raw TCP work, on plain descriptors: QTcpSocket cannot keep
-// writing to a client that has only stopped sending (a half-close), nor
-// tell what the kernel still holds for a client, nor acknowledge at once.
+// The relay's TCP work: listening on plain descriptors, and what every
+// connection does beyond Qt's sockets: tell what the kernel still holds for
+// a client, and acknowledge at once.
 
 // How a client that vanished without a word (its computer off, its network
 // gone) is found out, so that it does not keep its place: after `idle`
@@ -61,45 +61,48 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-// One client's connection. What it sends is read on request, so that a
-// client can be made to wait; every read is acknowledged at once, so that a
-// client holding its next small write for the acknowledgement of the last
-// (Nagle's rule, as most CAT programs leave it) is not held up. Small writes
-// leave at once, and the kernel's send buffer can be kept small so that what
-// a client leaves unread shows in unsent().
+// One client's connection, plain (PlainConnection) or secure
+// (SecureConnection). What it sends is read on request, so that a client
+// can be made to wait; every read is acknowledged at once, so that a client
+// holding its next small write for the acknowledgement of the last (Nagle's
+// rule, as most CAT programs leave it) is not held up. Small writes leave at
+// once, and the kernel's send buffer can be kept small so that what a client
+// leaves unread shows in unsent().
 class Connection : public QObject
 {
     Q_OBJECT
 
 public:
-    // Takes the descriptor; name() is the client's "ADDRESS:PORT".
-    Connection(int descriptor, const QString &name, QObject *parent = nullptr);
-    ~Connection() override;
+    // name() is the client's "ADDRESS:PORT".
+    explicit Connection(const QString &name, QObject *parent = nullptr);
 
     const QString &name() const { return m_name; }
-    bool isOpen() const { return m_socket >= 0; }
+    virtual bool isOpen() const = 0;
     // Keep-alive probes and the user timeout for liveness, no delay on
     // small writes, and the kernel's send buffer; false when the system
     // refuses one of them, with the reason.
     bool watch(const Liveness &liveness, int sendBuffer, QString *problem);
+    // The client's key as its fingerprint, on a secure connection once it
+    // is verified; empty on a plain one.
+    virtual QString fingerprint() const { return {}; }
 
-    QByteArray read(qint64 most);
+    virtual QByteArray read(qint64 most) = 0;
     // The client has sent all it ever will.
-    bool atEnd() const { return m_atEnd; }
+    virtual bool atEnd() const = 0;
     // Whether the client has closed its end, without reading what it sent.
-    bool hasHungUp() const;
-    void setReading(bool reading);
+    virtual bool hasHungUp() const = 0;
+    virtual void setReading(bool reading) = 0;
 
-    void write(QByteArrayView data);
+    virtual void write(QByteArrayView data) = 0;
     // Written but not taken by the client: ours and the kernel's.
-    qint64 unsent() const;
+    virtual qint64 unsent() const = 0;
 
     // Lets what was written leave, then ends, waiting up to `linger` for the
     // client to close too (its last text would otherwise be answered by a
     // reset that may cost it ours). closed() follows.
-    void close(std::chrono::milliseconds linger);
+    virtual void close(std::chrono::milliseconds linger) = 0;
     // Ends at once; closed() follows.
-    void abort();
+    virtual void abort() = 0;
 
 signals:
     void readyRead();
@@ -109,6 +112,41 @@ signals:
     void lost(const QString &why);
     void closed();
 
+protected:
+    virtual int descriptor() const = 0;
+    // Acknowledges what was read at once.
+    void acknowledge();
+    // What the kernel holds unsent.
+    qint64 kernelUnsent() const;
+
+private:
+    QString m_name;
+};
+
+// A connection on its plain descriptor: QTcpSocket cannot keep writing to a
+// client that has only stopped sending (a half-close).
+class PlainConnection : public Connection
+{
+    Q_OBJECT
+
+public:
+    // Takes the descriptor.
+    PlainConnection(int descriptor, const QString &name, QObject *parent = nullptr);
+    ~PlainConnection() override;
+
+    bool isOpen() const override { return m_socket >= 0; }
+    QByteArray read(qint64 most) override;
+    bool atEnd() const override { return m_atEnd; }
+    bool hasHungUp() const override;
+    void setReading(bool reading) override;
+    void write(QByteArrayView data) override;
+    qint64 unsent() const override;
+    void close(std::chrono::milliseconds linger) override;
+    void abort() override;
+
+protected:
+    int descriptor() const override { return m_socket; }
+
 private:
     void flush();
     void fail(int error);
@@ -117,7 +155,6 @@ private:
     void updateNotifiers();
 
     int m_socket;
-    QString m_name;
     QByteArray m_outgoing;
     bool m_reading = true;
     bool m_atEnd = false;

@@ -103,6 +103,8 @@ int main(int argc, char *argv[])
         return error;
     if (parser.isSet(QStringLiteral("list-audio-sources")))
         return listAudioSources();
+    if (wantsFingerprint(parser))
+        return printFingerprint(parser);
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
     if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio-source")))

@@ -31,13 +31,6 @@ std::optional<int> levelOf(QByteArrayView text)
     return argument.front() - '0';
 }
 
-// Commands the relay answers itself: a client's own level, and what the
-// radio must not be sent.
-bool isAnsweredHere(const QByteArray &command)
-{
-    return !CatCommand::isPrintable(command) || CatCommand::code(command) == "AI";
-}
-
 } // namespace
 
 struct RadioQueue::Client
@@ -49,6 +42,14 @@ struct RadioQueue::Client
     int level = 0;
     bool leaving = false;
 };
+
+// Commands the relay answers itself: a client's own level, and what the
+// radio must not be sent, by anyone or by this client.
+bool RadioQueue::isAnsweredHere(const Client &client, const QByteArray &command)
+{
+    return !CatCommand::isPrintable(command) || CatCommand::code(command) == "AI"
+        || !client.session->permits(command);
+}
 
 RadioQueue::RadioQueue(RadioLine &radio, QObject *parent)
     : QObject(parent)
@@ -188,7 +189,7 @@ bool RadioQueue::sendNext()
     }
     const ClientId id = client->id;
     const QByteArray command = client->commands.takeFirst();
-    if (isAnsweredHere(command))
+    if (isAnsweredHere(*client, command))
         answerLocally(*client, command);
     else
         send(id, command);
@@ -220,7 +221,7 @@ RadioQueue::Client *RadioQueue::nextInTurn()
 bool RadioQueue::needsFence(const Client &client, const QByteArray &command) const
 {
     if (m_unfenced)
-        return m_unfenced->setter != client.id || isAnsweredHere(command) || CatCommand::isQuery(command);
+        return m_unfenced->setter != client.id || isAnsweredHere(client, command) || CatCommand::isQuery(command);
     const auto level = CatCommand::code(command) == "AI" ? levelOf(command) : std::nullopt;
     return level > 0 && client.level == 0 && !m_checked;
 }
@@ -242,6 +243,11 @@ void RadioQueue::answerLocally(Client &client, const QByteArray &command)
     if (!CatCommand::isPrintable(command)) {
         emit message(
             QStringLiteral("%1 sent a command holding control bytes; refused").arg(client.session->name()));
+        return client.session->deliver(CatCommand::Rejected.toByteArray());
+    }
+    if (!client.session->permits(command)) {
+        emit message(QStringLiteral("%1, whose role is %2, may not send \"%3\"; refused")
+                         .arg(client.session->name(), client.session->roleName(), QString::fromLatin1(command)));
         return client.session->deliver(CatCommand::Rejected.toByteArray());
     }
     if (CatCommand::argument(command).isEmpty())

@@ -102,6 +102,7 @@ private:
         QByteArrayList late;
     };
 
+    static bool isAnsweredHere(const Client &client, const QByteArray &command);
     Client *find(const Session *session) const;
     Client *find(ClientId id) const;
     void pump();

@@ -3,7 +3,9 @@
 #include "host_port.h"
 #include "pseudo_terminal.h"
 #include "radio_line.h"
+#include "secure_connection.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <sys/resource.h>
@@ -13,14 +15,20 @@
 
 namespace {
 
+constexpr QStringView SecurePrefix = u"tls:";
+
 struct Address
 {
     QHostAddress host;
     quint16 port = 0;
+    bool secure = false;
 };
 
-std::optional<Address> parseEndpoint(const QString &text)
+std::optional<Address> parseEndpoint(QString text)
 {
+    const bool secure = text.startsWith(SecurePrefix);
+    if (secure)
+        text.remove(0, SecurePrefix.size());
     const auto split = splitHostPort(text);
     if (!split || !split->port)
         return std::nullopt;
@@ -28,21 +36,29 @@ std::optional<Address> parseEndpoint(const QString &text)
         = split->host == u"localhost" ? QHostAddress(QHostAddress::LocalHost) : parseAddress(split->host);
     if (!address)
         return std::nullopt;
-    return Address{*address, *split->port};
+    return Address{*address, *split->port, secure};
 }
 
 } // namespace
 
 struct RelayServer::Endpoint
 {
-    Endpoint(Session::Protocol protocol, bool audio)
+    Endpoint(Session::Protocol protocol, bool audio, bool secure)
         : protocol(protocol)
         , audio(audio)
+        , secure(secure)
     { }
+
+    QString name() const
+    {
+        return (secure ? SecurePrefix.toString() : QString()) + listener.endpoint();
+    }
 
     Session::Protocol protocol;
     // Its clients hear the receiver and say nothing to the radio.
     bool audio;
+    // Its clients link over TLS and are served by their keys.
+    bool secure;
     Listener listener;
 };
 
@@ -64,6 +80,9 @@ RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     , m_queue(radio)
 {
     connect(&m_queue, &RadioQueue::message, this, &RelayServer::message);
+    connect(&m_operators, &Operators::message, this, &RelayServer::message);
+    connect(&m_operators, &Operators::changed, this, &RelayServer::revokeUnknownKeys);
+    connect(&m_handshakes, &Handshakes::message, this, &RelayServer::message);
     // The radio behind a port that went away has forgotten what it was
     // told: its clients start afresh once it is back.
     connect(&m_radio, &RadioLine::lost, this,
@@ -104,13 +123,23 @@ QString RelayServer::endpointProblem(const QString &endpoint)
 {
     if (parseEndpoint(endpoint))
         return {};
-    return QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300)")
+    return QStringLiteral("bad listen address \"%1\" (expected ADDRESS:PORT, e.g. 127.0.0.1:2300, or "
+                          "tls:ADDRESS:PORT for a secure one)")
         .arg(endpoint);
 }
 
 void RelayServer::setAccess(const AccessList &access)
 {
     m_access = access;
+}
+
+bool RelayServer::useKeys(const QString &keyFile, const QString &operatorsFile)
+{
+    m_identity = Identity::loadOrCreate(keyFile, QCoreApplication::applicationName(), &m_errorString);
+    if (!m_identity)
+        return false;
+    m_operators.watch(operatorsFile);
+    return true;
 }
 
 void RelayServer::setLiveness(const Liveness &liveness)
@@ -147,7 +176,11 @@ RelayServer::Endpoint *RelayServer::openEndpoint(const QString &address, Session
         m_errorString = endpointProblem(address);
         return nullptr;
     }
-    auto endpoint = std::make_unique<Endpoint>(protocol, audio);
+    if (parsed->secure && !m_identity) {
+        m_errorString = QStringLiteral("cannot listen on %1: the relay has no key").arg(address);
+        return nullptr;
+    }
+    auto endpoint = std::make_unique<Endpoint>(protocol, audio, parsed->secure);
     if (!endpoint->listener.listen(parsed->host, parsed->port)) {
         m_errorString
             = QStringLiteral("cannot listen on %1: %2").arg(address, endpoint->listener.errorString());
@@ -162,11 +195,11 @@ RelayServer::Endpoint *RelayServer::openEndpoint(const QString &address, Session
     if (!m_access.admitsAnyReaching(parsed->host))
         emit message(QStringLiteral("listening on %1, but no client that can reach it is on the --allow "
                                     "list: every one is refused")
-                         .arg(endpoint->listener.endpoint()));
+                         .arg(endpoint->name()));
     else if (!parsed->host.isLoopback() && m_access.thisComputerOnly())
         emit message(QStringLiteral("listening on %1, which other computers can reach, but only clients "
                                     "on this one are served: --allow names the others")
-                         .arg(endpoint->listener.endpoint()));
+                         .arg(endpoint->name()));
     m_endpoints.push_back(std::move(endpoint));
     return m_endpoints.back().get();
 }
@@ -256,7 +289,7 @@ void RelayServer::offerAudio()
 
 QString RelayServer::audioEndpoint() const
 {
-    return m_audioEndpoint ? m_audioEndpoint->listener.endpoint() : QString();
+    return m_audioEndpoint ? m_audioEndpoint->name() : QString();
 }
 
 QString RelayServer::errorString() const
@@ -268,7 +301,7 @@ QString RelayServer::endpoint(Session::Protocol protocol) const
 {
     for (const auto &endpoint : m_endpoints) {
         if (endpoint->protocol == protocol && !endpoint->audio)
-            return endpoint->listener.endpoint();
+            return endpoint->name();
     }
     return {};
 }
@@ -291,11 +324,11 @@ void RelayServer::giveRadioBack()
 
 void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint)
 {
-    auto *connection = new Connection(descriptor, joinHostPort(address, port), this);
-    const QString name = (endpoint.audio ? QStringLiteral("audio client ")
-                              : endpoint.protocol == Session::Protocol::Panel ? QStringLiteral("client ")
-                                                                              : QStringLiteral("CAT client "))
-        + connection->name();
+    const QString where = joinHostPort(address, port);
+    Connection *connection = endpoint.secure
+        ? static_cast<Connection *>(new SecureConnection(descriptor, where, m_identity->tlsConfiguration(), this))
+        : new PlainConnection(descriptor, where, this);
+    const QString name = clientName(endpoint, *connection);
     if (!m_access.allows(address)) {
         // Unread and unanswered: not even the busy line for a stranger.
         emit message(QStringLiteral("refused %1: not allowed").arg(name));
@@ -306,8 +339,37 @@ void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 por
     QString problem;
     if (!connection->watch(m_liveness, SocketSession::SendBuffer, &problem))
         emit message(QStringLiteral("%1 cannot be watched for silence: %2").arg(name, problem));
+    if (endpoint.secure)
+        return m_handshakes.start(static_cast<SecureConnection *>(connection), [this, &endpoint](Connection *verified) {
+            admit(verified, endpoint);
+        });
+    admit(connection, endpoint);
+}
+
+QString RelayServer::clientName(const Endpoint &endpoint, const Connection &connection)
+{
+    return (endpoint.audio ? QStringLiteral("audio client ")
+                : endpoint.protocol == Session::Protocol::Panel ? QStringLiteral("client ")
+                                                                : QStringLiteral("CAT client "))
+        + connection.name();
+}
+
+// On a secure endpoint, only the keys of the station's operators.
+void RelayServer::admit(Connection *connection, const Endpoint &endpoint)
+{
+    const QString name = clientName(endpoint, *connection);
+    std::optional<Operator> known;
+    if (endpoint.secure) {
+        known = m_operators.find(connection->fingerprint());
+        if (!known) {
+            emit message(QStringLiteral("refused %1: its key %2 is not an operator's")
+                             .arg(name, connection->fingerprint()));
+            connect(connection, &Connection::closed, connection, &QObject::deleteLater);
+            return connection->abort();
+        }
+    }
     if (endpoint.audio)
-        return admitAudio(connection);
+        return admitAudio(connection, known ? QStringLiteral(" (%1)").arg(known->name) : QString());
     if (clientCount() >= m_maxClients) {
         const QByteArray busy
             = endpoint.protocol == Session::Protocol::Panel ? BusyText.toByteArray() : QByteArray();
@@ -316,7 +378,11 @@ void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 por
                         busy);
     }
     auto *session = new SocketSession(m_queue, connection, endpoint.protocol, this);
-    emit message(QStringLiteral("accepted %1").arg(name));
+    if (known)
+        session->identify(m_operators, connection->fingerprint());
+    emit message(known ? QStringLiteral("accepted %1, key %2, role %3")
+                             .arg(session->name(), connection->fingerprint(), nameOf(known->role))
+                       : QStringLiteral("accepted %1").arg(name));
     if (endpoint.protocol == Session::Protocol::Panel)
         session->deliver(greeting());
     m_clients.append(session);
@@ -325,9 +391,9 @@ void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 por
 
 // A panel's audio is the same operator as the panel: it does not take a
 // client's place, but it has a limit of its own.
-void RelayServer::admitAudio(Connection *connection)
+void RelayServer::admitAudio(Connection *connection, const QString &operatorName)
 {
-    const QString name = QStringLiteral("audio client ") + connection->name();
+    const QString name = QStringLiteral("audio client ") + connection->name() + operatorName;
     if (m_audioListeners.count() >= m_maxAudioClients)
         return turnAway(
             connection,
@@ -373,6 +439,20 @@ void RelayServer::serve(Session *session)
         m_clients.removeAll(session);
         session->deleteLater();
     });
+}
+
+// A key taken off the list is cut off at once, whatever it was doing.
+void RelayServer::revokeUnknownKeys()
+{
+    const auto revoked = [this](const QString &fingerprint) {
+        return !fingerprint.isEmpty() && !m_operators.find(fingerprint);
+    };
+    for (const QPointer<SocketSession> &client : QList(m_clients)) {
+        if (client && revoked(client->fingerprint()))
+            client->cutOff(QStringLiteral("cut off: its key %1 is no longer an operator's").arg(client->fingerprint()));
+    }
+    m_audioListeners.dropIf([&revoked](const Connection &connection) { return revoked(connection.fingerprint()); },
+                            QStringLiteral("cut off: its key is no longer an operator's"));
 }
 
 void RelayServer::closeNetworkClients(const QString &why)

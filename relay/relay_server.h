@@ -4,6 +4,9 @@
 #include "audio_listeners.h"
 #include "audio_stream.h"
 #include "connection.h"
+#include "handshakes.h"
+#include "identity.h"
+#include "operators.h"
 #include "radio_queue.h"
 #include "session.h"
 
@@ -15,6 +18,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class PseudoTerminal;
@@ -27,7 +31,11 @@ class TerminalSession;
 // through one RadioQueue to the radio.
 //
 // Only clients the access list admits are served (this computer's unless
-// told otherwise); any other is closed at once, unheard and ungreeted.
+// told otherwise); any other is closed at once, unheard and ungreeted. On a
+// secure endpoint ("tls:ADDRESS:PORT") a client must then link over TLS with
+// the key of one of the station's operators, whose role decides what its
+// commands may do; it is heard, greeted and answered only after that, and it
+// is cut off once its key is taken off the list.
 // Beyond the most clients it serves, a panel gets BusyText (which has
 // neither a leading "!!" nor a ';', so no panel can take it for the
 // greeting or a reply) and a CAT program is closed without a word; nobody
@@ -73,9 +81,17 @@ public:
     // otherwise served to the relay's own user alone, with a warning.
     void setTerminalGroup(const QString &group, bool required);
     RadioQueue &queue() { return m_queue; }
+    // For secure endpoints: the relay's own key, kept in keyFile (made there
+    // on first use), and the station's operators, listed in operatorsFile
+    // (see Operators). False, with the reason, when the key can be neither
+    // read nor made.
+    bool useKeys(const QString &keyFile, const QString &operatorsFile);
+    QString fingerprint() const { return m_identity ? m_identity->fingerprint() : QString(); }
+    qsizetype pendingHandshakes() const { return m_handshakes.pending(); }
 
     // endpoint is "ADDRESS:PORT", e.g. "127.0.0.1:2300", "[::1]:0", or
-    // "[::]:2300" for every address, IPv6 and IPv4. Warns once when no
+    // "[::]:2300" for every address, IPv6 and IPv4; "tls:" in front makes
+    // it secure, which needs the relay's key. Warns once when no
     // client that can reach the address is admitted, or when it reaches
     // beyond this computer but only its own clients are admitted.
     bool listen(const QString &endpoint, Session::Protocol protocol = Session::Protocol::Panel);
@@ -109,7 +125,10 @@ private:
 
     Endpoint *openEndpoint(const QString &address, Session::Protocol protocol, bool audio);
     void judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint);
-    void admitAudio(Connection *connection);
+    static QString clientName(const Endpoint &endpoint, const Connection &connection);
+    void admit(Connection *connection, const Endpoint &endpoint);
+    void admitAudio(Connection *connection, const QString &operatorName);
+    void revokeUnknownKeys();
     void turnAway(Connection *connection, const QString &why, const QByteArray &text = {});
     QByteArray greeting() const;
     void offerAudio();
@@ -121,6 +140,9 @@ private:
     RadioLine &m_radio;
     RadioQueue m_queue;
     AccessList m_access;
+    std::optional<Identity> m_identity;
+    Operators m_operators;
+    Handshakes m_handshakes;
     Liveness m_liveness;
     int m_maxClients = DefaultMaxClients;
     int m_maxAudioClients = DefaultMaxAudioClients;

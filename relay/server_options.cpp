@@ -2,7 +2,13 @@
 
 #include "access_list.h"
 #include "audio_stream.h"
+#include "console.h"
+#include "identity.h"
 #include "relay_server.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 const QString Listen = QStringLiteral("listen");
@@ -13,7 +19,53 @@ const QString Allow = QStringLiteral("allow");
 const QString MaxClients = QStringLiteral("max-clients");
 const QString AudioListen = QStringLiteral("audio-listen");
 const QString MaxAudioClients = QStringLiteral("max-audio-clients");
+const QString State = QStringLiteral("state");
+const QString OperatorsFile = QStringLiteral("operators");
+const QString Fingerprint = QStringLiteral("fingerprint");
 constexpr int MostClients = 64;
+const QString KeyFile = QStringLiteral("key.pem");
+
+// The service's state folder, the package's, or the user's.
+QString stateFolder(const QCommandLineParser &parser)
+{
+    if (parser.isSet(State))
+        return parser.value(State);
+    const QString service = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    if (!service.isEmpty())
+        return service;
+    const QString package = QStringLiteral("/var/lib/%1").arg(QCoreApplication::applicationName());
+    if (QFileInfo::exists(package))
+        return package;
+    const QString home = qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + QStringLiteral("/.local/state"));
+    return home + u'/' + QCoreApplication::applicationName();
+}
+
+QString operatorsFile(const QCommandLineParser &parser)
+{
+    return parser.isSet(OperatorsFile) ? parser.value(OperatorsFile)
+                                       : stateFolder(parser) + QStringLiteral("/operators");
+}
+
+QString keyFile(const QCommandLineParser &parser)
+{
+    return stateFolder(parser) + u'/' + KeyFile;
+}
+
+bool anySecure(const QCommandLineParser &parser)
+{
+    for (const QString &option : {Listen, CatListen, AudioListen}) {
+        if (parser.value(option).startsWith(QStringLiteral("tls:")))
+            return true;
+    }
+    return false;
+}
+
+// A secure endpoint needs the relay's key, and serves the operators.
+bool prepareSecurity(RelayServer &server, const QCommandLineParser &parser)
+{
+    return !anySecure(parser) || server.useKeys(keyFile(parser), operatorsFile(parser));
+}
+
 } // namespace
 
 void addServerOptions(QCommandLineParser &parser)
@@ -57,6 +109,18 @@ void addServerOptions(QCommandLineParser &parser)
          QStringLiteral("Serve the receiver's audio on ADDRESS:PORT. Default: the --listen address, two "
                         "ports up (127.0.0.1:2302)."),
          QStringLiteral("ADDRESS:PORT")},
+        {State,
+         QStringLiteral("Keep the relay's key (made on first use) in DIR. Default: the service's state "
+                        "folder, /var/lib/%1 where it exists, or ~/.local/state/%1.")
+             .arg(QCoreApplication::applicationName()),
+         QStringLiteral("DIR")},
+        {OperatorsFile,
+         QStringLiteral("Serve secure endpoints to the operators FILE lists, one a line: the fingerprint "
+                        "of the operator's key, a role (listen, operate or transmit) and a name. Read "
+                        "again whenever it changes. Default: operators in the --state folder."),
+         QStringLiteral("FILE")},
+        {Fingerprint, QStringLiteral("Print the fingerprint of the relay's key, making the key if there is none, "
+                                     "and exit.")},
     });
 }
 
@@ -93,6 +157,23 @@ QString audioEndpoint(const RelayServer &server, const QCommandLineParser &parse
     return panels.left(colon + 1) + QString::number(chosen ? 0 : port + 2);
 }
 
+bool wantsFingerprint(const QCommandLineParser &parser)
+{
+    return parser.isSet(Fingerprint);
+}
+
+int printFingerprint(const QCommandLineParser &parser)
+{
+    QString problem;
+    const auto key = Identity::loadOrCreate(keyFile(parser), QCoreApplication::applicationName(), &problem);
+    if (!key) {
+        printError(problem);
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(key->fingerprint()));
+    return 0;
+}
+
 bool startServer(RelayServer &server, const QCommandLineParser &parser, QString *where,
                  std::unique_ptr<AudioStream> audio)
 {
@@ -101,7 +182,7 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
     server.setMaxClients(parser.value(MaxClients).toInt());
     server.setMaxAudioClients(parser.value(MaxAudioClients).toInt());
     server.setTerminalGroup(parser.value(CatPtyGroup), parser.isSet(CatPtyGroup));
-    if (!server.listen(parser.value(Listen)))
+    if (!prepareSecurity(server, parser) || !server.listen(parser.value(Listen)))
         return false;
     QStringList served{QStringLiteral("listening on %1").arg(server.endpoint())};
     if (parser.isSet(CatListen)) {
@@ -119,6 +200,8 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
             return false;
         served.append(QStringLiteral("audio on %1").arg(server.audioEndpoint()));
     }
+    if (!server.fingerprint().isEmpty())
+        served.append(QStringLiteral("key %1").arg(server.fingerprint()));
     server.takeRadio();
     if (where)
         *where = served.join(QStringLiteral(", "));

@@ -10,8 +10,14 @@ class RelayServer;
 
 // The options that put a relay server on the network and on terminals, as
 // q9relay and q9sim take them: --listen, --cat-listen, --cat-pty, --allow
-// and --max-clients, and --audio-listen for the receiver's audio.
+// and --max-clients, --audio-listen for the receiver's audio, and the key
+// and operators of secure endpoints (--state, --operators).
 void addServerOptions(QCommandLineParser &parser);
+
+// --fingerprint asks for the relay's key: printFingerprint() prints it and
+// returns the program's exit status.
+bool wantsFingerprint(const QCommandLineParser &parser);
+int printFingerprint(const QCommandLineParser &parser);
 
 // What is wrong with them, or an empty text.
 QString serverOptionsProblem(const QCommandLineParser &parser);

@@ -2,6 +2,7 @@
 
 #include "cat_commands.h"
 #include "connection.h"
+#include "operators.h"
 #include "pseudo_terminal.h"
 #include "radio_queue.h"
 
@@ -13,6 +14,28 @@ Session::Session(RadioQueue &queue, Protocol protocol, const QString &name, QObj
     , m_framer(CatCommand::MaxLength, protocol == Protocol::Panel ? "##" : QByteArrayView())
 {
     queue.join(this);
+}
+
+void Session::identify(const Operators &operators, const QString &fingerprint)
+{
+    m_operators = &operators;
+    m_fingerprint = fingerprint;
+    if (const auto known = operators.find(fingerprint))
+        m_name += QStringLiteral(" (%1)").arg(known->name);
+}
+
+bool Session::permits(QByteArrayView command) const
+{
+    if (!m_operators)
+        return true;
+    const auto known = m_operators->find(m_fingerprint);
+    return known && roleAllows(known->role, command);
+}
+
+QString Session::roleName() const
+{
+    const auto known = m_operators ? m_operators->find(m_fingerprint) : std::nullopt;
+    return known ? nameOf(known->role) : QStringLiteral("none");
 }
 
 void Session::take(QByteArrayView data)

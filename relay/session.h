@@ -9,6 +9,7 @@
 #include <chrono>
 
 class Connection;
+class Operators;
 class PseudoTerminal;
 class RadioQueue;
 
@@ -33,6 +34,18 @@ public:
     Protocol protocol() const { return m_protocol; }
     const QString &name() const { return m_name; }
     bool hasLeft() const { return m_left; }
+
+    // The operator it is, by the key of its secure link: looked up each
+    // time, so that a change of role takes effect at once, and a key taken
+    // off the list is let through for nothing. The operator's name joins
+    // the session's.
+    void identify(const Operators &operators, const QString &fingerprint);
+    const QString &fingerprint() const { return m_fingerprint; }
+    // Whether its role lets the command through: any command, unless it is
+    // an operator's.
+    bool permits(QByteArrayView command) const;
+    // Its role, for the log.
+    QString roleName() const;
 
     // The radio's text for this client alone, or for everyone who asks.
     virtual void deliver(const QByteArray &text) = 0;
@@ -61,6 +74,8 @@ private:
     QString m_name;
     Framer m_framer;
     bool m_left = false;
+    const Operators *m_operators = nullptr;
+    QString m_fingerprint;
 };
 
 // A client over TCP: a panel on the panel's port, or a CAT program. A

@@ -5,8 +5,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTest>
+
+#include "identity.h"
 
 #include <linux/filter.h>
 #include <sys/socket.h>
@@ -35,16 +37,23 @@ inline bool hasIpv6Loopback()
 }
 
 // A panel's end of a relay connection, keeping everything it received.
-// It comes from `from` when given, over IPv6 when that is an IPv6 address.
+// It comes from `from` when given, over IPv6 when that is an IPv6 address,
+// and links securely with `key` when given.
 struct TestClient
 {
-    explicit TestClient(quint16 port, const QHostAddress &from = {})
+    explicit TestClient(quint16 port, const QHostAddress &from = {}, const Identity *key = nullptr)
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { received += socket.readAll(); });
         if (!from.isNull())
             socket.bind(from);
         const bool ipv6 = from.protocol() == QAbstractSocket::IPv6Protocol;
-        socket.connectToHost(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port);
+        const QHostAddress to = ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost;
+        if (key) {
+            socket.setSslConfiguration(key->tlsConfiguration());
+            socket.connectToHostEncrypted(to.toString(), port);
+        } else {
+            socket.connectToHost(to, port);
+        }
     }
     bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
     // Its computer gone without a word: nothing that reaches it is answered.
@@ -62,7 +71,7 @@ struct TestClient
         socket.abort();
     }
 
-    QTcpSocket socket;
+    QSslSocket socket;
     QByteArray received;
 };
 
