@@ -76,6 +76,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     wireLinks();
     wireSerialConnection();
     wireServerConnection();
+    wireSecureLink();
     wireShutDown();
     wirePeriodicTasks();
     wireDebugConsole();
