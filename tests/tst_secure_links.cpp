@@ -32,6 +32,13 @@ QString boxesMismatch(const QStringList &shown, const QStringList &expected,
     return {};
 }
 
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
 QByteArray contentsOf(const QString &path)
 {
     QFile file(path);
@@ -39,8 +46,9 @@ QByteArray contentsOf(const QString &path)
 }
 } // namespace
 
-// Reaching the station from anywhere: the panel's own key, and the
-// relay's key held to the operator's pin.
+// Reaching the station from anywhere: the panel's own key, the relay's key
+// held to the operator's pin, and the programs of the panel's computer
+// riding the panel's link on its local CAT port.
 class TestSecureLinks : public QObject
 {
     Q_OBJECT
@@ -150,6 +158,84 @@ private slots:
         for (const QString &box : std::as_const(station.dialogs.messages))
             QVERIFY2(box.contains(key), qPrintable(box));
         QCOMPARE(station.settings().count(','), 4);
+    }
+
+    void localCatPort_data()
+    {
+        QTest::addColumn<bool>("secure");
+        QTest::newRow("plain") << false;
+        QTest::newRow("tls") << true;
+    }
+
+    // Hamlib on the panel's computer reaches the radio through the panel's
+    // link: before the panel links it is turned away at once, and told so
+    // in the debug console; then it reads and sets the frequency, never
+    // hearing the relay's greetings, and signs off when it goes. A relay
+    // with another key than the panel's link found is not used. A program
+    // is closed when its relay connection ends. The port is opened again
+    // at the next start.
+    void localCatPort()
+    {
+        QFETCH(bool, secure);
+        Station station;
+        const QString relayAddress = loopbackAddress();
+        station.startRelay(relayAddress);
+        QString address = relayAddress;
+        std::unique_ptr<TlsFront> front;
+        if (secure) {
+            front = std::make_unique<TlsFront>(station.path(QStringLiteral("relay-key.pem")),
+                                               station.relay()->endpoint());
+            address = loopbackAddress();
+            QVERIFY(front->listen(QHostAddress(address), 2300));
+            station.dialogs.questionAnswers = {true};
+            address = "tls:" + address;
+        }
+        const QString port = QString::number(freePort());
+        PERFORM(station, "trigger debug_on|answer " + port + "|trigger cat_port");
+        TestClient early(port.toUShort());
+        QTRY_VERIFY(early.isClosed());
+        QVERIFY(
+            station.shows(QStringLiteral("Text1=")).contains(u"turned away: the panel has no server link"));
+
+        PERFORM(station, "link server " + address);
+        QProcess rigctl;
+        rigctl.start(QStringLiteral("rigctl"),
+                     {"-m", "2014", "-r", "127.0.0.1:" + port, "f", "F", "7040000", "f"});
+        QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, ProcessTimeout);
+        QCOMPARE(rigctl.readAllStandardOutput(), QByteArray("14060000\n7040000\n"));
+        TRY_COMPARE_SHOWS(station, "vfoa_edbox=07040.00");
+        QTRY_COMPARE(station.relayLog.filter(QStringLiteral("signed off")).size(), 1);
+
+        TestClient program(port.toUShort(),
+                           hasIpv6Loopback() ? QHostAddress(QHostAddress::LocalHostIPv6) : QHostAddress());
+        program.socket.write("FA;");
+        QTRY_COMPARE(program.received, QByteArray("FA00007040000;"));
+        if (front) {
+            front->sendToPanels("!!Q9 relay ready;");
+            program.socket.write("FA;");
+            QTRY_COMPARE(program.received, QByteArray("FA00007040000;FA00007040000;"));
+            // Another key than the panel's link was taken with cuts a
+            // program off before it is heard.
+            front->identity
+                = *Identity::loadOrCreate(station.path(QStringLiteral("other-key.pem")), {}, nullptr);
+            const QByteArray heard = front->heard;
+            TestClient cutOff(port.toUShort());
+            cutOff.socket.write("FA;");
+            QTRY_VERIFY(cutOff.isClosed());
+            QCOMPARE(front->heard, heard);
+            QVERIFY(
+                station.shows(QStringLiteral("Text1=")).contains(u"cut off: the relay presented the key"));
+        }
+        station.stopRelay();
+        QTRY_VERIFY(program.isClosed());
+        QCOMPARE(station.dialogs.messages.size(), secure ? 2 : 1);
+
+        station.start();
+        TestClient late(port.toUShort());
+        QTRY_VERIFY(late.isClosed());
+        PERFORM(station, QStringLiteral("trigger cat_port|trigger cat_port"));
+        QCOMPARE(station.dialogs.inputs.last(),
+                 "Port for CAT programs on this computer (127.0.0.1 and ::1)|Local CAT Port|" + port);
     }
 };
 

@@ -77,6 +77,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     wireSerialConnection();
     wireServerConnection();
     wireSecureLink();
+    wireLocalCatPort();
     wireShutDown();
     wirePeriodicTasks();
     wireDebugConsole();

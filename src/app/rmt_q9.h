@@ -4,6 +4,7 @@
 #include "audio/audio_player.h"
 #include "framer.h"
 #include "identity.h"
+#include "link/local_cat_port.h"
 #include "link/serial_control.h"
 #include "link/server_address.h"
 #include "link/socket_control.h"
@@ -129,6 +130,10 @@ private:
     bool relayKeyRefused(const ServerAddress &server);
     bool trustFirstKey(RelayPins &pins, const QString &hostPort, const QString &key);
     void warnOfChangedKey(const QString &hostPort, const QString &pinned, const QString &presented);
+    // ---- link: the local CAT port for other programs (local_cat.cpp)
+    void wireLocalCatPort();
+    void cat_port_Click();
+    bool openCatPort(const QString &port);
     // ---- link: start-up query, release, shut-down (link_lifecycle.cpp)
     void wireShutDown();
     void QueryRadioState();
@@ -246,4 +251,5 @@ private:
     quint16 m_audioPort = 0;
     // Made or read on first use.
     std::optional<Identity> m_panelKey;
+    LocalCatPort m_catPort;
 };

@@ -43,6 +43,7 @@ void Rmt_Q9::Set_Host_Addr_Click()
         return;
     }
     ui->Server_Conn->show();
+    m_catPort.ride(server, tlsFor(server), tcpClient.peerKey());
 
     if (!probeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
