@@ -10,8 +10,6 @@
 #include <QTest>
 
 namespace {
-const QByteArray Linked = "id;q92;q9;" + StartUpQuery + "AI2;";
-
 // Each expected box is its mark (see RecordingDialogs) and words it must
 // hold, separated by "|"; "%host", "%relay" and "%panel" stand for the
 // relay's host:port, its key and the panel's key. Empty when the boxes
@@ -125,8 +123,8 @@ private slots:
             station.dialogs.whileMessageOpen
                 = [&] { closedWhileAsked = QTest::qWaitFor([link] { return link->isClosed(); }); };
         PERFORM(station, "answer tls:" + address + "|trigger Set_Host_Addr");
-        QVERIFY2(boxesMismatch(station.dialogs.messages, boxes, values).isEmpty(),
-                 qPrintable(boxesMismatch(station.dialogs.messages, boxes, values)));
+        const QString mismatch = boxesMismatch(station.dialogs.messages, boxes, values);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
         QVERIFY(closedWhileAsked);
         QCOMPARE(station.dialogs.deepestNesting, boxes.isEmpty() ? 0 : 1);
         QCOMPARE(contentsOf(pins), filled(pinsAfter));
