@@ -29,7 +29,7 @@
 
 namespace {
 
-const QString ServerAddress = QStringLiteral("127.0.0.62");
+const QString RelayAddress = QStringLiteral("127.0.0.62");
 constexpr double FloodSeconds = 10.0;
 constexpr qint64 PollPeriodMs = 250;
 // A poll counts as on time when it follows the one before within half a
@@ -52,7 +52,7 @@ class FloodServer : public QObject
 public:
     FloodServer() { connect(&m_server, &QTcpServer::newConnection, this, &FloodServer::accept); }
 
-    bool listen() { return m_server.listen(QHostAddress(ServerAddress), 2300); }
+    bool listen() { return m_server.listen(QHostAddress(RelayAddress), 2300); }
 
     void startFlood()
     {
@@ -180,12 +180,12 @@ int main(int argc, char *argv[])
     bool listening = false;
     QMetaObject::invokeMethod(server, &FloodServer::listen, Qt::BlockingQueuedConnection, &listening);
     if (!listening) {
-        std::fprintf(stderr, "bench_flood: cannot listen on %s:2300\n", qPrintable(ServerAddress));
+        std::fprintf(stderr, "bench_flood: cannot listen on %s:2300\n", qPrintable(RelayAddress));
         return 1;
     }
 
     BenchDialogs dialogs;
-    dialogs.inputAnswer = ServerAddress;
+    dialogs.inputAnswer = RelayAddress;
     Rmt_Q9 panel(dialogs);
     panel.show();
     panel.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger();

@@ -16,6 +16,11 @@ class BenchDialogs : public Dialogs
 public:
     void message(QWidget *, const QString &, Icon) override { ++messages; }
     void notice(QWidget *, const QString &, Icon) override { ++messages; }
+    bool question(QWidget *, const QString &) override
+    {
+        ++messages;
+        return false;
+    }
     QString input(QWidget *, const QString &, const QString &, const QString &) override
     {
         return inputAnswer;

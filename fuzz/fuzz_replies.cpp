@@ -23,6 +23,7 @@ class NoDialogs : public Dialogs
 public:
     void message(QWidget *, const QString &, Icon) override { __builtin_trap(); }
     void notice(QWidget *, const QString &, Icon) override { __builtin_trap(); }
+    bool question(QWidget *, const QString &) override { __builtin_trap(); }
     QString input(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
 };
 

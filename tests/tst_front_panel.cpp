@@ -430,14 +430,22 @@ private slots:
         // The clock: the local hour plus the offset, corrected once.
         row("clock once only", utcClockText(QTime(10, 0, 0), QStringLiteral("+30")), "16:00:00");
         row("clock to the day before", utcClockText(QTime(2, 0, 0), QStringLiteral("-5")), "21:00:00");
-        // Where the server box points: host and port.
+        // Where the server box points: host and port, secure or not, and
+        // the relay's key pinned under that host and port.
         const auto server = [](const char *text) {
             const ServerAddress address = serverAddressFrom(QString::fromLatin1(text));
-            return address.host + u' ' + QString::number(address.port);
+            return address.host + u' ' + QString::number(address.port) + (address.secure ? " tls" : "");
         };
+        const auto pinnedAs = [](const char *text) { return serverAddressFrom(QString::fromLatin1(text)).hostPort(); };
         row("IPv6 alone", server("fd00::7"), "fd00::7 2300");
         row("IPv6 in brackets", server("[::1]"), "::1 2300");
         row("not a port", server("shack:99999"), "shack:99999 2300");
+        row("secure by name", server("tls:station.example.org"), "station.example.org 2300 tls");
+        row("secure IPv6 with port", server("tls:[2001:db8::1]:2300"), "2001:db8::1 2300 tls");
+        row("secure IPv4 with port", server("TLS:192.0.2.7:4000"), "192.0.2.7 4000 tls");
+        row("secure, not a port", server("tls:shack:0"), "shack:0 2300 tls");
+        row("pinned by name", pinnedAs("tls:Shack.Example.ORG"), "shack.example.org:2300");
+        row("pinned by address", pinnedAs("tls:[2001:DB8:0::1]:2301"), "[2001:db8::1]:2301");
         // clang-format on
     }
 

@@ -19,7 +19,6 @@ const QString Timeout
     + QStringLiteral(
           "TCPiP Timeout - R9Ezuziz not found. Check iP address and make sure R9Ezuziz is running.");
 const QString ErrorTail = QStringLiteral("\r\nConnect to Host First (With Correct iP address)");
-const QByteArray Linked = "id;q92;q9;" + StartUpQuery + "AI2;";
 // The relay keeps a panel's "AIn;" as the panel's own, off the radio, and
 // checks the radio's own level before the panel hears its reports; it fences
 // the probe "q92;" before the query after it.

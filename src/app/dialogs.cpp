@@ -11,6 +11,11 @@ QMessageBox::Icon boxIcon(Dialogs::Icon icon)
 {
     return icon == Dialogs::Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon;
 }
+
+void letTextBeCopied(QMessageBox &box)
+{
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+}
 } // namespace
 
 void QtDialogs::message(QWidget *parent, const QString &text, Icon icon)
@@ -18,6 +23,7 @@ void QtDialogs::message(QWidget *parent, const QString &text, Icon icon)
     if (m_dismissed)
         return;
     QMessageBox box(boxIcon(icon), AppTitle, text, QMessageBox::Ok, parent);
+    letTextBeCopied(box);
     box.exec();
 }
 
@@ -28,9 +34,20 @@ void QtDialogs::notice(QWidget *parent, const QString &text, Icon icon)
     if (m_dismissed)
         return;
     auto *box = new QMessageBox(boxIcon(icon), AppTitle, text, QMessageBox::Ok, parent);
+    letTextBeCopied(*box);
     box->setWindowModality(Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
+}
+
+bool QtDialogs::question(QWidget *parent, const QString &text)
+{
+    if (m_dismissed)
+        return false;
+    QMessageBox box(QMessageBox::Question, AppTitle, text, QMessageBox::Yes | QMessageBox::No, parent);
+    letTextBeCopied(box);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString QtDialogs::input(QWidget *parent, const QString &prompt, const QString &title,

@@ -17,6 +17,8 @@ public:
     // The same box, but it returns at once and leaves the window working
     // while it is open: for news that nothing waits on.
     virtual void notice(QWidget *parent, const QString &text, Icon icon) = 0;
+    // A question with Yes and No buttons, No being the default; true for Yes.
+    virtual bool question(QWidget *parent, const QString &text) = 0;
     // An input box; returns the text entered, or an empty text when cancelled.
     virtual QString input(QWidget *parent, const QString &prompt, const QString &title,
                           const QString &proposed)
@@ -27,12 +29,14 @@ public:
     virtual void dismissAll() { }
 };
 
-// The real boxes, QMessageBox and QInputDialog.
+// The real boxes, QMessageBox and QInputDialog. A message's text can be
+// selected and copied, as a fingerprint must be.
 class QtDialogs : public Dialogs
 {
 public:
     void message(QWidget *parent, const QString &text, Icon icon) override;
     void notice(QWidget *parent, const QString &text, Icon icon) override;
+    bool question(QWidget *parent, const QString &text) override;
     QString input(QWidget *parent, const QString &prompt, const QString &title,
                   const QString &proposed) override;
     void dismissAll() override;

@@ -76,6 +76,8 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     wireLinks();
     wireSerialConnection();
     wireServerConnection();
+    wireSecureLink();
+    wireLocalCatPort();
     wireShutDown();
     wirePeriodicTasks();
     wireDebugConsole();

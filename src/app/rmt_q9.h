@@ -3,7 +3,10 @@
 #include "app/q9_globals.h"
 #include "audio/audio_player.h"
 #include "framer.h"
+#include "identity.h"
+#include "link/local_cat_port.h"
 #include "link/serial_control.h"
+#include "link/server_address.h"
 #include "link/socket_control.h"
 
 #include <QMainWindow>
@@ -13,10 +16,12 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class Dialogs;
 class RadioLink;
+class RelayPins;
 class ReplyFields;
 class QAbstractButton;
 class QCloseEvent;
@@ -114,8 +119,21 @@ private:
     // ---- link: server connection (server_connection.cpp)
     void wireServerConnection();
     void Set_Host_Addr_Click();
+    bool startServerLink(const ServerAddress &server);
     void tcpClient_Connect();
     void tcpClient_Error(const QString &description);
+    // ---- link: the panel's key and the relays' keys (secure_link.cpp)
+    void wireSecureLink();
+    void panel_key_Click();
+    const Identity *panelKey();
+    QSslConfiguration tlsFor(const ServerAddress &server);
+    bool relayKeyRefused(const ServerAddress &server);
+    bool trustFirstKey(RelayPins &pins, const QString &hostPort, const QString &key);
+    void warnOfChangedKey(const QString &hostPort, const QString &pinned, const QString &presented);
+    // ---- link: the local CAT port for other programs (local_cat.cpp)
+    void wireLocalCatPort();
+    void cat_port_Click();
+    bool openCatPort(const QString &port);
     // ---- link: start-up query, release, shut-down (link_lifecycle.cpp)
     void wireShutDown();
     void QueryRadioState();
@@ -231,4 +249,7 @@ private:
     AudioPlayer m_audioPlayer;
     // The relay's audio port from its greeting, 0 when it offers none.
     quint16 m_audioPort = 0;
+    // Made or read on first use.
+    std::optional<Identity> m_panelKey;
+    LocalCatPort m_catPort;
 };

@@ -24,15 +24,17 @@ void Rmt_Q9::QueryRadioState()
     SendCommand(QStringLiteral("IF;"));
 }
 
-// Takes the radio out of its reporting mode, stops the poll, hides the
-// link indicators and signs off from the relay server. The serial port stays
-// open until the next port is opened.
+// Takes the radio out of its reporting mode, stops the poll, ends the
+// links of the local CAT port's programs, hides the link indicators and
+// signs off from the relay server. The serial port stays open until the
+// next port is opened.
 void Rmt_Q9::ReleaseLink()
 {
     if (g.RadioPresent)
         SendCommand(QStringLiteral("AI0;"));
     stopSmeterPoll();
     m_audioPlayer.stop();
+    m_catPort.leave();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
     if (!isActive(tcpClient))
@@ -60,6 +62,7 @@ void Rmt_Q9::linkLost()
     g.ServerConnected = false;
     stopSmeterPoll();
     m_audioPlayer.stop();
+    m_catPort.leave();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
 }

@@ -27,7 +27,11 @@ void Rmt_Q9::Set_Host_Addr_Click()
 
     g.AwaitingReply = true;
     const ServerAddress server = serverAddressFrom(g.HostAddress);
-    tcpClient.connectToRemote(server.host, server.port);
+    if (!startServerLink(server)) {
+        tcpClient.close();
+        g.LinkIsTcp = false;
+        return;
+    }
     WaitForReply();
     if (!g.ServerConnected) {
         m_dialogs.message(this,
@@ -39,6 +43,7 @@ void Rmt_Q9::Set_Host_Addr_Click()
         return;
     }
     ui->Server_Conn->show();
+    m_catPort.ride(server, tlsFor(server), tcpClient.peerKey());
 
     if (!probeForRadio()) {
         // The server stays linked: only the radio behind it is silent.
@@ -49,6 +54,16 @@ void Rmt_Q9::Set_Host_Addr_Click()
     }
     QueryRadioState();
     SendCommand(QStringLiteral("AI2;"));
+}
+
+// A secure link goes on only with a relay key the operator trusts; false
+// when it was given up, the operator told why.
+bool Rmt_Q9::startServerLink(const ServerAddress &server)
+{
+    if (server.secure && !panelKey())
+        return false;
+    tcpClient.connectToRemote(server, tlsFor(server));
+    return !server.secure || !relayKeyRefused(server);
 }
 
 // The connection counts only once the greeting has arrived.

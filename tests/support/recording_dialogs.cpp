@@ -16,6 +16,12 @@ void RecordingDialogs::notice(QWidget *, const QString &text, Icon icon)
     messages.append((icon == Icon::Warning ? Warning : QString()) + text);
 }
 
+bool RecordingDialogs::question(QWidget *parent, const QString &text)
+{
+    message(parent, Question + text, Icon::None);
+    return !questionAnswers.isEmpty() && questionAnswers.takeFirst();
+}
+
 QString RecordingDialogs::input(QWidget *, const QString &prompt, const QString &title,
                                 const QString &proposed)
 {

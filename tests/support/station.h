@@ -104,6 +104,9 @@ private:
 
 // What the panel asks a radio once it has answered the probe.
 inline const QByteArray StartUpQuery = QByteArrayLiteral("RA;FA;FB;FR;FT;PA;SQ;KS;GT;FW;PC;NB;IF;");
+// What the panel sends on a link until a radio that answers the first probe
+// reports its changes.
+inline const QByteArray Linked = "id;q92;q9;" + StartUpQuery + "AI2;";
 
 // What a control shows the operator, in a few words: a box's text (with its
 // text colour when that carries meaning), a button's caption and back colour,
