@@ -33,7 +33,8 @@ class Session;
 //
 // A client's "AIn;" sets its own level and goes no further (it takes effect
 // in order, once what it sent before is fenced); its "AI;" is answered with
-// that level, and a command holding control bytes is refused with "?;". The
+// that level, and a command holding control bytes, or one the client's role
+// does not allow, is refused with "?;". The
 // radio itself is kept at level 2 while the relay serves: every answer to
 // "AI;" checks it, and a radio found below it (switched on late, or off and
 // on) is set again. When the relay stops it gives the level back as it was
