@@ -423,8 +423,9 @@ public:
         const QString cat = (secure ? QStringLiteral("tls:") : QString()) + QStringLiteral("127.0.0.1:0");
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/q9sim"),
-                        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--cat-listen"), cat,
-                         QStringLiteral("--state"), state, QStringLiteral("--max-clients"), QStringLiteral("64")});
+                        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                         QStringLiteral("--cat-listen"), cat, QStringLiteral("--state"), state,
+                         QStringLiteral("--max-clients"), QStringLiteral("64")});
         static const QRegularExpression catPort(QStringLiteral("CAT on \\S+:(\\d+)"));
         QByteArray said;
         QRegularExpressionMatch match;
@@ -512,7 +513,8 @@ LinkFigures measureLink(bool secure, const Identity &key, const QString &state)
 void secureBesidePlain()
 {
     QTemporaryDir state;
-    const Identity key = *Identity::loadOrCreate(state.filePath(QStringLiteral("bench.pem")), QStringLiteral("bench"), nullptr);
+    const Identity key = *Identity::loadOrCreate(state.filePath(QStringLiteral("bench.pem")),
+                                                 QStringLiteral("bench"), nullptr);
     const LinkFigures plain = measureLink(false, key, state.path());
     const LinkFigures secure = measureLink(true, key, state.path());
     std::printf("plain_connect_to_answer_ms %.2f\n", plain.connectMs);
@@ -526,7 +528,8 @@ void secureBesidePlain()
     std::printf("secure_relay_core_share_ratio %.3f\n", secure.relayCoreShare / plain.relayCoreShare);
     std::printf("plain_relay_cpu_per_query_us %.1f\n", plain.relayCpuPerQueryUs);
     std::printf("secure_relay_cpu_per_query_us %.1f\n", secure.relayCpuPerQueryUs);
-    std::printf("secure_relay_cpu_per_query_ratio %.3f\n", secure.relayCpuPerQueryUs / plain.relayCpuPerQueryUs);
+    std::printf("secure_relay_cpu_per_query_ratio %.3f\n",
+                secure.relayCpuPerQueryUs / plain.relayCpuPerQueryUs);
 }
 
 } // namespace

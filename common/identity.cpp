@@ -20,8 +20,7 @@ namespace {
 constexpr QStringView Prefix = u"SHA256:";
 constexpr qsizetype DigestText = 43; // 32 bytes in base64 without padding
 
-template<typename T, void (*Free)(T *)>
-struct Freeing
+template<typename T, void (*Free)(T *)> struct Freeing
 {
     void operator()(T *p) const { Free(p); }
 };
@@ -45,14 +44,13 @@ QByteArray newKeyPairPem(const QString &name)
         return {};
     X509 *x = certificate.get();
     X509_set_version(x, 2);
-    ASN1_INTEGER_set_int64(X509_get_serialNumber(x),
-                           qint64(QRandomGenerator::system()->generate64() >> 1));
+    ASN1_INTEGER_set_int64(X509_get_serialNumber(x), qint64(QRandomGenerator::system()->generate64() >> 1));
     X509_gmtime_adj(X509_getm_notBefore(x), 0);
     X509_gmtime_adj(X509_getm_notAfter(x), 100L * 365 * 24 * 3600);
     X509_NAME *subject = X509_get_subject_name(x);
     const QByteArray cn = name.toUtf8();
-    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>(cn.data()),
-                               int(cn.size()), -1, 0);
+    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char *>(cn.data()), int(cn.size()), -1, 0);
     X509_set_issuer_name(x, subject);
     if (X509_set_pubkey(x, key.get()) != 1 || X509_sign(x, key.get(), EVP_sha256()) == 0)
         return {};
@@ -122,9 +120,9 @@ QString Identity::fingerprintOf(const QSslCertificate &certificate)
     unsigned int digestSize = 0;
     EVP_Digest(spki, size_t(size), digest, &digestSize, EVP_sha256(), nullptr);
     OPENSSL_free(spki);
-    return Prefix.toString() + QString::fromLatin1(
-               QByteArray(reinterpret_cast<const char *>(digest), digestSize)
-                   .toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals));
+    return Prefix.toString()
+        + QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), digestSize)
+                                  .toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals));
 }
 
 bool Identity::isFingerprint(QStringView text)

@@ -20,8 +20,7 @@ struct Identity
     // PEM), made there on first use, readable by its owner alone. `name`
     // goes into a new certificate. Empty, with the reason, when it can be
     // neither read nor made.
-    static std::optional<Identity> loadOrCreate(const QString &path, const QString &name,
-                                                QString *problem);
+    static std::optional<Identity> loadOrCreate(const QString &path, const QString &name, QString *problem);
 
     QString fingerprint() const { return fingerprintOf(certificate); }
     // "SHA256:" and the SHA-256 digest of the public key, in base64 without

@@ -116,8 +116,7 @@ void Listener::backOff(int error)
 Connection::Connection(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
-{
-}
+{ }
 
 bool Connection::watch(const Liveness &liveness, int sendBuffer, QString *problem)
 {

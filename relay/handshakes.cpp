@@ -48,9 +48,10 @@ void Handshakes::makeRoom(bool withHello)
     const qsizetype most = withHello ? MaxShaking : MaxWaiting;
     if ((withHello ? shaking() : m_pending.size() - shaking()) < most)
         return;
-    const auto oldest = std::find_if(m_pending.begin(), m_pending.end(), [withHello](const SecureConnection *connection) {
-        return connection->hasHello() == withHello;
-    });
+    const auto oldest
+        = std::find_if(m_pending.begin(), m_pending.end(), [withHello](const SecureConnection *connection) {
+              return connection->hasHello() == withHello;
+          });
     giveUp(*oldest, QStringLiteral("pushed out by newer handshakes"));
 }
 
@@ -71,12 +72,11 @@ void Handshakes::report()
 {
     if (m_unreported == 0)
         return;
-    emit message(m_unreported == 1
-                     ? QStringLiteral("handshake given up, %1").arg(m_lastGivenUp)
-                     : QStringLiteral("%1 handshakes given up in %2 s, the last %3")
-                           .arg(m_unreported)
-                           .arg(ReportInterval.count())
-                           .arg(m_lastGivenUp));
+    emit message(m_unreported == 1 ? QStringLiteral("handshake given up, %1").arg(m_lastGivenUp)
+                                   : QStringLiteral("%1 handshakes given up in %2 s, the last %3")
+                                         .arg(m_unreported)
+                                         .arg(ReportInterval.count())
+                                         .arg(m_lastGivenUp));
     m_unreported = 0;
     m_reportTimer.start();
 }

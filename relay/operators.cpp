@@ -117,7 +117,7 @@ void Operators::reload()
     if (file.exists())
         emit message(QStringLiteral("%1 operators in %2").arg(m_operators.size()).arg(m_path));
     else
-        emit message(QStringLiteral("no operators file %1 yet: every key is refused until it is written")
-                         .arg(m_path));
+        emit message(
+            QStringLiteral("no operators file %1 yet: every key is refused until it is written").arg(m_path));
     emit changed();
 }

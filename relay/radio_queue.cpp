@@ -221,7 +221,8 @@ RadioQueue::Client *RadioQueue::nextInTurn()
 bool RadioQueue::needsFence(const Client &client, const QByteArray &command) const
 {
     if (m_unfenced)
-        return m_unfenced->setter != client.id || isAnsweredHere(client, command) || CatCommand::isQuery(command);
+        return m_unfenced->setter != client.id || isAnsweredHere(client, command)
+            || CatCommand::isQuery(command);
     const auto level = CatCommand::code(command) == "AI" ? levelOf(command) : std::nullopt;
     return level > 0 && client.level == 0 && !m_checked;
 }
@@ -246,8 +247,9 @@ void RadioQueue::answerLocally(Client &client, const QByteArray &command)
         return client.session->deliver(CatCommand::Rejected.toByteArray());
     }
     if (!client.session->permits(command)) {
-        emit message(QStringLiteral("%1, whose role is %2, may not send \"%3\"; refused")
-                         .arg(client.session->name(), client.session->roleName(), QString::fromLatin1(command)));
+        emit message(
+            QStringLiteral("%1, whose role is %2, may not send \"%3\"; refused")
+                .arg(client.session->name(), client.session->roleName(), QString::fromLatin1(command)));
         return client.session->deliver(CatCommand::Rejected.toByteArray());
     }
     if (CatCommand::argument(command).isEmpty())

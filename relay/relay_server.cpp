@@ -49,10 +49,7 @@ struct RelayServer::Endpoint
         , secure(secure)
     { }
 
-    QString name() const
-    {
-        return (secure ? SecurePrefix.toString() : QString()) + listener.endpoint();
-    }
+    QString name() const { return (secure ? SecurePrefix.toString() : QString()) + listener.endpoint(); }
 
     Session::Protocol protocol;
     // Its clients hear the receiver and say nothing to the radio.
@@ -325,9 +322,9 @@ void RelayServer::giveRadioBack()
 void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 port, const Endpoint &endpoint)
 {
     const QString where = joinHostPort(address, port);
-    Connection *connection = endpoint.secure
-        ? static_cast<Connection *>(new SecureConnection(descriptor, where, m_identity->tlsConfiguration(), this))
-        : new PlainConnection(descriptor, where, this);
+    Connection *connection = endpoint.secure ? static_cast<Connection *>(new SecureConnection(
+                                 descriptor, where, m_identity->tlsConfiguration(), this))
+                                             : new PlainConnection(descriptor, where, this);
     const QString name = clientName(endpoint, *connection);
     if (!m_access.allows(address)) {
         // Unread and unanswered: not even the busy line for a stranger.
@@ -340,15 +337,14 @@ void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 por
     if (!connection->watch(m_liveness, SocketSession::SendBuffer, &problem))
         emit message(QStringLiteral("%1 cannot be watched for silence: %2").arg(name, problem));
     if (endpoint.secure)
-        return m_handshakes.start(static_cast<SecureConnection *>(connection), [this, &endpoint](Connection *verified) {
-            admit(verified, endpoint);
-        });
+        return m_handshakes.start(static_cast<SecureConnection *>(connection),
+                                  [this, &endpoint](Connection *verified) { admit(verified, endpoint); });
     admit(connection, endpoint);
 }
 
 QString RelayServer::clientName(const Endpoint &endpoint, const Connection &connection)
 {
-    return (endpoint.audio ? QStringLiteral("audio client ")
+    return (endpoint.audio                                      ? QStringLiteral("audio client ")
                 : endpoint.protocol == Session::Protocol::Panel ? QStringLiteral("client ")
                                                                 : QStringLiteral("CAT client "))
         + connection.name();
@@ -449,10 +445,12 @@ void RelayServer::revokeUnknownKeys()
     };
     for (const QPointer<SocketSession> &client : QList(m_clients)) {
         if (client && revoked(client->fingerprint()))
-            client->cutOff(QStringLiteral("cut off: its key %1 is no longer an operator's").arg(client->fingerprint()));
+            client->cutOff(
+                QStringLiteral("cut off: its key %1 is no longer an operator's").arg(client->fingerprint()));
     }
-    m_audioListeners.dropIf([&revoked](const Connection &connection) { return revoked(connection.fingerprint()); },
-                            QStringLiteral("cut off: its key is no longer an operator's"));
+    m_audioListeners.dropIf(
+        [&revoked](const Connection &connection) { return revoked(connection.fingerprint()); },
+        QStringLiteral("cut off: its key is no longer an operator's"));
 }
 
 void RelayServer::closeNetworkClients(const QString &why)

@@ -62,7 +62,8 @@ void SecureConnection::lookForHello()
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (count <= 0) {
-        emit lost(count == 0 ? QStringLiteral("closed before its hello") : QString::fromLocal8Bit(strerror(errno)));
+        emit lost(count == 0 ? QStringLiteral("closed before its hello")
+                             : QString::fromLocal8Bit(strerror(errno)));
         return abort();
     }
     if (record[0] != HandshakeRecord) {

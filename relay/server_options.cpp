@@ -36,7 +36,8 @@ QString stateFolder(const QCommandLineParser &parser)
     const QString package = QStringLiteral("/var/lib/%1").arg(QCoreApplication::applicationName());
     if (QFileInfo::exists(package))
         return package;
-    const QString home = qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + QStringLiteral("/.local/state"));
+    const QString home
+        = qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + QStringLiteral("/.local/state"));
     return home + u'/' + QCoreApplication::applicationName();
 }
 
@@ -119,8 +120,9 @@ void addServerOptions(QCommandLineParser &parser)
                         "of the operator's key, a role (listen, operate or transmit) and a name. Read "
                         "again whenever it changes. Default: operators in the --state folder."),
          QStringLiteral("FILE")},
-        {Fingerprint, QStringLiteral("Print the fingerprint of the relay's key, making the key if there is none, "
-                                     "and exit.")},
+        {Fingerprint,
+         QStringLiteral("Print the fingerprint of the relay's key, making the key if there is none, "
+                        "and exit.")},
     });
 }
 

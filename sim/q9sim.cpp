@@ -158,8 +158,8 @@ int main(int argc, char *argv[])
         return printFingerprint(parser);
     for (const QString &network :
          {QStringLiteral("listen"), QStringLiteral("cat-listen"), QStringLiteral("cat-pty"),
-          QStringLiteral("cat-pty-group"), QStringLiteral("allow"), QStringLiteral("max-clients"), QStringLiteral("max-audio-clients"),
-          QStringLiteral("audio"), QStringLiteral("audio-listen"),
+          QStringLiteral("cat-pty-group"), QStringLiteral("allow"), QStringLiteral("max-clients"),
+          QStringLiteral("max-audio-clients"), QStringLiteral("audio"), QStringLiteral("audio-listen"),
           QStringLiteral("state"), QStringLiteral("operators")}) {
         if (parser.isSet(QStringLiteral("pty")) && parser.isSet(network))
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));

@@ -29,7 +29,8 @@ struct Keys
     {
         auto &key = made[who];
         if (!key)
-            key = std::make_unique<Identity>(*Identity::loadOrCreate(dir.filePath(who + QStringLiteral(".pem")), who, nullptr));
+            key = std::make_unique<Identity>(
+                *Identity::loadOrCreate(dir.filePath(who + QStringLiteral(".pem")), who, nullptr));
         return *key;
     }
     QTemporaryDir dir;
@@ -43,7 +44,8 @@ struct SecureRadio
 {
     SecureRadio()
     {
-        QObject::connect(&server, &RelayServer::message, &server, [this](const QString &line) { log += line; });
+        QObject::connect(&server, &RelayServer::message, &server,
+                         [this](const QString &line) { log += line; });
         if (!link.start() || !server.useKeys(state.filePath(QStringLiteral("key.pem")), operatorsFile())
             || !server.listen(QStringLiteral("tls:127.0.0.1:0"))
             || !server.listen(QStringLiteral("tls:127.0.0.1:0"), Session::Protocol::Cat))
@@ -100,13 +102,16 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("state/key.pem"));
         const auto made = Identity::loadOrCreate(path, QStringLiteral("test"), nullptr);
         QVERIFY(made);
-        struct stat status{};
+        struct stat status
+        { };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
         QCOMPARE(status.st_mode & 0777, 0600u);
         const auto again = Identity::loadOrCreate(path, QStringLiteral("test"), nullptr);
         QCOMPARE(again->fingerprint(), made->fingerprint());
         QVERIFY(Identity::isFingerprint(made->fingerprint()));
-        QVERIFY(made->fingerprint() != Identity::loadOrCreate(dir.filePath(QStringLiteral("other.pem")), {}, nullptr)->fingerprint());
+        QVERIFY(
+            made->fingerprint()
+            != Identity::loadOrCreate(dir.filePath(QStringLiteral("other.pem")), {}, nullptr)->fingerprint());
         QFile broken(dir.filePath(QStringLiteral("broken.pem")));
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a key") > 0);
         broken.close();
@@ -123,12 +128,12 @@ private slots:
         const QString a = QStringLiteral("SHA256:") + QString(43, u'A');
         const QString b = QStringLiteral("SHA256:") + QString(42, u'b') + u'/';
         QTest::newRow("names with blanks, comments")
-            << a + QStringLiteral(" transmit Ann Smith, G4AAA  # home\n\n# the club\n") + b + QStringLiteral(" listen  Bob\n")
+            << a + QStringLiteral(" transmit Ann Smith, G4AAA  # home\n\n# the club\n") + b
+                + QStringLiteral(" listen  Bob\n")
             << QStringLiteral("Ann Smith, G4AAA=transmit|Bob=listen") << 0;
-        QTest::newRow("bad lines skipped")
-            << a + QStringLiteral(" admin Ann\n") + b + QStringLiteral(" operate\nSHA256:short operate Cy\n") + b
-                + QStringLiteral(" operate Bob")
-            << QStringLiteral("Bob=operate") << 3;
+        QTest::newRow("bad lines skipped") << a + QStringLiteral(" admin Ann\n") + b
+                + QStringLiteral(" operate\nSHA256:short operate Cy\n") + b + QStringLiteral(" operate Bob")
+                                           << QStringLiteral("Bob=operate") << 3;
     }
 
     void operatorsFileRead()
@@ -162,12 +167,14 @@ private slots:
         QFETCH(int, kind);
         Keys keys;
         SecureRadio secure;
-        secure.writeOperators(operatorLine(keys[QStringLiteral("ann")], QStringLiteral("transmit"), QStringLiteral("Ann")));
+        secure.writeOperators(
+            operatorLine(keys[QStringLiteral("ann")], QStringLiteral("transmit"), QStringLiteral("Ann")));
         QTRY_VERIFY(secure.log.join(u'\n').contains(QStringLiteral("1 operators")));
         for (const auto protocol : {Session::Protocol::Panel, Session::Protocol::Cat}) {
             std::unique_ptr<TestClient> stranger;
             if (kind == 0) {
-                stranger = std::make_unique<TestClient>(secure.port(protocol), QHostAddress(), &keys[QStringLiteral("eve")]);
+                stranger = std::make_unique<TestClient>(secure.port(protocol), QHostAddress(),
+                                                        &keys[QStringLiteral("eve")]);
             } else {
                 stranger = std::make_unique<TestClient>(secure.port(protocol));
                 if (kind == 1) {
@@ -176,12 +183,12 @@ private slots:
                     anonymous.setPrivateKey(QSslKey());
                     stranger->socket.abort();
                     stranger->socket.setSslConfiguration(anonymous);
-                    stranger->socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), secure.port(protocol));
+                    stranger->socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"),
+                                                            secure.port(protocol));
                 }
             }
-            QObject::connect(&stranger->socket, &QAbstractSocket::connected, &stranger->socket, [&stranger] {
-                stranger->socket.write("SW20;FA7000000;");
-            });
+            QObject::connect(&stranger->socket, &QAbstractSocket::connected, &stranger->socket,
+                             [&stranger] { stranger->socket.write("SW20;FA7000000;"); });
             if (kind != 2)
                 QObject::connect(&stranger->socket, &QSslSocket::encrypted, &stranger->socket,
                                  [&stranger] { stranger->socket.write("SW20;FA7000000;"); });
@@ -192,7 +199,8 @@ private slots:
         QCOMPARE(secure.radio.heard.count("FA7000000;"), 0);
         QCOMPARE(secure.server.clientCount(), 0);
         if (kind == 0)
-            QVERIFY2(secure.log.join(u'\n').contains(keys[QStringLiteral("eve")].fingerprint() + QStringLiteral(" is not an operator's")),
+            QVERIFY2(secure.log.join(u'\n').contains(keys[QStringLiteral("eve")].fingerprint()
+                                                     + QStringLiteral(" is not an operator's")),
                      qPrintable(secure.log.join(u'\n')));
     }
 
@@ -205,16 +213,20 @@ private slots:
         QTest::addColumn<QByteArray>("commands");
         QTest::addColumn<QByteArray>("answers");
         QTest::addColumn<QByteArray>("heard");
-        QTest::newRow("listen asks") << "listen" << QByteArray("FA;SM0;MD;") << QByteArray("FA00014060000;?;MD2;") << QByteArray("FA;SM0;MD;");
+        QTest::newRow("listen asks") << "listen" << QByteArray("FA;SM0;MD;")
+                                     << QByteArray("FA00014060000;?;MD2;") << QByteArray("FA;SM0;MD;");
         QTest::newRow("listen changes nothing") << "listen" << QByteArray("FA7000000;SW04;AI2;FA;")
                                                 << QByteArray("?;?;FA00014060000;") << QByteArray("FA;");
-        QTest::newRow("listen: no tune carrier") << "listen" << QByteArray("SW20;") << QByteArray("?;") << QByteArray();
-        QTest::newRow("operate tunes") << "operate" << QByteArray("FA7000000;FA;") << QByteArray("FA00007000000;")
-                                       << QByteArray("FA7000000;FA;");
-        QTest::newRow("operate: no tune carrier, no CW") << "operate" << QByteArray("SW20;KY CQ;TX;RA01;RA;")
-                                                         << QByteArray("?;?;?;RA01;") << QByteArray("RA01;RA;");
-        QTest::newRow("transmit keys") << "transmit" << QByteArray("SW20;IF;") << QByteArray("IF00014060000     +000000 0012000001 ;")
-                                       << QByteArray("SW20;IF;");
+        QTest::newRow("listen: no tune carrier")
+            << "listen" << QByteArray("SW20;") << QByteArray("?;") << QByteArray();
+        QTest::newRow("operate tunes") << "operate" << QByteArray("FA7000000;FA;")
+                                       << QByteArray("FA00007000000;") << QByteArray("FA7000000;FA;");
+        QTest::newRow("operate: no tune carrier, no CW")
+            << "operate" << QByteArray("SW20;KY CQ;TX;RA01;RA;") << QByteArray("?;?;?;RA01;")
+            << QByteArray("RA01;RA;");
+        QTest::newRow("transmit keys")
+            << "transmit" << QByteArray("SW20;IF;") << QByteArray("IF00014060000     +000000 0012000001 ;")
+            << QByteArray("SW20;IF;");
     }
 
     void rolesAllowAndRefuse()
@@ -236,7 +248,8 @@ private slots:
         QCOMPARE(panel.received, answers + "ID900;");
         QCOMPARE(QByteArray(secure.radio.heard).replace("AI;", "").replace("ID;", ""), heard);
         if (answers.contains("?;") && role != u"listen")
-            QVERIFY2(secure.log.join(u'\n').contains(QStringLiteral("(Ann G4AAA), whose role is %1, may not send \"SW20;\"").arg(role)),
+            QVERIFY2(secure.log.join(u'\n').contains(
+                         QStringLiteral("(Ann G4AAA), whose role is %1, may not send \"SW20;\"").arg(role)),
                      qPrintable(secure.log.join(u'\n')));
     }
 
@@ -247,8 +260,10 @@ private slots:
     {
         Keys keys;
         SecureRadio secure;
-        const QString ann = operatorLine(keys[QStringLiteral("ann")], QStringLiteral("operate"), QStringLiteral("Ann"));
-        const QString bob = operatorLine(keys[QStringLiteral("bob")], QStringLiteral("listen"), QStringLiteral("Bob"));
+        const QString ann
+            = operatorLine(keys[QStringLiteral("ann")], QStringLiteral("operate"), QStringLiteral("Ann"));
+        const QString bob
+            = operatorLine(keys[QStringLiteral("bob")], QStringLiteral("listen"), QStringLiteral("Bob"));
         secure.writeOperators(ann + bob);
         QTRY_VERIFY(secure.log.join(u'\n').contains(QStringLiteral("2 operators")));
         TestClient annPanel(secure.port(), {}, &keys[QStringLiteral("ann")]);
@@ -256,7 +271,8 @@ private slots:
         TestClient bobPanel(secure.port(), {}, &keys[QStringLiteral("bob")]);
         QTRY_COMPARE_WITH_TIMEOUT(bobPanel.received, Greeting, ProcessTimeout);
         settle(annCat);
-        secure.writeOperators(operatorLine(keys[QStringLiteral("bob")], QStringLiteral("operate"), QStringLiteral("Bob")));
+        secure.writeOperators(
+            operatorLine(keys[QStringLiteral("bob")], QStringLiteral("operate"), QStringLiteral("Bob")));
         QTRY_VERIFY_WITH_TIMEOUT(annPanel.isClosed() && annCat.isClosed(), ProcessTimeout);
         bobPanel.received.clear();
         bobPanel.socket.write("FA7000000;FA;");
@@ -276,7 +292,8 @@ private slots:
         ::setrlimit(RLIMIT_NOFILE, &limit);
         Keys keys;
         SecureRadio secure;
-        secure.writeOperators(operatorLine(keys[QStringLiteral("ann")], QStringLiteral("transmit"), QStringLiteral("Ann")));
+        secure.writeOperators(
+            operatorLine(keys[QStringLiteral("ann")], QStringLiteral("transmit"), QStringLiteral("Ann")));
         QTRY_VERIFY(secure.log.join(u'\n').contains(QStringLiteral("1 operators")));
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         const auto flood = [&](int count) {
@@ -291,8 +308,11 @@ private slots:
             }
         };
         flood(250);
-        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(slow.begin(), slow.end(), [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; }) > 0,
-                                 ProcessTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::count_if(slow.begin(), slow.end(),
+                          [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; })
+                > 0,
+            ProcessTimeout);
         TestClient ann(secure.port(), {}, &keys[QStringLiteral("ann")]);
         flood(250);
         QTRY_COMPARE_WITH_TIMEOUT(ann.received, Greeting, ProcessTimeout);
@@ -300,7 +320,8 @@ private slots:
         settle(ann);
         QVERIFY(ann.received.contains("FA00007000000;"));
         QVERIFY(secure.server.pendingHandshakes() <= Handshakes::MaxWaiting + Handshakes::MaxShaking);
-        QTRY_VERIFY_WITH_TIMEOUT(secure.log.join(u'\n').contains(QStringLiteral("handshakes given up")), ProcessTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(secure.log.join(u'\n').contains(QStringLiteral("handshakes given up")),
+                                 ProcessTimeout);
     }
 };
 

@@ -409,8 +409,9 @@ private slots:
         PERFORM(station, "link server " + loopbackAddress() + "|click SM_en");
         QVERIFY(station.relay()->listen(QStringLiteral("127.0.0.1:0"), Session::Protocol::Cat));
         QProcess rigctl;
-        rigctl.start(QStringLiteral("rigctl"), {"-m", "2014", "-r", station.relay()->endpoint(Session::Protocol::Cat),
-                                                "f", "F", "7040000", "f"});
+        rigctl.start(QStringLiteral("rigctl"),
+                     {"-m", "2014", "-r", station.relay()->endpoint(Session::Protocol::Cat), "f", "F",
+                      "7040000", "f"});
         QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, ProcessTimeout);
         QCOMPARE(rigctl.readAllStandardOutput(), QByteArray("14060000\n7040000\n"));
         TRY_COMPARE_SHOWS(station, "vfoa_edbox=07040.00|Timer1=every 250 ms");

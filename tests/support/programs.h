@@ -4,8 +4,8 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTest>
 
 #include "identity.h"
