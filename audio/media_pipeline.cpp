@@ -1,5 +1,6 @@
 #include "media_pipeline.h"
 
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
 #include <memory>
@@ -127,6 +128,22 @@ QString MediaPipeline::quoted(const QString &text)
 GstElement *MediaPipeline::element(const char *name) const
 {
     return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
+}
+
+void MediaPipeline::push(const char *source, const QByteArray &bytes)
+{
+    if (GstElement *appsrc = element(source)) {
+        gst_app_src_push_buffer(GST_APP_SRC(appsrc), gst_buffer_new_memdup(bytes.constData(), bytes.size()));
+        gst_object_unref(appsrc);
+    }
+}
+
+void MediaPipeline::endStream(const char *source)
+{
+    if (GstElement *appsrc = element(source)) {
+        gst_app_src_end_of_stream(GST_APP_SRC(appsrc));
+        gst_object_unref(appsrc);
+    }
 }
 
 // Runs on whichever thread posted the message: errors and the end are kept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -30,6 +31,10 @@ public:
     bool isRunning() const { return m_pipeline != nullptr; }
     // An element of the running pipeline by its name, or null.
     GstElement *element(const char *name) const;
+    // Bytes into the running pipeline's appsrc `source`, which flow on from
+    // there as a source's own would; and the end of them.
+    void push(const char *source, const QByteArray &bytes);
+    void endStream(const char *source);
     QString errorString() const { return m_errorString; }
     // The element that kept start() from running it, when one did.
     QString failedElement() const { return m_failedElement; }

@@ -2,8 +2,10 @@
 #include "sound_server.h"
 #include "stand_ins.h"
 #include "station.h"
+#include "tls_front.h"
 
 #include "audio_stream.h"
+#include "identity.h"
 #include "sim_receiver.h"
 
 #include <QAction>
@@ -64,6 +66,28 @@ struct ListeningStation
     QString address;
 };
 
+// The key kept at `path` (made there if new), listed in `folder`'s
+// operators as one that may listen.
+Identity listedKey(const QString &path, const QString &folder)
+{
+    const Identity key = *Identity::loadOrCreate(path, {}, nullptr);
+    QFile operators(folder + QStringLiteral("/operators"));
+    if (operators.open(QIODevice::Append))
+        operators.write((key.fingerprint() + QStringLiteral(" listen operator\n")).toUtf8());
+    return key;
+}
+
+// q9sim serving its radio and audio on loopback, securely to the operators
+// `folder` lists, with its key kept there.
+QStringList simArguments(bool secure, const QString &folder)
+{
+    if (!secure)
+        return {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--audio")};
+    return {QStringLiteral("--listen"), QStringLiteral("tls:127.0.0.1:0"), QStringLiteral("--audio"),
+            QStringLiteral("--state"), folder,
+            QStringLiteral("--operators"), folder + QStringLiteral("/operators")};
+}
+
 constexpr int Settle = 15000;
 const QString OurStream = QStringLiteral("Q9 Remote");
 
@@ -87,11 +111,13 @@ private slots:
     void receiverFollowsTheRadio_data();
     void receiverFollowsTheRadio();
     void panelPlaysTheRadio();
+    void panelPlaysASecureRelay();
     void audioChoiceIsRemembered();
     void failuresLeaveTheLink_data();
     void failuresLeaveTheLink();
     void windowGoesOnWhileAudioConnects_data();
     void windowGoesOnWhileAudioConnects();
+    void simulatorServesFramedOpus_data();
     void simulatorServesFramedOpus();
     void audioClientsLimited_data();
     void audioClientsLimited();
@@ -166,6 +192,25 @@ void AudioTest::panelPlaysTheRadio()
     QCOMPARE(station.dialogs.messages.size(), 1);
 }
 
+// On a secure link the audio comes over TLS with the panel's key, from the
+// relay the link was accepted with, and plays as on a plain link.
+void AudioTest::panelPlaysASecureRelay()
+{
+    SoundServer sound;
+    Station station;
+    QTemporaryDir shack;
+    listedKey(station.path(QStringLiteral("q9remote-key.pem")), shack.path());
+    QProcess sim;
+    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), simArguments(true, shack.path()));
+    QVERIFY(port);
+    station.dialogs.questionAnswers = {true};
+    PERFORM(station, QStringLiteral("answer tls:127.0.0.1:%1|trigger Set_Host_Addr").arg(port));
+    QTRY_COMPARE_WITH_TIMEOUT(pitchPlayed(sound), 600, Settle);
+    QCOMPARE(sound.streams(), QStringList({OurStream, OurStream}));
+    QCOMPARE(station.dialogs.messages.size(), 1);
+    QVERIFY(stopWith(sim, SIGTERM));
+}
+
 // "Audio" turns the sound off and on, is kept from one run to the next, and
 // leaves the settings record as it was.
 void AudioTest::audioChoiceIsRemembered()
@@ -210,6 +255,11 @@ void AudioTest::failuresLeaveTheLink_data()
                                                         "connect: Connection refused");
     QTest::newRow("audio lost") << offer << "hangs up"
                                 << QStringLiteral("! The radio's audio from the relay at HOST:PORT stopped.");
+    QTest::newRow("another key on the audio port")
+        << offer << "another key"
+        << QStringLiteral("! No audio from the relay at HOST:PORT: it presented another key for the audio "
+                          "than for the link, and nothing is played from it.\r\n\r\nLink: LINKKEY\r\n"
+                          "Audio: AUDIOKEY");
 }
 
 // At most one box, naming what is missing, and the radio stays linked.
@@ -225,20 +275,36 @@ void AudioTest::failuresLeaveTheLink()
     // A relay whose audio port, if it names one, refuses or hangs up.
     QTcpServer audioPort;
     QVERIFY(audioPort.listen(QHostAddress(address)));
-    const QString port = QString::number(audioPort.serverPort());
-    if (audio != u"hangs up")
+    QString port = QString::number(audioPort.serverPort());
+    if (audio != u"hangs up" && audio != u"another key")
         audioPort.close();
     QObject::connect(&audioPort, &QTcpServer::newConnection, &audioPort,
                      [&audioPort] { delete audioPort.nextPendingConnection(); });
+    // Or a secure link whose audio port, in front of that, has a key of its own.
+    std::unique_ptr<TlsFront> audioFront, linkFront;
+    QString host = address;
+    if (audio == u"another key") {
+        host = loopbackAddress();
+        linkFront
+            = std::make_unique<TlsFront>(station.path(QStringLiteral("relay-key.pem")), address + ":2300");
+        QVERIFY(linkFront->listen(QHostAddress(host), 2300));
+        audioFront
+            = std::make_unique<TlsFront>(station.path(QStringLiteral("audio-key.pem")), address + u':' + port);
+        QVERIFY(audioFront->listen(QHostAddress(host)));
+        port = QString::number(audioFront->serverPort());
+        station.dialogs.questionAnswers = {true};
+        message.replace(QStringLiteral("LINKKEY"), linkFront->identity.fingerprint())
+            .replace(QStringLiteral("AUDIOKEY"), audioFront->identity.fingerprint());
+    }
     const RelayStandIn relay(station.radio, address, greeting.replace(QStringLiteral("PORT"), port));
     QVERIFY(relay.isListening());
     if (audio == u"no output")
         qputenv("PULSE_SERVER", "unix:/nonexistent/q9test");
-    PERFORM(station, QStringLiteral("answer %1|trigger Set_Host_Addr").arg(address));
+    PERFORM(station, QStringLiteral("answer %1%2|trigger Set_Host_Addr").arg(linkFront ? "tls:" : "", host));
     PERFORM(station, QStringLiteral("click up100hx"));
     TRY_COMPARE_SHOWS(station, "vfoa_edbox=14060.10|Q9_present_ind= Q9 Present");
-    message.replace(QStringLiteral("HOST"), address).replace(QStringLiteral("PORT"), port);
-    QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages,
+    message.replace(QStringLiteral("HOST"), host).replace(QStringLiteral("PORT"), port);
+    QTRY_COMPARE_WITH_TIMEOUT(station.dialogs.messages.filter(QRegularExpression(QStringLiteral("^[^?]"))),
                               message.isEmpty() ? QStringList() : QStringList{message}, Settle);
     QCOMPARE(sound.streams(), QStringList());
 }
@@ -300,26 +366,39 @@ void AudioTest::windowGoesOnWhileAudioConnects()
                              (AudioPlayer::SilenceSeconds + 2) * 1000));
 }
 
+void AudioTest::simulatorServesFramedOpus_data()
+{
+    QTest::addColumn<bool>("secure");
+    QTest::newRow("plain: a stranger by address") << false;
+    QTest::newRow("tls: a stranger by key") << true;
+}
+
 // q9sim --audio names its audio port in the greeting (or in the greeting
 // sent again when its audio starts flowing) and sends Opus in RTP, each
 // packet after its length, one 20 ms frame after another, to the clients it
-// allows and to no other.
+// allows and to no other: on a secure port, to the operators' keys alone.
 void AudioTest::simulatorServesFramedOpus()
 {
+    QFETCH(bool, secure);
+    QTemporaryDir folder;
+    const Identity operatorKey = listedKey(folder.filePath(QStringLiteral("operator-key.pem")), folder.path());
+    const Identity strangerKey
+        = *Identity::loadOrCreate(folder.filePath(QStringLiteral("stranger-key.pem")), {}, nullptr);
     QProcess sim;
-    const quint16 port
-        = startListening(sim, QStringLiteral(Q9SIM_PATH),
-                         {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                          QStringLiteral("--audio"), QStringLiteral("--allow"), QStringLiteral("127.0.0.2")});
+    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH),
+                                        simArguments(secure, folder.path()) << QStringLiteral("--allow")
+                                                                            << QStringLiteral("127.0.0.2"));
     QVERIFY(port);
     const QHostAddress allowed(QStringLiteral("127.0.0.2"));
-    TestClient panel(port, allowed);
+    const Identity *key = secure ? &operatorKey : nullptr;
+    TestClient panel(port, allowed, key);
     const quint16 audioPort = offeredAudioPort(panel);
     const QByteArray offer = QStringLiteral("!!Q9 relay ready audio=%1;").arg(audioPort).toLatin1();
     QVERIFY2(panel.received == offer || panel.received == "!!Q9 relay ready;" + offer, panel.received.constData());
 
-    TestClient stranger(audioPort, QHostAddress(QStringLiteral("127.0.0.3")));
-    TestClient listener(audioPort, allowed);
+    TestClient stranger(audioPort, secure ? allowed : QHostAddress(QStringLiteral("127.0.0.3")),
+                        secure ? &strangerKey : nullptr);
+    TestClient listener(audioPort, allowed, key);
     QTRY_VERIFY_WITH_TIMEOUT(
         listener.received.size() > 2000 && stranger.isClosed() && stranger.received.isEmpty(), Settle);
     const QByteArray &stream = listener.received;

@@ -59,5 +59,7 @@ void Rmt_Q9::startAudio()
     if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audioPort == 0
         || m_audioPlayer.isPlaying())
         return;
-    m_audioPlayer.play(serverAddressFrom(g.HostAddress).host, m_audioPort);
+    // A secure link's audio comes from the relay the link was accepted with.
+    const ServerAddress server = serverAddressFrom(g.HostAddress);
+    m_audioPlayer.play(server.host, m_audioPort, tlsFor(server), tcpClient.peerKey());
 }

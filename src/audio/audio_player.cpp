@@ -1,5 +1,7 @@
 #include "audio/audio_player.h"
 
+#include "audio/tls_audio_feed.h"
+
 #include "audio_stream_format.h"
 
 namespace {
@@ -31,13 +33,14 @@ AudioPlayer::~AudioPlayer()
     m_thread.wait();
 }
 
-void AudioPlayer::play(const QString &host, quint16 port)
+void AudioPlayer::play(const QString &host, quint16 port, const QSslConfiguration &tls,
+                       const QString &relayKey)
 {
     m_source = QStringLiteral("%1:%2").arg(host).arg(port);
     m_state = State::Starting;
     const quint64 run = ++m_run;
     QMetaObject::invokeMethod(
-        m_pipeline, [this, run, wanted = description(host, port)] { startRun(run, wanted); },
+        m_pipeline, [this, run, source = Source{host, port, tls, relayKey}] { startRun(run, source); },
         Qt::QueuedConnection);
 }
 
@@ -47,17 +50,66 @@ void AudioPlayer::stop()
         return;
     m_state = State::Stopped;
     ++m_run;
-    QMetaObject::invokeMethod(m_pipeline, &MediaPipeline::stop, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_pipeline, [this] { endRun(); }, Qt::QueuedConnection);
 }
 
 // On the player's thread, where starting waits for the connection.
-void AudioPlayer::startRun(quint64 run, const QString &description)
+void AudioPlayer::startRun(quint64 run, const Source &source)
 {
     if (run != m_run)
         return;
-    const bool started = m_pipeline->start(description);
-    const QString element = m_pipeline->failedElement();
-    const QString why = m_pipeline->errorString();
+    dropFeed();
+    if (source.secure())
+        openFeed(run, source);
+    else
+        startPipeline(run, source);
+}
+
+// The pipeline starts once the relay has shown its key, and takes what
+// comes from then on; the feed's end is the stream's.
+void AudioPlayer::openFeed(quint64 run, const Source &source)
+{
+    m_feed = new TlsAudioFeed(SilenceSeconds, m_pipeline);
+    connect(m_feed, &TlsAudioFeed::opened, m_pipeline, [this, run, source] {
+        if (run == m_run)
+            startPipeline(run, source);
+    });
+    connect(m_feed, &TlsAudioFeed::failed, m_pipeline, [this, run](const QString &why) {
+        dropFeed();
+        report(run, false, QLatin1StringView(ReceiverName), why);
+    });
+    connect(m_feed, &TlsAudioFeed::received, m_pipeline,
+            [this](const QByteArray &bytes) { m_pipeline->push(ReceiverName, bytes); });
+    connect(m_feed, &TlsAudioFeed::ended, m_pipeline, [this] { m_pipeline->endStream(ReceiverName); });
+    m_feed->open(source.host, source.port, source.tls, source.relayKey);
+}
+
+void AudioPlayer::startPipeline(quint64 run, const Source &source)
+{
+    const bool started = m_pipeline->start(description(source));
+    if (!started)
+        dropFeed();
+    report(run, started, m_pipeline->failedElement(), m_pipeline->errorString());
+}
+
+void AudioPlayer::endRun()
+{
+    dropFeed();
+    m_pipeline->stop();
+}
+
+// Let go from within its own signals too, and heard no more.
+void AudioPlayer::dropFeed()
+{
+    if (!m_feed)
+        return;
+    QObject::disconnect(m_feed, nullptr, nullptr, nullptr);
+    std::exchange(m_feed, nullptr)->deleteLater();
+}
+
+void AudioPlayer::report(quint64 run, bool started, const QString &element, const QString &why)
+{
     QMetaObject::invokeMethod(
         this, [this, run, started, element, why] { takeStart(run, started, element, why); },
         Qt::QueuedConnection);
@@ -76,19 +128,23 @@ void AudioPlayer::takeStart(quint64 run, bool started, const QString &element, c
 // puts packets back in order, tells the decoder of those lost so it fills
 // their gap, and drops what would make it hold more than its latency, so a
 // backlog can never build up behind the output. The title tag names the
-// stream in the desktop's mixer.
-QString AudioPlayer::description(const QString &host, quint16 port) const
+// stream in the desktop's mixer. A plain relay's stream is the source's own
+// connection; a secure one's is what the feed pushes, stamped as it comes.
+QString AudioPlayer::description(const Source &source) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
-    return QStringLiteral("tcpclientsrc name=%1 host=%2 port=%3 timeout=%4 do-timestamp=true ! %5 "
-                          "! rtpstreamdepay ! rtpjitterbuffer latency=%6 drop-on-latency=true do-lost=true "
+    const QString receiver = source.secure()
+        ? QStringLiteral("appsrc name=%1 is-live=true do-timestamp=true").arg(QLatin1StringView(ReceiverName))
+        : QStringLiteral("tcpclientsrc name=%1 host=%2 port=%3 timeout=%4 do-timestamp=true")
+              .arg(QLatin1StringView(ReceiverName), MediaPipeline::quoted(source.host))
+              .arg(source.port)
+              .arg(SilenceSeconds);
+    return QStringLiteral("%1 ! %2 "
+                          "! rtpstreamdepay ! rtpjitterbuffer latency=%3 drop-on-latency=true do-lost=true "
                           "! rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample "
-                          "! taginject tags=%7 ! pulsesink name=%8 client-name=%9 sync=false buffer-time=%10 "
-                          "latency-time=%11")
-        .arg(QLatin1StringView(ReceiverName), MediaPipeline::quoted(host))
-        .arg(port)
-        .arg(SilenceSeconds)
-        .arg(QLatin1StringView(AudioStreamFormat::StreamCaps))
+                          "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=false buffer-time=%7 "
+                          "latency-time=%8")
+        .arg(receiver, QLatin1StringView(AudioStreamFormat::StreamCaps))
         .arg(JitterMilliseconds)
         .arg(MediaPipeline::quoted(QStringLiteral("title=") + name), QLatin1StringView(OutputName), name)
         .arg(OutputBuffer)
