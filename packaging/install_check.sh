@@ -482,7 +482,9 @@ state_directories() {
     local uid=$1 mode dir
     mode=$(unit_values StateDirectoryMode)
     for dir in $(unit_values StateDirectory); do
-        install -d -m 0700 "$root/var/lib/private"
+        # Closed to all but root; systemd opens it to the service inside the
+        # service's own mount namespace, which this stand-in has not.
+        install -d -m 0711 "$root/var/lib/private"
         install -d -o "$uid" -g "$uid" -m "${mode:-0755}" "$root/var/lib/private/$dir"
         ln -sfn "private/$dir" "$root/var/lib/$dir" && echo "/var/lib/$dir"
     done | paste -sd:

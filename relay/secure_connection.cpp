@@ -48,6 +48,8 @@ SecureConnection::SecureConnection(int descriptor, const QString &name, const QS
 
 SecureConnection::~SecureConnection()
 {
+    // The socket, going after the rest of this, says it closed.
+    disconnect(&m_socket, nullptr, this, nullptr);
     if (!hasHello()) {
         m_helloNotifier.setEnabled(false);
         ::close(m_waiting);

@@ -39,7 +39,7 @@ q9_add_architecture() {
 # Build-Depends name the same for the packages.
 Q9_BUILD_PACKAGES=(
     cmake ninja-build g++ pkgconf
-    qt6-base-dev qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev libgl-dev libssl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
     fonts-dejavu-core fonts-liberation
