@@ -125,6 +125,18 @@ QString MediaPipeline::quoted(const QString &text)
     return u'"' + escaped + u'"';
 }
 
+void MediaPipeline::useSystemClock()
+{
+    GstClock *clock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), clock);
+    gst_object_unref(clock);
+}
+
+void MediaPipeline::setLatency(std::chrono::nanoseconds latency)
+{
+    gst_pipeline_set_latency(GST_PIPELINE(m_pipeline), GstClockTime(latency.count()));
+}
+
 GstElement *MediaPipeline::element(const char *name) const
 {
     return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
@@ -147,13 +159,24 @@ void MediaPipeline::endStream(const char *source)
 }
 
 // Runs on whichever thread posted the message: errors and the end are kept
-// (the rest dropped at once) and reported on the pipeline's thread.
+// (the rest dropped at once) and reported on the pipeline's thread, where a
+// changed latency (a jitter buffer that grew or shrank) is also taken in.
 GstBusSyncReply BusWatch::onMessage(GstBus *, GstMessage *message, gpointer self)
 {
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR && GST_MESSAGE_TYPE(message) != GST_MESSAGE_EOS)
-        return GST_BUS_DROP;
     auto *pipeline = static_cast<MediaPipeline *>(self);
     const quint64 run = pipeline->m_run;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) {
+        QMetaObject::invokeMethod(
+            pipeline,
+            [pipeline, run] {
+                if (run == pipeline->m_run)
+                    gst_bin_recalculate_latency(GST_BIN(pipeline->m_pipeline));
+            },
+            Qt::QueuedConnection);
+        return GST_BUS_DROP;
+    }
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR && GST_MESSAGE_TYPE(message) != GST_MESSAGE_EOS)
+        return GST_BUS_DROP;
     // Held until reported, or let go with the call should the pipeline's
     // owner go first.
     const std::shared_ptr<GstMessage> held(gst_message_ref(message), &gst_message_unref);

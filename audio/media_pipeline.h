@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 // GStreamer's types, named here so that users need not see its headers.
@@ -29,6 +30,12 @@ public:
     // Stops it and lets it go; nothing is reported after this.
     void stop();
     bool isRunning() const { return m_pipeline != nullptr; }
+    // Times the running pipeline by the system's clock rather than by an
+    // element's (an output's, say).
+    void useSystemClock();
+    // Plays the running pipeline `latency` behind its sources, whatever its
+    // elements reckon they need.
+    void setLatency(std::chrono::nanoseconds latency);
     // An element of the running pipeline by its name, or null.
     GstElement *element(const char *name) const;
     // Bytes into the running pipeline's appsrc `source`, which flow on from

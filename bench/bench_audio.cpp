@@ -189,7 +189,7 @@ int main(int argc, char *argv[])
     AudioPlayer player;
     QObject::connect(&player, &AudioPlayer::failed,
                      [](const QString &why) { std::printf("player: %s\n", qPrintable(why)); });
-    player.play(QStringLiteral("127.0.0.1"), port);
+    player.play({QStringLiteral("127.0.0.1"), port});
 
     // Streaming, nothing else in this process: the panel's share.
     runFor(2);

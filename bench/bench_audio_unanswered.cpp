@@ -12,7 +12,7 @@
 // sink, so that the player gets as far as connecting.
 
 #include "app/rmt_q9.h"
-#include "audio/audio_player.h"
+#include "audio/audio_receiver.h"
 #include "bench_support.h"
 #include "sim_radio.h"
 #include "sound_server.h"
@@ -176,7 +176,7 @@ int main(int argc, char *argv[])
     QElapsedTimer span;
     span.start();
     const double machine = clickWhileLinking(panel, dialogs, clicks, silentAddress, [&] {
-        return secondsSince(span) > AudioPlayer::SilenceSeconds;
+        return secondsSince(span) > std::chrono::duration<double>(AudioReceiver::StreamSilence).count();
     });
     std::printf("audio port drops:\n");
     span.restart();

@@ -1,5 +1,6 @@
 #include "audio_listeners.h"
 
+#include "audio_packets.h"
 #include "connection.h"
 
 namespace {
@@ -38,13 +39,14 @@ void AudioListeners::dropIf(const std::function<bool(const Connection &)> &condi
     }
 }
 
-void AudioListeners::send(const QByteArray &packet)
+void AudioListeners::send(const QByteArray &rtp)
 {
+    const QByteArray framed = AudioPackets::framed(rtp);
     for (Connection *connection : QList(m_connections)) {
-        if (connection->unsent() + packet.size() > MaxBacklog)
+        if (connection->unsent() + framed.size() > MaxBacklog)
             drop(connection, QStringLiteral("cut off: it does not keep up with the stream"));
         else
-            connection->write(packet);
+            connection->write(framed);
     }
 }
 

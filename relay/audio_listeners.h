@@ -9,8 +9,8 @@
 
 class Connection;
 
-// The clients on the relay's audio port: each hears the stream from the
-// next whole packet on, and sends nothing that matters. Audio is only worth
+// The clients on the relay's audio port over TCP: each hears the stream,
+// framed, from the next whole packet on, and sends nothing that matters. Audio is only worth
 // hearing now, so one that leaves more than MaxBacklog unread (about five
 // seconds of the stream) is cut off rather than kept waiting on.
 class AudioListeners : public QObject
@@ -29,7 +29,7 @@ public:
     void dropIf(const std::function<bool(const Connection &)> &condition, const QString &why);
 
 public slots:
-    void send(const QByteArray &packet);
+    void send(const QByteArray &rtp);
 
 signals:
     void message(const QString &text);

@@ -2,9 +2,9 @@
 
 #include "audio_stream_format.h"
 
-#include <gst/gst.h>
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
 
 namespace {
 
@@ -46,8 +46,10 @@ AudioStream::AudioStream(const QString &sourceName, QObject *parent)
     connect(&m_firstPacket, &QTimer::timeout, this, [this] {
         fail(QStringLiteral("nothing came within %1 seconds").arg(FirstPacketSeconds.count()));
     });
-    connect(&m_pipeline, &MediaPipeline::failed, this, [this](const QString &, const QString &why) { fail(why); });
-    connect(&m_pipeline, &MediaPipeline::ended, this, [this] { fail(QStringLiteral("the audio source ended")); });
+    connect(&m_pipeline, &MediaPipeline::failed, this,
+            [this](const QString &, const QString &why) { fail(why); });
+    connect(&m_pipeline, &MediaPipeline::ended, this,
+            [this] { fail(QStringLiteral("the audio source ended")); });
 }
 
 AudioStream::AudioStream(Generator generator, QObject *parent)
@@ -114,7 +116,8 @@ QString AudioStream::capture() const
             .arg(2 * AudioStreamFormat::SamplesPerFrame * int(sizeof(qint16)))
             .arg(AudioStreamFormat::SampleRate);
     if (m_sourceName.startsWith(AlsaPrefix))
-        return QStringLiteral("alsasrc device=%1").arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())));
+        return QStringLiteral("alsasrc device=%1")
+            .arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())));
     if (m_sourceName == u"default")
         return QStringLiteral("pulsesrc");
     return QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName));
@@ -136,6 +139,7 @@ void AudioStream::attempt()
     if (!m_pipeline.start(description(), [this] {
             hookGenerator();
             hookPackets();
+            applyExpectedLoss();
         })) {
         fail(m_pipeline.errorString());
         return;
@@ -155,7 +159,21 @@ void AudioStream::fail(const QString &why)
     m_lastReason = why;
 }
 
-void AudioStream::arrived(quint64 attempt, const QByteArray &framed)
+void AudioStream::setExpectedLoss(int percent)
+{
+    if (std::exchange(m_expectedLoss, percent) != percent)
+        applyExpectedLoss();
+}
+
+void AudioStream::applyExpectedLoss()
+{
+    if (GstElement *encoder = m_pipeline.element(AudioStreamFormat::EncoderName)) {
+        g_object_set(encoder, "packet-loss-percentage", m_expectedLoss, nullptr);
+        gst_object_unref(encoder);
+    }
+}
+
+void AudioStream::arrived(quint64 attempt, const QByteArray &rtp)
 {
     if (attempt != m_attempt)
         return;
@@ -165,7 +183,7 @@ void AudioStream::arrived(quint64 attempt, const QByteArray &framed)
         m_lastReason.clear();
         emit flowing();
     }
-    emit packet(framed);
+    emit packet(rtp);
 }
 
 void AudioStream::hookGenerator()
@@ -224,14 +242,14 @@ void AudioStream::takePacket(GstAppSink *sink)
     }
     ++m_handedOn;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    QByteArray framed(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
-    gst_buffer_extract(buffer, 0, framed.data(), size_t(framed.size()));
+    QByteArray rtp(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
+    gst_buffer_extract(buffer, 0, rtp.data(), size_t(rtp.size()));
     gst_sample_unref(sample);
     QMetaObject::invokeMethod(
         this,
-        [this, attempt = m_attempt.load(), framed] {
+        [this, attempt = m_attempt.load(), rtp] {
             --m_handedOn;
-            arrived(attempt, framed);
+            arrived(attempt, rtp);
         },
         Qt::QueuedConnection);
 }

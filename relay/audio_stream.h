@@ -18,9 +18,9 @@ typedef struct _GstAppSrc GstAppSrc;
 
 // The receiver's audio as the relay sends it (see AudioStreamFormat):
 // captured from an ALSA device ("alsa:hw:CARD=CODEC,DEV=0") or a
-// PipeWire/PulseAudio source, or made by a generator, and encoded and framed
-// by GStreamer. Each framed packet comes out of packet() on the Qt thread,
-// whole, so a listener can join between any two.
+// PipeWire/PulseAudio source, or made by a generator, and encoded by
+// GStreamer. Each RTP packet comes out of packet() on the Qt thread, so a
+// listener can join between any two.
 //
 // A source that is missing, busy or fails is tried again every RetryInterval
 // for as long as the stream is kept, as a sound card that was unplugged may
@@ -57,11 +57,14 @@ public:
     // Starts capturing and encoding, and keeps trying until it flows.
     void start();
     bool isFlowing() const { return m_flowing; }
+    // The share of packets the worst-placed listener loses, in percent: the
+    // encoder puts that much more into correcting it.
+    void setExpectedLoss(int percent);
     // Where the audio comes from, for the log.
     QString origin() const;
 
 signals:
-    void packet(const QByteArray &framed);
+    void packet(const QByteArray &rtp);
     // The first packet since the audio started or came back.
     void flowing();
     // No audio now, and why: told when flowing audio stops, and when a try
@@ -77,7 +80,8 @@ private:
     QString capture() const;
     void attempt();
     void fail(const QString &why);
-    void arrived(quint64 attempt, const QByteArray &framed);
+    void arrived(quint64 attempt, const QByteArray &rtp);
+    void applyExpectedLoss();
     void hookGenerator();
     void makeFrame(GstAppSrc *source);
     void hookPackets();
@@ -95,4 +99,5 @@ private:
     bool m_flowing = false;
     QString m_lastReason;
     quint64 m_samplesMade = 0;
+    int m_expectedLoss = 0;
 };

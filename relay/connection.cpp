@@ -127,7 +127,7 @@ bool Connection::watch(const Liveness &liveness, int sendBuffer, QString *proble
         && setOption(socket, IPPROTO_TCP, TCP_KEEPCNT, liveness.probes)
         && setOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, int(liveness.silence.count()))
         && setOption(socket, IPPROTO_TCP, TCP_NODELAY, 1)
-        && setOption(socket, SOL_SOCKET, SO_SNDBUF, sendBuffer);
+        && (sendBuffer == 0 || setOption(socket, SOL_SOCKET, SO_SNDBUF, sendBuffer));
     if (!watched)
         *problem = systemError(errno);
     return watched;

@@ -43,6 +43,7 @@ public:
     // Where it listens, as "ADDRESS:PORT", IPv6 in brackets.
     QString endpoint() const;
     quint16 port() const { return m_port; }
+    QHostAddress address() const { return m_address; }
     bool isLoopback() const { return m_address.isLoopback(); }
 
 signals:
@@ -79,7 +80,8 @@ public:
     const QString &name() const { return m_name; }
     virtual bool isOpen() const = 0;
     // Keep-alive probes and the user timeout for liveness, no delay on
-    // small writes, and the kernel's send buffer; false when the system
+    // small writes, and the kernel's send buffer (0: the kernel's own, which
+    // grows with the path's round trip); false when the system
     // refuses one of them, with the reason.
     bool watch(const Liveness &liveness, int sendBuffer, QString *problem);
     // The client's key as its fingerprint, on a secure connection once it

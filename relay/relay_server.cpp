@@ -250,6 +250,13 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
     if (!listening)
         return false;
     connect(stream.get(), &AudioStream::packet, &m_audioListeners, &AudioListeners::send);
+    if (QString problem;
+        !m_udpAudio.listen(listening->listener.address(), listening->listener.port(), &problem))
+        emit message(QStringLiteral("no audio over UDP on %1: %2; it goes over TCP only")
+                         .arg(listening->name(), problem));
+    connect(stream.get(), &AudioStream::packet, &m_udpAudio, &UdpAudio::send);
+    connect(&m_udpAudio, &UdpAudio::expectedLossChanged, stream.get(), &AudioStream::setExpectedLoss);
+    connect(&m_udpAudio, &UdpAudio::message, this, &RelayServer::message);
     connect(stream.get(), &AudioStream::flowing, this, [this] {
         emit message(QStringLiteral("audio from %1").arg(m_audio->origin()));
         offerAudio();
@@ -275,12 +282,12 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
 // linked when the audio comes or goes.
 void RelayServer::offerAudio()
 {
-    const QByteArray now = greeting();
-    if (now == std::exchange(m_offer, now))
+    const bool offering = m_audio->isFlowing();
+    if (offering == std::exchange(m_offered, offering))
         return;
     for (SocketSession *session : std::as_const(m_clients)) {
         if (session && session->protocol() == Session::Protocol::Panel)
-            session->deliver(now);
+            session->deliver(greeting(session));
     }
 }
 
@@ -334,7 +341,10 @@ void RelayServer::judge(int descriptor, const QHostAddress &address, quint16 por
         return;
     }
     QString problem;
-    if (!connection->watch(m_liveness, SocketSession::SendBuffer, &problem))
+    // A small buffer shows a control client's backlog early; audio on a long
+    // path needs the kernel's own, or it arrives in bursts.
+    const int sendBuffer = endpoint.audio ? 0 : SocketSession::SendBuffer;
+    if (!connection->watch(m_liveness, sendBuffer, &problem))
         emit message(QStringLiteral("%1 cannot be watched for silence: %2").arg(name, problem));
     if (endpoint.secure)
         return m_handshakes.start(static_cast<SecureConnection *>(connection),
@@ -380,7 +390,7 @@ void RelayServer::admit(Connection *connection, const Endpoint &endpoint)
                              .arg(session->name(), connection->fingerprint(), nameOf(known->role))
                        : QStringLiteral("accepted %1").arg(name));
     if (endpoint.protocol == Session::Protocol::Panel)
-        session->deliver(greeting());
+        session->deliver(greeting(session));
     m_clients.append(session);
     serve(session);
 }
@@ -409,11 +419,28 @@ void RelayServer::turnAway(Connection *connection, const QString &why, const QBy
     connection->close(std::chrono::milliseconds(0));
 }
 
-QByteArray RelayServer::greeting() const
+// A panel keeps its pass for as long as it is linked; a secure link's pass
+// also keys its audio.
+QByteArray RelayServer::greeting(const Session *session)
 {
     if (!m_audio || !m_audio->isFlowing())
         return Greeting.toByteArray();
-    return QString::fromLatin1(AudioGreeting).arg(m_audioEndpoint->listener.port()).toLatin1();
+    auto pass = m_passes.find(session);
+    if (pass == m_passes.end())
+        pass = m_passes.emplace(session, m_udpAudio.grant(session->name(), !session->fingerprint().isEmpty()))
+                   .first;
+    return QString::fromLatin1(AudioGreeting)
+        .arg(QString::fromLatin1(pass->second.text()))
+        .arg(m_audioEndpoint->listener.port())
+        .toLatin1();
+}
+
+void RelayServer::forgetPass(const Session *session)
+{
+    if (const auto pass = m_passes.find(session); pass != m_passes.end()) {
+        m_udpAudio.revoke(pass->second);
+        m_passes.erase(pass);
+    }
 }
 
 // Enough left for every client the relay may serve, and some.
@@ -432,6 +459,7 @@ void RelayServer::serve(Session *session)
 {
     connect(session, &Session::message, this, &RelayServer::message);
     connect(session, &Session::ended, this, [this, session] {
+        forgetPass(session);
         m_clients.removeAll(session);
         session->deleteLater();
     });

@@ -9,6 +9,7 @@
 #include "operators.h"
 #include "radio_queue.h"
 #include "session.h"
+#include "udp_audio.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -51,8 +52,10 @@ class RelayServer : public QObject
 
 public:
     static constexpr QByteArrayView Greeting = "!!Q9 relay ready;";
-    // With audio the greeting names its port: "!!Q9 relay ready audio=2302;".
-    static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready audio=%1;";
+    // With audio the greeting names its port, and gives the panel its pass
+    // for the audio over UDP: "!!Q9 relay ready udp=PASS audio=2302;". A
+    // panel that knows only the port finds it before the ';' as ever.
+    static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready udp=%1 audio=%2;";
     static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
     static constexpr int DefaultMaxClients = 4;
     static constexpr int DefaultMaxAudioClients = 8;
@@ -130,7 +133,8 @@ private:
     void admitAudio(Connection *connection, const QString &operatorName);
     void revokeUnknownKeys();
     void turnAway(Connection *connection, const QString &why, const QByteArray &text = {});
-    QByteArray greeting() const;
+    QByteArray greeting(const Session *session);
+    void forgetPass(const Session *session);
     void offerAudio();
     bool descriptorsToSpare() const;
     void serve(Session *session);
@@ -154,7 +158,10 @@ private:
     QString m_errorString;
     std::unique_ptr<AudioStream> m_audio;
     AudioListeners m_audioListeners;
+    UdpAudio m_udpAudio;
     Endpoint *m_audioEndpoint = nullptr;
-    // The greeting the linked panels were last given.
-    QByteArray m_offer = Greeting.toByteArray();
+    // Each greeted panel's pass for the audio over UDP.
+    std::map<const Session *, AudioPass> m_passes;
+    // Whether the linked panels were last told of audio.
+    bool m_offered = false;
 };

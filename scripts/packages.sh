@@ -41,7 +41,7 @@ Q9_BUILD_PACKAGES=(
     cmake ninja-build g++ pkgconf
     qt6-base-dev qt6-serialport-dev libgl-dev libssl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-pulseaudio
     fonts-dejavu-core fonts-liberation
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones

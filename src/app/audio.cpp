@@ -5,7 +5,6 @@
 
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTimer>
 
 // The receiver's audio, when the relay offers it: played while the server
 // link is up and "Audio" is checked. The choice is kept in a file of its
@@ -14,11 +13,6 @@
 namespace {
 const QString ChoiceFile = QStringLiteral("q9audio.ini");
 const QString ChoiceKey = QStringLiteral("Audio");
-// The audio and the radio's text end together when the relay stops or the
-// network fails, in either order: a loss of the audio alone is told only
-// once the link has outlived it by this long, so the link's own box is the
-// only one then.
-constexpr std::chrono::seconds LossGrace{1};
 } // namespace
 
 void Rmt_Q9::wireAudio()
@@ -26,12 +20,6 @@ void Rmt_Q9::wireAudio()
     connect(ui->audio_on, &QAction::triggered, this, &Rmt_Q9::audio_on_Click);
     connect(&m_audioPlayer, &AudioPlayer::failed, this,
             [this](const QString &why) { m_dialogs.notice(this, why, Dialogs::Icon::Warning); });
-    connect(&m_audioPlayer, &AudioPlayer::lost, this, [this](const QString &why) {
-        QTimer::singleShot(LossGrace, this, [this, why] {
-            if (g.ServerConnected && !m_audioPlayer.isPlaying())
-                m_dialogs.notice(this, why, Dialogs::Icon::Warning);
-        });
-    });
     // Checked on a first start.
     ui->audio_on->setChecked(QSettings(ChoiceFile, QSettings::IniFormat).value(ChoiceKey, true).toBool());
 }
@@ -45,13 +33,16 @@ void Rmt_Q9::audio_on_Click()
         m_audioPlayer.stop();
 }
 
-// The relay's greeting names its audio port ("audio=2302") before its ';';
-// any other greeting offers none.
-void Rmt_Q9::noteAudioPort(const QString &greeting)
+// The relay's greeting names its audio port ("audio=2302") before its ';',
+// and a relay that serves UDP gives the panel its pass before that
+// ("udp=PASS audio=2302;"); any other greeting offers no audio.
+void Rmt_Q9::noteAudioOffer(const QString &greeting)
 {
-    static const QRegularExpression offer(QStringLiteral("\\baudio=(\\d{1,5});$"));
+    static const QRegularExpression offer(
+        QStringLiteral("(?:\\budp=([A-Za-z0-9_-]+) )?\\baudio=(\\d{1,5});$"));
     const QRegularExpressionMatch match = offer.match(greeting);
-    m_audioPort = match.hasMatch() ? match.captured(1).toUShort() : 0;
+    m_audioPort = match.hasMatch() ? match.captured(2).toUShort() : 0;
+    m_audioPass = match.hasMatch() ? AudioPass::fromText(match.captured(1)) : std::nullopt;
 }
 
 void Rmt_Q9::startAudio()
@@ -61,5 +52,5 @@ void Rmt_Q9::startAudio()
         return;
     // A secure link's audio comes from the relay the link was accepted with.
     const ServerAddress server = serverAddressFrom(g.HostAddress);
-    m_audioPlayer.play(server.host, m_audioPort, tlsFor(server), tcpClient.peerKey());
+    m_audioPlayer.play({server.host, m_audioPort, m_audioPass, tlsFor(server), tcpClient.peerKey()});
 }

@@ -145,7 +145,7 @@ private:
     // ---- app: the receiver's audio through the relay (audio.cpp)
     void wireAudio();
     void audio_on_Click();
-    void noteAudioPort(const QString &greeting);
+    void noteAudioOffer(const QString &greeting);
     void startAudio();
 
     // ---- cat: reply dispatcher (handle_reply.cpp), one branch per code
@@ -249,6 +249,8 @@ private:
     AudioPlayer m_audioPlayer;
     // The relay's audio port from its greeting, 0 when it offers none.
     quint16 m_audioPort = 0;
+    // The pass for its audio over UDP, when it gives one.
+    std::optional<AudioPass> m_audioPass;
     // Made or read on first use.
     std::optional<Identity> m_panelKey;
     LocalCatPort m_catPort;

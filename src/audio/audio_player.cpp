@@ -1,28 +1,43 @@
 #include "audio/audio_player.h"
 
-#include "audio/tls_audio_feed.h"
+#include "audio/audio_receiver.h"
 
 #include "audio_stream_format.h"
+
+#include <gst/gst.h>
 
 namespace {
 constexpr char StreamName[] = "Q9 Remote";
 constexpr char ReceiverName[] = "receiver";
+constexpr char DecrypterName[] = "decrypter";
+constexpr char JitterName[] = "jitter";
 constexpr char OutputName[] = "output";
 // The output's own buffer, in microseconds: small, as the jitter buffer
 // already evens out the network.
-constexpr int OutputBuffer = 40000;
-constexpr int OutputPeriod = 10000;
+constexpr int OutputBuffer = 20000;
+constexpr int OutputPeriod = 5000;
+constexpr std::chrono::milliseconds AdaptInterval{250};
+// The delay shrinks only by more than this, so that it is not changed for
+// every millisecond the spread moves.
+constexpr int ShrinkStep = 10;
 } // namespace
 
 AudioPlayer::AudioPlayer(QObject *parent)
     : QObject(parent)
     , m_pipeline(new MediaPipeline)
+    , m_adapt(new QTimer(m_pipeline))
 {
     m_thread.setObjectName(QStringLiteral("audio player"));
     m_pipeline->moveToThread(&m_thread);
+    m_adapt->setInterval(AdaptInterval);
+    connect(m_adapt, &QTimer::timeout, m_pipeline, [this] { adaptDelay(); });
     connect(&m_thread, &QThread::finished, m_pipeline, &QObject::deleteLater);
-    connect(m_pipeline, &MediaPipeline::failed, this, &AudioPlayer::failWhilePlaying);
-    connect(m_pipeline, &MediaPipeline::ended, this, [this] { failWhilePlaying(QString(), QString()); });
+    connect(m_pipeline, &MediaPipeline::failed, this, [this](const QString &element, const QString &why) {
+        if (m_playing) {
+            stop();
+            emit failed(failure(element, why));
+        }
+    });
     m_thread.start();
 }
 
@@ -33,143 +48,162 @@ AudioPlayer::~AudioPlayer()
     m_thread.wait();
 }
 
-void AudioPlayer::play(const QString &host, quint16 port, const QSslConfiguration &tls,
-                       const QString &relayKey)
+void AudioPlayer::play(const AudioRoute &route)
 {
-    m_source = QStringLiteral("%1:%2").arg(host).arg(port);
-    m_state = State::Starting;
+    m_source = QStringLiteral("%1:%2").arg(route.host).arg(route.port);
+    m_playing = true;
     const quint64 run = ++m_run;
     QMetaObject::invokeMethod(
-        m_pipeline, [this, run, source = Source{host, port, tls, relayKey}] { startRun(run, source); },
-        Qt::QueuedConnection);
+        m_pipeline, [this, run, route] { startRun(run, route); }, Qt::QueuedConnection);
 }
 
 void AudioPlayer::stop()
 {
-    if (m_state == State::Stopped)
+    if (!m_playing)
         return;
-    m_state = State::Stopped;
+    m_playing = false;
     ++m_run;
     QMetaObject::invokeMethod(
         m_pipeline, [this] { endRun(); }, Qt::QueuedConnection);
 }
 
-// On the player's thread, where starting waits for the connection.
-void AudioPlayer::startRun(quint64 run, const Source &source)
+// On the player's thread from here on, up to tell().
+void AudioPlayer::startRun(quint64 run, const AudioRoute &route)
 {
     if (run != m_run)
         return;
-    dropFeed();
-    if (source.secure())
-        openFeed(run, source);
-    else
-        startPipeline(run, source);
-}
-
-// The pipeline starts once the relay has shown its key, and takes what
-// comes from then on; the feed's end is the stream's.
-void AudioPlayer::openFeed(quint64 run, const Source &source)
-{
-    m_feed = new TlsAudioFeed(SilenceSeconds, m_pipeline);
-    connect(m_feed, &TlsAudioFeed::opened, m_pipeline, [this, run, source] {
-        if (run == m_run)
-            startPipeline(run, source);
+    endRun();
+    m_receiver = new AudioReceiver(route, m_pipeline);
+    connect(m_receiver, &AudioReceiver::started, m_pipeline,
+            [this, run](const QByteArray &srtpKey) { startPipeline(run, srtpKey); });
+    connect(m_receiver, &AudioReceiver::packet, m_pipeline,
+            [this](const QByteArray &packet) { m_pipeline->push(ReceiverName, packet); });
+    connect(m_receiver, &AudioReceiver::unreachable, m_pipeline, [this, run](const QString &why) {
+        tell(run, QStringLiteral("No audio from the relay at %1: %2").arg(m_source, why), false);
     });
-    connect(m_feed, &TlsAudioFeed::failed, m_pipeline, [this, run](const QString &why) {
-        dropFeed();
-        report(run, false, QLatin1StringView(ReceiverName), why);
-    });
-    connect(m_feed, &TlsAudioFeed::received, m_pipeline,
-            [this](const QByteArray &bytes) { m_pipeline->push(ReceiverName, bytes); });
-    connect(m_feed, &TlsAudioFeed::ended, m_pipeline, [this] { m_pipeline->endStream(ReceiverName); });
-    m_feed->open(source.host, source.port, source.tls, source.relayKey);
-}
-
-void AudioPlayer::startPipeline(quint64 run, const Source &source)
-{
-    const bool started = m_pipeline->start(description(source));
-    if (!started)
-        dropFeed();
-    report(run, started, m_pipeline->failedElement(), m_pipeline->errorString());
+    m_receiver->open();
 }
 
 void AudioPlayer::endRun()
 {
-    dropFeed();
+    m_adapt->stop();
+    delete std::exchange(m_receiver, nullptr);
     m_pipeline->stop();
 }
 
-// Let go from within its own signals too, and heard no more.
-void AudioPlayer::dropFeed()
+// Each way's first packet starts the pipeline afresh, keyed for it.
+void AudioPlayer::startPipeline(quint64 run, const QByteArray &srtpKey)
 {
-    if (!m_feed)
+    m_delay = ReceptionMeter::MinDelay;
+    if (m_pipeline->start(description(!srtpKey.isEmpty()), [this, &srtpKey] {
+            // Packets are stamped as they arrive, by a clock that runs from
+            // the start: the output's own runs only once it plays.
+            m_pipeline->useSystemClock();
+            hookKey(srtpKey);
+        })) {
+        applyDelay();
+        m_adapt->start();
         return;
-    QObject::disconnect(m_feed, nullptr, nullptr, nullptr);
-    std::exchange(m_feed, nullptr)->deleteLater();
+    }
+    delete std::exchange(m_receiver, nullptr);
+    tell(run, failure(m_pipeline->failedElement(), m_pipeline->errorString()), true);
 }
 
-void AudioPlayer::report(quint64 run, bool started, const QString &element, const QString &why)
+// The decrypter asks for the key of each stream it meets; every stream of
+// this reception has the one key.
+void AudioPlayer::hookKey(const QByteArray &srtpKey)
 {
-    QMetaObject::invokeMethod(
-        this, [this, run, started, element, why] { takeStart(run, started, element, why); },
-        Qt::QueuedConnection);
-}
-
-void AudioPlayer::takeStart(quint64 run, bool started, const QString &element, const QString &why)
-{
-    if (run != m_run)
+    GstElement *decrypter = m_pipeline->element(DecrypterName);
+    if (!decrypter)
         return;
-    m_state = started ? State::Playing : State::Stopped;
-    if (!started)
-        emit failed(failure(element, why));
+    GstBuffer *key = gst_buffer_new_memdup(srtpKey.constData(), size_t(srtpKey.size()));
+    GstCaps *caps = gst_caps_new_simple("application/x-srtp", "srtp-key", GST_TYPE_BUFFER, key, "srtp-cipher",
+                                        G_TYPE_STRING, AudioStreamFormat::SrtpCipher, "srtp-auth",
+                                        G_TYPE_STRING, AudioStreamFormat::SrtpAuth, "srtcp-cipher",
+                                        G_TYPE_STRING, AudioStreamFormat::SrtpCipher, "srtcp-auth",
+                                        G_TYPE_STRING, AudioStreamFormat::SrtpAuth, nullptr);
+    gst_buffer_unref(key);
+    g_signal_connect_data(
+        decrypter, "request-key", G_CALLBACK(+[](GstElement *, guint, gpointer caps) {
+            return gst_caps_ref(static_cast<GstCaps *>(caps));
+        }),
+        caps, [](gpointer caps, GClosure *) { gst_caps_unref(static_cast<GstCaps *>(caps)); },
+        GConnectFlags(0));
+    gst_object_unref(decrypter);
 }
 
-// The stream reaches the output as it comes (sync=false): the jitter buffer
-// puts packets back in order, tells the decoder of those lost so it fills
-// their gap, and drops what would make it hold more than its latency, so a
-// backlog can never build up behind the output. The title tag names the
-// stream in the desktop's mixer. A plain relay's stream is the source's own
-// connection; a secure one's is what the feed pushes, stamped as it comes.
-QString AudioPlayer::description(const Source &source) const
+// Grown at once to what the path needs, shrunk only by a step worth taking.
+void AudioPlayer::adaptDelay()
+{
+    if (!m_receiver)
+        return;
+    const int wanted = m_receiver->meter().playoutDelay();
+    if (wanted == m_delay || (wanted < m_delay && m_delay - wanted < ShrinkStep))
+        return;
+    m_delay = wanted;
+    applyDelay();
+}
+
+// The jitter buffer waits that long for a missing packet, and the output
+// plays each packet that long after it came, with the time the decoder
+// holds a packet (it looks at the next for the correction data of one that
+// is lost) and the output's buffer. The pipeline's own reckoning takes the
+// longest packet Opus allows for what the decoder holds, six times ours.
+void AudioPlayer::applyDelay()
+{
+    if (GstElement *jitter = m_pipeline->element(JitterName)) {
+        g_object_set(jitter, "latency", guint(m_delay), nullptr);
+        gst_object_unref(jitter);
+    }
+    m_pipeline->setLatency(std::chrono::milliseconds(m_delay + AudioStreamFormat::FrameMilliseconds)
+                           + std::chrono::microseconds(OutputBuffer));
+}
+
+// The output plays each packet at its time (sync=true), so what comes late
+// is dropped there and no backlog can build up; the jitter buffer puts
+// packets back in order and tells the decoder of those lost, so that it
+// fills their gap. The title tag names the stream in the desktop's mixer.
+QString AudioPlayer::description(bool sealed) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
-    const QString receiver = source.secure()
-        ? QStringLiteral("appsrc name=%1 is-live=true do-timestamp=true").arg(QLatin1StringView(ReceiverName))
-        : QStringLiteral("tcpclientsrc name=%1 host=%2 port=%3 timeout=%4 do-timestamp=true")
-              .arg(QLatin1StringView(ReceiverName), MediaPipeline::quoted(source.host))
-              .arg(source.port)
-              .arg(SilenceSeconds);
-    return QStringLiteral("%1 ! %2 "
-                          "! rtpstreamdepay ! rtpjitterbuffer latency=%3 drop-on-latency=true do-lost=true "
-                          "! rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample "
-                          "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=false buffer-time=%7 "
-                          "latency-time=%8")
-        .arg(receiver, QLatin1StringView(AudioStreamFormat::StreamCaps))
-        .arg(JitterMilliseconds)
+    const QString receiver = sealed
+        ? QStringLiteral("appsrc name=%1 is-live=true do-timestamp=true format=time min-latency=0 caps=%2 ! "
+                         "srtpdec name=%3")
+              .arg(QLatin1StringView(ReceiverName), QLatin1StringView(AudioStreamFormat::SrtpCaps),
+                   QLatin1StringView(DecrypterName))
+        : QStringLiteral("appsrc name=%1 is-live=true do-timestamp=true format=time min-latency=0 caps=%2")
+              .arg(QLatin1StringView(ReceiverName), QLatin1StringView(AudioStreamFormat::RtpCaps));
+    return QStringLiteral(
+               "%1 ! rtpjitterbuffer name=%2 latency=%3 do-lost=true "
+               "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample "
+               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true buffer-time=%7 "
+               "latency-time=%8")
+        .arg(receiver, QLatin1StringView(JitterName))
+        .arg(ReceptionMeter::MinDelay)
         .arg(MediaPipeline::quoted(QStringLiteral("title=") + name), QLatin1StringView(OutputName), name)
         .arg(OutputBuffer)
         .arg(OutputPeriod);
 }
 
-// Once playing, only the output can fail on its own; anything else is the
-// stream lost. The player's thread reports in order, so what comes before a
-// start is taken is from a run since stopped or replaced.
-void AudioPlayer::failWhilePlaying(const QString &element, const QString &why)
+void AudioPlayer::tell(quint64 run, const QString &why, bool stopping)
 {
-    if (m_state != State::Playing)
+    QMetaObject::invokeMethod(
+        this, [this, run, why, stopping] { take(run, why, stopping); }, Qt::QueuedConnection);
+}
+
+// On the caller's thread: told only if the run is still the one playing.
+void AudioPlayer::take(quint64 run, const QString &why, bool stopping)
+{
+    if (run != m_run)
         return;
-    stop();
-    if (element == QLatin1StringView(OutputName))
-        emit failed(failure(element, why));
-    else
-        emit lost(QStringLiteral("The radio's audio from the relay at %1 stopped.").arg(m_source));
+    if (stopping)
+        stop();
+    emit failed(why);
 }
 
 QString AudioPlayer::failure(const QString &element, const QString &why) const
 {
     if (element == QLatin1StringView(OutputName))
         return QStringLiteral("No audio output for the radio's audio: %1").arg(why);
-    if (element == QLatin1StringView(ReceiverName))
-        return QStringLiteral("No audio from the relay at %1: %2").arg(m_source, why);
     return QStringLiteral("The radio's audio cannot play: %1").arg(why);
 }

@@ -1,88 +1,73 @@
 #pragma once
 
+#include "audio/audio_feeds.h"
 #include "media_pipeline.h"
 
 #include <QObject>
-#include <QSslConfiguration>
-#include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
-class TlsAudioFeed;
+class AudioReceiver;
 
-// Plays the relay's audio stream (see AudioStreamFormat) on the desktop's
-// default output, as a stream named "Q9 Remote" whose volume the desktop's
-// mixer sets. A jitter buffer of JitterMilliseconds evens out the network:
-// audio later than that is dropped, never queued, so the delay stays
-// bounded and a late burst costs a dropout rather than lag.
+// Plays the relay's audio (see AudioStreamFormat) on the desktop's default
+// output, as a stream named "Q9 Remote" whose volume the desktop's mixer
+// sets. The packets come by UDP or TCP (AudioReceiver), and a stream that
+// stops comes back by itself for as long as the player plays.
 //
-// The pipeline runs on a thread of the player's own: connecting to a port
-// that drops what comes takes up to SilenceSeconds, and neither that nor
-// stopping ever holds the caller's thread. From a secure relay the stream
-// comes over TLS (TlsAudioFeed, on the same thread) into the pipeline's
-// source; from a plain one the source connects itself.
+// A jitter buffer puts them back in order and plays them out at a steady
+// delay: the least that would have played the last few seconds' packets in
+// time (ReceptionMeter), so small on a clean path, grown at once on a rough
+// one and shrunk when it calms. A packet later than that is lost, and Opus
+// fills its place, from the next packet's correction data where it has it;
+// no backlog can build up.
+//
+// The pipeline runs on a thread of the player's own, so neither the network
+// nor stopping ever holds the caller's thread.
 class AudioPlayer : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int JitterMilliseconds = 60;
-    // A stream silent this long is taken for lost; a connect unanswered this
-    // long fails.
-    static constexpr int SilenceSeconds = 5;
-
     explicit AudioPlayer(QObject *parent = nullptr);
-    // Waits for a start still connecting, if there is one.
     ~AudioPlayer() override;
 
-    // Starts playing from host:port and returns at once. A failure to start,
-    // or of the output later, is told once by failed(); the stream lost once
-    // playing is told by lost(). Either way the player stops. With `tls`
-    // (the panel's key) the stream is taken over TLS, and only from a relay
-    // that presents `relayKey`.
-    void play(const QString &host, quint16 port, const QSslConfiguration &tls = {},
-              const QString &relayKey = {});
+    // Starts playing what the relay at `route` sends, and returns at once.
+    // What keeps the audio from playing at all (no audio from the relay on
+    // any way, no output, a missing plugin) is told once by failed(); a
+    // missing output or plugin also stops the player.
+    void play(const AudioRoute &route);
     // Stops, a start still under way included: nothing is told after this.
     void stop();
-    // From play() until stop() or a failure, while it is starting too.
-    bool isPlaying() const { return m_state != State::Stopped; }
+    // From play() until stop() or a failure that stops it.
+    bool isPlaying() const { return m_playing; }
 
 signals:
     // What is missing or went wrong, in the operator's words.
     void failed(const QString &why);
-    void lost(const QString &why);
 
 private:
-    enum class State { Stopped, Starting, Playing };
-    struct Source
-    {
-        QString host;
-        quint16 port = 0;
-        QSslConfiguration tls;
-        QString relayKey;
-        bool secure() const { return !tls.isNull(); }
-    };
-
-    QString description(const Source &source) const;
-    QString failure(const QString &element, const QString &why) const;
-    void startRun(quint64 run, const Source &source);
-    void openFeed(quint64 run, const Source &source);
-    void startPipeline(quint64 run, const Source &source);
+    void startRun(quint64 run, const AudioRoute &route);
     void endRun();
-    void dropFeed();
-    void report(quint64 run, bool started, const QString &element, const QString &why);
-    void takeStart(quint64 run, bool started, const QString &element, const QString &why);
-    void failWhilePlaying(const QString &element, const QString &why);
+    void startPipeline(quint64 run, const QByteArray &srtpKey);
+    void hookKey(const QByteArray &srtpKey);
+    void adaptDelay();
+    void applyDelay();
+    QString description(bool sealed) const;
+    void tell(quint64 run, const QString &why, bool stopping);
+    void take(quint64 run, const QString &why, bool stopping);
+    QString failure(const QString &element, const QString &why) const;
 
     QThread m_thread;
-    // Lives on m_thread, and goes with it.
+    // These live on m_thread, and go with it.
     MediaPipeline *m_pipeline;
-    // A secure run's feed, a child of m_pipeline: touched on m_thread only.
-    TlsAudioFeed *m_feed = nullptr;
+    AudioReceiver *m_receiver = nullptr;
+    QTimer *m_adapt;
+    int m_delay = 0;
     // Counts the starts and stops asked for: a start that is no longer the
     // latest is not begun, and its outcome not taken.
     std::atomic<quint64> m_run = 0;
-    State m_state = State::Stopped;
+    bool m_playing = false;
     QString m_source;
 };

@@ -52,7 +52,7 @@ void Rmt_Q9::replyServerGreeting(const ReplyFields &reply)
 {
     g.ServerConnected = true;
     // Also a relay's greeting again, when its audio comes or goes.
-    noteAudioPort(reply.text(1, reply.length()));
+    noteAudioOffer(reply.text(1, reply.length()));
     startAudio();
     if (g.DebugOn)
         replaceDebugText(QStringLiteral("R9Ezuziz Connected"));
