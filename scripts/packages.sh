@@ -46,8 +46,9 @@ Q9_BUILD_PACKAGES=(
 )
 # What the tests add: clang's fuzzer and sanitizer runtimes, the time zones
 # the demo's UTC offset is checked in, Hamlib's rigctl and rigctld as CAT
-# programs beside the panel (and ip for the loopback of the network
-# namespace that README.md's Hamlib recipe runs in), a sound server of the
+# programs beside the panel (and ip for the network namespaces that
+# README.md's Hamlib recipe runs in and that the network path the audio is
+# tested across joins), a sound server of the
 # tests' own that the panel plays into and they record from, GStreamer's
 # ALSA capture that the relay takes a sound chip's audio with, and the tools
 # that build and check the installed files and the Debian packages
