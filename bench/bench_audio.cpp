@@ -1,16 +1,25 @@
-// The receiver's audio on loopback, from a sound server's source through
-// q9relay to the panel's player and into a sink:
+// The receiver's audio from a sound server's source through q9relay to the
+// panel's player and into a sink, first on loopback:
 //   - the time from a click played into the source to its arrival at the
-//     sink (goal: at most 150 ms), at the start and after the run (goal:
-//     not grown), ten minutes unless told (bench_audio MINUTES);
+//     sink (goal: a median of at most 60 ms), at the start and after the
+//     run (goal: not grown), ten minutes unless told (bench_audio MINUTES);
 //   - the stream's bitrate;
 //   - the relay's and the panel's share of a core while streaming (goal:
 //     each at most 0.03).
+// Then, run as root, across an emulated internet path between two network
+// namespaces (clean; 80 +- 20 ms with 1% lost; 300 ms each way; a 3 s
+// outage at 80 ms): the median and worst click latency, the seconds a
+// minute the sink is silent, the time the audio takes to come back after
+// the outage, and each end's share of a core; each beside a bare GStreamer
+// pipeline of the same chain over TCP in the same run, the floor of the
+// design before this one. A quiet tone under the clicks shows the gaps.
 // Runs its own PulseAudio server with null sinks, so it needs no desktop.
 
 #include "audio/audio_player.h"
+#include "audio_pass.h"
 #include "bench_support.h"
 #include "media_pipeline.h"
+#include "network_path.h"
 #include "sound_server.h"
 
 #include <QRegularExpression>
@@ -28,7 +37,10 @@ namespace {
 
 constexpr double CpuSeconds = 30;
 constexpr double LatencySeconds = 20;
+constexpr double PathSeconds = 60;
 constexpr double ClickLevel = 0.1;
+// Below the quiet tone: the sink plays nothing.
+constexpr double SilentLevel = 0.004;
 
 // The running time, in seconds, of each click's first loud sample in what
 // an appsink receives.
@@ -55,34 +67,66 @@ struct OnsetFinder
                 // A click's ring is not the next click.
                 quietUntil = at + 0.5;
             }
+            blockEnergy += double(samples[i]) * samples[i];
+            if (++blockSamples == SoundServer::SampleRate / 100) {
+                if (std::sqrt(blockEnergy / blockSamples) < SilentLevel * 32768) {
+                    ++silentBlocks;
+                    lastSilent = at;
+                }
+                blockEnergy = 0;
+                blockSamples = 0;
+            }
         }
         gst_buffer_unmap(buffer, &map);
+    }
+
+    // The seconds of 10 ms blocks that were silent, and the end of the last.
+    double silentSeconds() const
+    {
+        const std::lock_guard lock(mutex);
+        return silentBlocks / 100.0;
+    }
+    double lastSilence() const
+    {
+        const std::lock_guard lock(mutex);
+        return lastSilent;
     }
 
     mutable std::mutex mutex;
     QList<double> onsets;
     double quietUntil = 0;
+    int silentBlocks = 0;
+    double lastSilent = 0;
+    double blockEnergy = 0;
+    int blockSamples = 0;
 };
 
-// Both monitors in one pipeline, so their times share one clock.
+// The source's and the sinks' monitors in one pipeline, so their times share
+// one clock.
 struct Meter
 {
     MediaPipeline pipeline;
     OnsetFinder source;
-    OnsetFinder sink;
+    std::array<OnsetFinder, 2> sinks;
 
-    bool start()
+    bool start(const QStringList &sinkNames)
     {
         const QString caps = QStringLiteral("audio/x-raw,format=S16LE,rate=48000,channels=1");
-        const bool started = pipeline.start(
-            QStringLiteral(
-                "pulsesrc device=q9source.monitor ! audioconvert ! %1 ! appsink name=source sync=false "
-                "pulsesrc device=q9test.monitor ! audioconvert ! %1 ! appsink name=sink sync=false")
-                .arg(caps),
-            [this] {
-                hook("source", source);
-                hook("sink", sink);
-            });
+        QString description
+            = QStringLiteral(
+                  "pulsesrc device=q9source.monitor ! audioconvert ! %1 ! appsink name=source sync=false")
+                  .arg(caps);
+        for (int i = 0; i < sinkNames.size(); ++i)
+            description
+                += QStringLiteral(
+                       " pulsesrc device=%1.monitor ! audioconvert ! %2 ! appsink name=sink%3 sync=false")
+                       .arg(sinkNames[i], caps)
+                       .arg(i);
+        const bool started = pipeline.start(description, [this, count = sinkNames.size()] {
+            hook("source", source);
+            for (int i = 0; i < count; ++i)
+                hook(QByteArray("sink" + QByteArray::number(i)).constData(), sinks[i]);
+        });
         if (!started)
             std::printf("meter: %s\n", qPrintable(pipeline.errorString()));
         return started;
@@ -100,15 +144,15 @@ struct Meter
         gst_app_sink_set_callbacks(GST_APP_SINK(appsink), &callbacks, &finder, nullptr);
         gst_object_unref(appsink);
     }
-    // Each click's delay from source to sink, in milliseconds.
-    QList<double> delays() const
+    // Each click's delay from source to a sink, in milliseconds.
+    QList<double> delays(int sink = 0) const
     {
         QList<double> found;
-        const QList<double> heard = sink.found();
+        const QList<double> heard = sinks[sink].found();
         for (const double click : source.found()) {
             const auto arrival
                 = std::find_if(heard.begin(), heard.end(), [click](double at) { return at > click; });
-            if (arrival != heard.end() && *arrival - click < 0.5)
+            if (arrival != heard.end() && *arrival - click < 0.9)
                 found.append((*arrival - click) * 1000);
         }
         return found;
@@ -137,27 +181,173 @@ void runFor(double seconds)
     QTest::qWait(int(seconds * 1000));
 }
 
-// The relay on a simulated radio's port, capturing the source's monitor;
-// returns its audio port.
-quint16 startRelay(QProcess &radio, QProcess &relay, const QString &dir)
+double worst(const QList<double> &values)
 {
-    const QString link = dir + QStringLiteral("/radio");
-    if (!startSimulatedRadio(radio, link))
-        return 0;
-    relay.start(QCoreApplication::applicationDirPath() + QStringLiteral("/q9relay"),
-                {QStringLiteral("--device"), link, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                 QStringLiteral("--audio-source"), QStringLiteral("q9source.monitor")});
-    static const QRegularExpression audio(QStringLiteral("audio on 127.0.0.1:(\\d+)"));
+    return values.isEmpty() ? NAN : *std::max_element(values.begin(), values.end());
+}
+
+// Waits for a line of a program's output that `pattern` matches.
+QRegularExpressionMatch awaitOutput(QProcess &process, const QRegularExpression &pattern)
+{
     QByteArray said;
     QRegularExpressionMatch match;
-    const bool ended = QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
-            said += relay.readAllStandardOutput();
-            match = audio.match(QString::fromLocal8Bit(said));
-            return match.hasMatch() || relay.state() == QProcess::NotRunning;
+            said += process.readAllStandardOutput();
+            match = pattern.match(QString::fromLocal8Bit(said));
+            return match.hasMatch() || process.state() == QProcess::NotRunning;
         },
         20000);
-    return ended && match.hasMatch() ? match.captured(1).toUShort() : 0;
+    return match;
+}
+
+// The relay on a simulated radio's port, on `address`, capturing the
+// source's monitor, started by `command` (a namespace's, or none); returns
+// its panel port.
+quint16 startRelay(QProcess &relay, const QString &radioLink, const QString &address,
+                   const QStringList &command = {}, const QString &allowed = {})
+{
+    QStringList arguments{QStringLiteral("--device"),       radioLink,
+                          QStringLiteral("--listen"),       address + QStringLiteral(":0"),
+                          QStringLiteral("--audio-source"), QStringLiteral("q9source.monitor")};
+    if (!allowed.isEmpty())
+        arguments << QStringLiteral("--allow") << allowed;
+    const QStringList line = command
+        + QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/q9relay")} + arguments;
+    relay.start(line.first(), line.mid(1));
+    static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)"));
+    const QRegularExpressionMatch match = awaitOutput(relay, listening);
+    return match.hasMatch() ? match.captured(1).toUShort() : 0;
+}
+
+// Links as a panel does and plays what the greeting offers, by whichever
+// way passes.
+bool linkAndPlay(QTcpSocket &link, AudioPlayer &player, const QString &host, quint16 port)
+{
+    static const QRegularExpression offer(QStringLiteral("udp=(\\S+) audio=(\\d+);"));
+    QByteArray greeting;
+    QRegularExpressionMatch match;
+    link.connectToHost(host, port);
+    (void)QTest::qWaitFor(
+        [&] {
+            greeting += link.readAll();
+            match = offer.match(QString::fromLatin1(greeting));
+            return match.hasMatch();
+        },
+        20000);
+    if (!match.hasMatch())
+        return false;
+    player.play({host, match.captured(2).toUShort(), AudioPass::fromText(match.captured(1)), {}, {}});
+    return true;
+}
+
+void stop(QProcess &process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    process.waitForFinished();
+}
+
+struct Path
+{
+    const char *name;
+    NetworkPath::Conditions conditions;
+    int outageMs = 0;
+};
+
+// One path's figures for one end: ours (sink 0) or the floor's (sink 1).
+void report(const char *who, const Meter &meter, int sink, double seconds, int outageMs, double outageEnd,
+            double farCpu, double nearCpu)
+{
+    const QList<double> delays = meter.delays(sink);
+    const OnsetFinder &heard = meter.sinks[sink];
+    std::printf("  %-14s median %4.0f ms, worst %4.0f ms, %5.2f s silent a minute", who, median(delays),
+                worst(delays), (heard.silentSeconds() - outageMs / 1000.0) * 60 / seconds);
+    if (outageMs)
+        std::printf(", back %.2f s after the outage", std::max(0.0, heard.lastSilence() - outageEnd));
+    std::printf("; a core: relay end %.3f, panel end %.3f\n", farCpu / seconds, nearCpu / seconds);
+}
+
+// The relay and the floor's sender at the far end, our player and the
+// floor's receiver at the near end; the clicks and tone, the meter and the
+// sound server in the root namespace, which the path does not cross.
+void measurePath(const Path &path, const QString &radioLink)
+{
+    NetworkPath network;
+    QString problem;
+    if (!network.open(&problem, path.conditions)) {
+        std::printf("%s: no emulated path: %s\n", path.name, qPrintable(problem));
+        return;
+    }
+    const QString far = network.address(NetworkPath::Far);
+    const QString near = network.address(NetworkPath::Near);
+    QProcess relay, sender, receiver;
+    const quint16 port = startRelay(relay, radioLink, far,
+                                    network.inNamespace(NetworkPath::Far, QStringLiteral("env"), {}), near);
+    const QString floorChain
+        = QStringLiteral(
+              "pulsesrc device=q9source.monitor ! audioconvert ! audioresample ! "
+              "audio/x-raw,rate=48000,channels=1 "
+              "! opusenc bitrate=24000 frame-size=20 bitrate-type=cbr ! rtpopuspay pt=96 ! rtpstreampay "
+              "! tcpserversink host=%1 port=2399 sync=false")
+              .arg(far);
+    const QStringList senderLine
+        = network.inNamespace(NetworkPath::Far, QStringLiteral("gst-launch-1.0"),
+                              QStringList{QStringLiteral("-q")} + floorChain.split(u' '));
+    sender.start(senderLine.first(), senderLine.mid(1));
+    QTest::qWait(1000);
+    // The panel's player as it was: the stream's own connection, stamped as
+    // it comes, a 60 ms jitter buffer and an output fed as packets arrive.
+    const QString floorPlayer
+        = QStringLiteral(
+              "tcpclientsrc host=%1 port=2399 do-timestamp=true ! application/x-rtp-stream,media=audio,"
+              "clock-rate=48000,encoding-name=OPUS,payload=96 ! rtpstreamdepay ! rtpjitterbuffer "
+              "latency=60 drop-on-latency=true do-lost=true ! rtpopusdepay ! opusdec plc=true "
+              "! audioconvert ! audioresample ! pulsesink device=q9floor sync=false buffer-time=40000 "
+              "latency-time=10000")
+              .arg(far);
+    const QStringList receiverLine
+        = network.inNamespace(NetworkPath::Near, QStringLiteral("gst-launch-1.0"),
+                              QStringList{QStringLiteral("-q")} + floorPlayer.split(u' '));
+    receiver.start(receiverLine.first(), receiverLine.mid(1));
+    double farCpu = 0, nearCpu = 0, floorFar = 0, floorNear = 0;
+    {
+        network.enter(NetworkPath::Near);
+        AudioPlayer player;
+        QTcpSocket link;
+        const bool playing = port && linkAndPlay(link, player, far, port);
+        network.leave();
+        Meter meter;
+        if (!playing || !meter.start({QStringLiteral("q9test"), QStringLiteral("q9floor")})) {
+            std::printf("%s: the audio did not start\n", path.name);
+        } else {
+            const double relayBefore = cpuSecondsOf(relay.processId()), panelBefore = processCpuSeconds();
+            const double senderBefore = cpuSecondsOf(sender.processId()),
+                         receiverBefore = cpuSecondsOf(receiver.processId());
+            QElapsedTimer span;
+            span.start();
+            double outageEnd = 0;
+            if (path.outageMs) {
+                runFor(PathSeconds / 2);
+                network.cutFor(std::chrono::milliseconds(path.outageMs));
+                outageEnd = double(span.elapsed() + path.outageMs) / 1000;
+                runFor(PathSeconds / 2);
+            } else {
+                runFor(PathSeconds);
+            }
+            farCpu = cpuSecondsOf(relay.processId()) - relayBefore;
+            nearCpu = processCpuSeconds() - panelBefore;
+            floorFar = cpuSecondsOf(sender.processId()) - senderBefore;
+            floorNear = cpuSecondsOf(receiver.processId()) - receiverBefore;
+            std::printf("%s:\n", path.name);
+            // The meter's clock started about when the span did.
+            report("q9relay/panel", meter, 0, PathSeconds, path.outageMs, outageEnd, farCpu, nearCpu);
+            report("bare TCP", meter, 1, PathSeconds, path.outageMs, outageEnd, floorFar, floorNear);
+        }
+        network.enter(NetworkPath::Near);
+    }
+    network.leave();
+    for (QProcess *process : {&receiver, &sender, &relay})
+        stop(*process);
 }
 
 } // namespace
@@ -165,67 +355,72 @@ quint16 startRelay(QProcess &radio, QProcess &relay, const QString &dir)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Each figure as it comes, on a long run.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const double minutes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 10;
     BenchWorkingDir dir;
-    SoundServer sound({QStringLiteral("q9source")});
+    SoundServer sound({QStringLiteral("q9source"), QStringLiteral("q9floor")});
     if (!sound.isRunning()) {
         std::printf("bench_audio: no sound server\n");
         return 1;
     }
     QProcess radio;
     QProcess relay;
-    const quint16 port = startRelay(radio, relay, dir.path());
-    if (!port) {
+    const QString radioLink = dir.path() + QStringLiteral("/radio");
+    const quint16 port = startSimulatedRadio(radio, radioLink)
+        ? startRelay(relay, radioLink, QStringLiteral("127.0.0.1"))
+        : 0;
+    AudioPlayer player;
+    QTcpSocket link;
+    if (!port || !linkAndPlay(link, player, QStringLiteral("127.0.0.1"), port)) {
         std::printf("bench_audio: the relay did not serve audio\n");
         return 1;
     }
-
-    // The stream as it leaves the relay, counted.
-    QTcpSocket counter;
-    qint64 streamBytes = 0;
-    QObject::connect(&counter, &QTcpSocket::readyRead, [&] { streamBytes += counter.readAll().size(); });
-    counter.connectToHost(QHostAddress::LocalHost, port);
-
-    AudioPlayer player;
     QObject::connect(&player, &AudioPlayer::failed,
                      [](const QString &why) { std::printf("player: %s\n", qPrintable(why)); });
-    player.play({QStringLiteral("127.0.0.1"), port});
 
     // Streaming, nothing else in this process: the panel's share.
     runFor(2);
-    streamBytes = 0;
     const double relayBefore = cpuSecondsOf(relay.processId());
     const double panelBefore = processCpuSeconds();
     runFor(CpuSeconds);
-    std::printf("stream bitrate: %.1f kbit/s (RTP and framing included)\n",
-                streamBytes * 8 / CpuSeconds / 1000);
     std::printf("relay's share of a core while streaming: %.4f (goal: at most 0.03)\n",
                 (cpuSecondsOf(relay.processId()) - relayBefore) / CpuSeconds);
     std::printf("panel player's share of a core while streaming: %.4f (goal: at most 0.03)\n",
                 (processCpuSeconds() - panelBefore) / CpuSeconds);
 
-    // Clicks once a second into the source, timed at both ends.
+    // Clicks once a second into the source over a quiet tone, timed at both
+    // ends.
     MediaPipeline clicks;
     Meter meter;
-    if (!meter.start()
-        || !clicks.start(QStringLiteral("audiotestsrc wave=ticks freq=1000 volume=0.5 is-live=true "
-                                        "! pulsesink device=q9source"))) {
+    if (!meter.start({QStringLiteral("q9test")})
+        || !clicks.start(
+            QStringLiteral("audiotestsrc wave=ticks freq=1000 volume=0.5 is-live=true ! audiomixer name=mix "
+                           "! pulsesink device=q9source "
+                           "audiotestsrc freq=600 volume=0.02 is-live=true ! mix."))) {
         std::printf("bench_audio: cannot click: %s\n", qPrintable(clicks.errorString()));
         return 1;
     }
     runFor(LatencySeconds);
     const QList<double> first = meter.delays();
-    std::printf("click to sink: median %.0f ms, worst %.0f ms over %lld clicks (goal: at most 150 ms)\n",
-                median(first), first.isEmpty() ? NAN : *std::max_element(first.begin(), first.end()),
-                qlonglong(first.size()));
+    std::printf(
+        "click to sink: median %.0f ms, worst %.0f ms over %lld clicks (goal: a median of at most 60 ms)\n",
+        median(first), worst(first), qlonglong(first.size()));
     runFor(std::max(0.0, minutes * 60 - CpuSeconds - 2 * LatencySeconds));
     const qsizetype before = meter.delays().size();
     runFor(LatencySeconds);
     const QList<double> last = meter.delays().mid(before);
     std::printf("after %g minutes: median %.0f ms over %lld clicks (goal: not grown)\n", minutes,
                 median(last), qlonglong(last.size()));
-    ::kill(pid_t(relay.processId()), SIGTERM);
-    relay.waitForFinished();
+    player.stop();
+    stop(relay);
+
+    const Path paths[] = {{"clean path", {}},
+                          {"80 +- 20 ms each way, 1% lost", {80, 20, 1.0}},
+                          {"300 ms each way", {300, 0, 0}},
+                          {"3 s outage at 80 ms", {80, 0, 0}, 3000}};
+    for (const Path &path : paths)
+        measurePath(path, radioLink);
     radio.terminate();
     radio.waitForFinished();
     return 0;

@@ -584,7 +584,7 @@ host, port = sys.argv[1].rsplit(":", 1)
 greeting = b""
 try:
     panel = socket.create_connection((host, int(port)), timeout=30)
-    while not (named := re.search(rb"!!Q9 relay ready audio=(\d+);", greeting)):
+    while not (named := re.search(rb"!!Q9 relay ready (?:udp=\S+ )?audio=(\d+);", greeting)):
         chunk = panel.recv(4096)
         if not chunk:
             sys.exit(f"the relay closed the panel's connection after {greeting!r}")

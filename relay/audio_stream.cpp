@@ -10,6 +10,7 @@ namespace {
 
 constexpr char GeneratorName[] = "generator";
 constexpr char PacketsName[] = "packets";
+constexpr int CapturePeriodMicroseconds = AudioStreamFormat::FrameMilliseconds * 1000 / 2;
 
 // The name a device is passed by, for the two kinds of source the relay
 // captures from; empty for any other.
@@ -115,12 +116,16 @@ QString AudioStream::capture() const
             .arg(QLatin1StringView(GeneratorName))
             .arg(2 * AudioStreamFormat::SamplesPerFrame * int(sizeof(qint16)))
             .arg(AudioStreamFormat::SampleRate);
+    // A card's samples are taken every CapturePeriod, half a frame, so that
+    // a frame waits for no more than that.
+    const QString period = QStringLiteral(" latency-time=%1").arg(CapturePeriodMicroseconds);
     if (m_sourceName.startsWith(AlsaPrefix))
         return QStringLiteral("alsasrc device=%1")
-            .arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())));
+                   .arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())))
+            + period;
     if (m_sourceName == u"default")
-        return QStringLiteral("pulsesrc");
-    return QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName));
+        return QStringLiteral("pulsesrc") + period;
+    return QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName)) + period;
 }
 
 void AudioStream::start()

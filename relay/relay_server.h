@@ -107,7 +107,7 @@ public:
     // tried again meanwhile.
     bool serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream);
     QString audioEndpoint() const;
-    int audioListenerCount() const { return m_audioListeners.count(); }
+    int audioListenerCount() const { return m_audioListeners.count() + m_udpAudio.receiving(); }
     QString errorString() const;
     // Where it listens for that protocol, as "ADDRESS:PORT".
     QString endpoint(Session::Protocol protocol = Session::Protocol::Panel) const;

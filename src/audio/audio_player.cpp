@@ -14,7 +14,7 @@ constexpr char JitterName[] = "jitter";
 constexpr char OutputName[] = "output";
 // The output's own buffer, in microseconds: small, as the jitter buffer
 // already evens out the network.
-constexpr int OutputBuffer = 20000;
+constexpr int OutputBuffer = 15000;
 constexpr int OutputPeriod = 5000;
 constexpr std::chrono::milliseconds AdaptInterval{250};
 // The delay shrinks only by more than this, so that it is not changed for
@@ -87,8 +87,17 @@ void AudioPlayer::startRun(quint64 run, const AudioRoute &route)
 void AudioPlayer::endRun()
 {
     m_adapt->stop();
-    delete std::exchange(m_receiver, nullptr);
+    dropReceiver();
     m_pipeline->stop();
+}
+
+// Let go from within its own signals too, and heard no more.
+void AudioPlayer::dropReceiver()
+{
+    if (AudioReceiver *receiver = std::exchange(m_receiver, nullptr)) {
+        QObject::disconnect(receiver, nullptr, m_pipeline, nullptr);
+        receiver->deleteLater();
+    }
 }
 
 // Each way's first packet starts the pipeline afresh, keyed for it.
@@ -105,7 +114,7 @@ void AudioPlayer::startPipeline(quint64 run, const QByteArray &srtpKey)
         m_adapt->start();
         return;
     }
-    delete std::exchange(m_receiver, nullptr);
+    dropReceiver();
     tell(run, failure(m_pipeline->failedElement(), m_pipeline->errorString()), true);
 }
 
@@ -147,7 +156,7 @@ void AudioPlayer::adaptDelay()
 // The jitter buffer waits that long for a missing packet, and the output
 // plays each packet that long after it came, with the time the decoder
 // holds a packet (it looks at the next for the correction data of one that
-// is lost) and the output's buffer. The pipeline's own reckoning takes the
+// is lost) and what the output holds ahead. The pipeline's own reckoning takes the
 // longest packet Opus allows for what the decoder holds, six times ours.
 void AudioPlayer::applyDelay()
 {
@@ -156,7 +165,7 @@ void AudioPlayer::applyDelay()
         gst_object_unref(jitter);
     }
     m_pipeline->setLatency(std::chrono::milliseconds(m_delay + AudioStreamFormat::FrameMilliseconds)
-                           + std::chrono::microseconds(OutputBuffer));
+                           + std::chrono::microseconds(OutputBuffer - OutputPeriod));
 }
 
 // The output plays each packet at its time (sync=true), so what comes late
@@ -176,13 +185,15 @@ QString AudioPlayer::description(bool sealed) const
     return QStringLiteral(
                "%1 ! rtpjitterbuffer name=%2 latency=%3 do-lost=true "
                "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample "
-               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true buffer-time=%7 "
+               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true alignment-threshold=%9 "
+               "buffer-time=%7 "
                "latency-time=%8")
         .arg(receiver, QLatin1StringView(JitterName))
         .arg(ReceptionMeter::MinDelay)
         .arg(MediaPipeline::quoted(QStringLiteral("title=") + name), QLatin1StringView(OutputName), name)
         .arg(OutputBuffer)
-        .arg(OutputPeriod);
+        .arg(OutputPeriod)
+        .arg(qint64(ShrinkStep) * 1000000);
 }
 
 void AudioPlayer::tell(quint64 run, const QString &why, bool stopping)

@@ -50,6 +50,7 @@ signals:
 private:
     void startRun(quint64 run, const AudioRoute &route);
     void endRun();
+    void dropReceiver();
     void startPipeline(quint64 run, const QByteArray &srtpKey);
     void hookKey(const QByteArray &srtpKey);
     void adaptDelay();

@@ -7,8 +7,8 @@
 
 namespace {
 constexpr double SamplesPerMillisecond = AudioStreamFormat::SampleRate / 1000.0;
-// Beyond the spread: a frame, and room for the decoder and a little more.
-constexpr int Margin = 2 * AudioStreamFormat::FrameMilliseconds;
+// Beyond the spread: a frame's worth, for the spread not yet seen.
+constexpr int Margin = AudioStreamFormat::FrameMilliseconds;
 } // namespace
 
 ReceptionMeter::ReceptionMeter()
