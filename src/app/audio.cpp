@@ -28,7 +28,7 @@ void Rmt_Q9::audio_on_Click()
 {
     QSettings(ChoiceFile, QSettings::IniFormat).setValue(ChoiceKey, ui->audio_on->isChecked());
     if (ui->audio_on->isChecked())
-        startAudio();
+        followAudioOffer();
     else
         m_audioPlayer.stop();
 }
@@ -45,10 +45,13 @@ void Rmt_Q9::noteAudioOffer(const QString &greeting)
     m_audioPass = match.hasMatch() ? AudioPass::fromText(match.captured(1)) : std::nullopt;
 }
 
-void Rmt_Q9::startAudio()
+// A relay whose audio stopped greets again without it: the player, which
+// would otherwise keep trying, stops until the audio is offered again.
+void Rmt_Q9::followAudioOffer()
 {
-    if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audioPort == 0
-        || m_audioPlayer.isPlaying())
+    if (m_audioPort == 0)
+        return m_audioPlayer.stop();
+    if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audioPlayer.isPlaying())
         return;
     // A secure link's audio comes from the relay the link was accepted with.
     const ServerAddress server = serverAddressFrom(g.HostAddress);

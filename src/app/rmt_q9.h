@@ -146,7 +146,7 @@ private:
     void wireAudio();
     void audio_on_Click();
     void noteAudioOffer(const QString &greeting);
-    void startAudio();
+    void followAudioOffer();
 
     // ---- cat: reply dispatcher (handle_reply.cpp), one branch per code
     void replyServerGreeting(const ReplyFields &reply);

@@ -53,7 +53,7 @@ void Rmt_Q9::replyServerGreeting(const ReplyFields &reply)
     g.ServerConnected = true;
     // Also a relay's greeting again, when its audio comes or goes.
     noteAudioOffer(reply.text(1, reply.length()));
-    startAudio();
+    followAudioOffer();
     if (g.DebugOn)
         replaceDebugText(QStringLiteral("R9Ezuziz Connected"));
 }
