@@ -1,8 +1,10 @@
 #include "media_pipeline.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -156,6 +158,57 @@ void MediaPipeline::endStream(const char *source)
         gst_app_src_end_of_stream(GST_APP_SRC(appsrc));
         gst_object_unref(appsrc);
     }
+}
+
+// An appsink's buffers on their way to the pipeline's thread.
+struct Tap
+{
+    MediaPipeline *pipeline;
+    quint64 run;
+    int most;
+    std::function<void(const QByteArray &)> take;
+    std::atomic<int> handedOn = 0;
+
+    // On GStreamer's thread.
+    void pull(GstAppSink *sink, const std::shared_ptr<Tap> &self)
+    {
+        GstSample *sample = gst_app_sink_pull_sample(sink);
+        if (!sample)
+            return;
+        if (handedOn < most) {
+            ++handedOn;
+            GstBuffer *buffer = gst_sample_get_buffer(sample);
+            QByteArray bytes(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
+            gst_buffer_extract(buffer, 0, bytes.data(), size_t(bytes.size()));
+            QMetaObject::invokeMethod(
+                pipeline,
+                [self, bytes] {
+                    --self->handedOn;
+                    if (self->run == self->pipeline->m_run)
+                        self->take(bytes);
+                },
+                Qt::QueuedConnection);
+        }
+        gst_sample_unref(sample);
+    }
+};
+
+void MediaPipeline::takeFrom(const char *sink, int most, std::function<void(const QByteArray &)> take)
+{
+    GstElement *appsink = element(sink);
+    if (!appsink)
+        return;
+    using Held = std::shared_ptr<Tap>;
+    auto *held = new Held(new Tap{this, m_run, most, std::move(take)});
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = [](GstAppSink *from, gpointer tap) {
+        const Held &self = *static_cast<Held *>(tap);
+        self->pull(from, self);
+        return GST_FLOW_OK;
+    };
+    gst_app_sink_set_callbacks(GST_APP_SINK(appsink), &callbacks, held,
+                               [](gpointer tap) { delete static_cast<Held *>(tap); });
+    gst_object_unref(appsink);
 }
 
 // Runs on whichever thread posted the message: errors and the end are kept

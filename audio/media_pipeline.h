@@ -42,6 +42,11 @@ public:
     // there as a source's own would; and the end of them.
     void push(const char *source, const QByteArray &bytes);
     void endStream(const char *source);
+    // What reaches the running pipeline's appsink `sink`, a buffer at a
+    // time, handed to `take` on the pipeline's thread while this run lasts.
+    // Beyond `most` not yet taken, the newest are dropped: a source faster
+    // than time (a file at its end, a failing driver) piles nothing up.
+    void takeFrom(const char *sink, int most, std::function<void(const QByteArray &)> take);
     QString errorString() const { return m_errorString; }
     // The element that kept start() from running it, when one did.
     QString failedElement() const { return m_failedElement; }
@@ -63,6 +68,7 @@ signals:
 
 private:
     friend struct BusWatch;
+    friend struct Tap;
     void report(GstMessage *message);
     QString failureOf(GstMessage *message, QString *element = nullptr) const;
 

@@ -3,16 +3,16 @@
 //   - the time from a click played into the source to its arrival at the
 //     sink (goal: a median of at most 60 ms), at the start and after the
 //     run (goal: not grown), ten minutes unless told (bench_audio MINUTES);
-//   - the stream's bitrate;
 //   - the relay's and the panel's share of a core while streaming (goal:
 //     each at most 0.03).
 // Then, run as root, across an emulated internet path between two network
 // namespaces (clean; 80 +- 20 ms with 1% lost; 300 ms each way; a 3 s
 // outage at 80 ms): the median and worst click latency, the seconds a
 // minute the sink is silent, the time the audio takes to come back after
-// the outage, and each end's share of a core; each beside a bare GStreamer
-// pipeline of the same chain over TCP in the same run, the floor of the
-// design before this one. A quiet tone under the clicks shows the gaps.
+// the outage, and each end's share of a core; each beside bare GStreamer
+// pipelines of the same chain in the same run: RTP on UDP with a 60 ms
+// jitter buffer, the floor of this design, and framed on TCP, the floor of
+// the design before it. A quiet tone under the clicks shows the gaps.
 // Runs its own PulseAudio server with null sinks, so it needs no desktop.
 
 #include "audio/audio_player.h"
@@ -107,7 +107,7 @@ struct Meter
 {
     MediaPipeline pipeline;
     OnsetFinder source;
-    std::array<OnsetFinder, 2> sinks;
+    std::array<OnsetFinder, 3> sinks;
 
     bool start(const QStringList &sinkNames)
     {
@@ -254,22 +254,94 @@ struct Path
     int outageMs = 0;
 };
 
-// One path's figures for one end: ours (sink 0) or the floor's (sink 1).
-void report(const char *who, const Meter &meter, int sink, double seconds, int outageMs, double outageEnd,
-            double farCpu, double nearCpu)
+// A bare GStreamer pipeline across the same path: a sender at the relay's
+// end, a receiver at the panel's, playing into a sink of its own.
+struct Floor
+{
+    const char *name;
+    QString sender;
+    QString receiver;
+    QString sink;
+};
+
+// The chain as the relay encodes it, then what carries it.
+QList<Floor> floorsAcross(const QString &far, const QString &near)
+{
+    const QString capture = QStringLiteral(
+        "pulsesrc device=q9source.monitor latency-time=5000 ! audioconvert ! audioresample "
+        "! audio/x-raw,rate=48000,channels=1 ! opusenc bitrate=24000 frame-size=10 bitrate-type=cbr "
+        "inband-fec=true packet-loss-percentage=1 ! rtpopuspay pt=96 ! ");
+    const QString play = QStringLiteral(
+        "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample ! pulsesink "
+        "device=%1");
+    const QString caps
+        = QStringLiteral("application/x-rtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96");
+    return {
+        // RTP on UDP with GStreamer's own jitter buffer, at its usual 60 ms.
+        {"bare RTP/UDP", capture + QStringLiteral("udpsink host=%1 port=2398").arg(near),
+         QStringLiteral("udpsrc address=%1 port=2398 caps=%2 ! rtpjitterbuffer latency=60 ").arg(near, caps)
+             + play.arg(QStringLiteral("q9udp")),
+         QStringLiteral("q9udp")},
+        // The panel's player as it was: the stream's own connection (Nagle's
+        // rule left on, as tcpserversink does), stamped as it comes, a 60 ms
+        // jitter buffer and an output fed as packets arrive.
+        {"bare TCP",
+         capture + QStringLiteral("rtpstreampay ! tcpserversink host=%1 port=2399 sync=false").arg(far),
+         QStringLiteral(
+             "tcpclientsrc host=%1 port=2399 do-timestamp=true ! application/x-rtp-stream,media=audio,"
+             "clock-rate=48000,encoding-name=OPUS,payload=96 ! rtpstreamdepay ! rtpjitterbuffer "
+             "latency=60 drop-on-latency=true do-lost=true ")
+                 .arg(far)
+             + play.arg(QStringLiteral("q9tcp sync=false buffer-time=40000 latency-time=10000")),
+         QStringLiteral("q9tcp")},
+    };
+}
+
+// Both ends of what is measured: a program at each, or the relay and this
+// process.
+struct Ends
+{
+    qint64 far;
+    qint64 near;
+    double farBefore = 0;
+    double nearBefore = 0;
+
+    static double cpu(qint64 pid) { return pid ? cpuSecondsOf(pid) : processCpuSeconds(); }
+    void start()
+    {
+        farBefore = cpu(far);
+        nearBefore = cpu(near);
+    }
+    double farShare(double seconds) const { return (cpu(far) - farBefore) / seconds; }
+    double nearShare(double seconds) const { return (cpu(near) - nearBefore) / seconds; }
+};
+
+void report(const char *who, const Meter &meter, int sink, const Path &path, double outageEnd,
+            const Ends &ends)
 {
     const QList<double> delays = meter.delays(sink);
     const OnsetFinder &heard = meter.sinks[sink];
     std::printf("  %-14s median %4.0f ms, worst %4.0f ms, %5.2f s silent a minute", who, median(delays),
-                worst(delays), (heard.silentSeconds() - outageMs / 1000.0) * 60 / seconds);
-    if (outageMs)
+                worst(delays),
+                std::max(0.0, heard.silentSeconds() - path.outageMs / 1000.0) * 60 / PathSeconds);
+    if (path.outageMs && heard.lastSilence() > PathSeconds - 1)
+        std::printf(", not back after the outage");
+    else if (path.outageMs)
         std::printf(", back %.2f s after the outage", std::max(0.0, heard.lastSilence() - outageEnd));
-    std::printf("; a core: relay end %.3f, panel end %.3f\n", farCpu / seconds, nearCpu / seconds);
+    std::printf("; a core: relay end %.3f, panel end %.3f\n", ends.farShare(PathSeconds),
+                ends.nearShare(PathSeconds));
 }
 
-// The relay and the floor's sender at the far end, our player and the
-// floor's receiver at the near end; the clicks and tone, the meter and the
-// sound server in the root namespace, which the path does not cross.
+QStringList launchLine(const NetworkPath &network, NetworkPath::Side side, const QString &description)
+{
+    return network.inNamespace(side, QStringLiteral("gst-launch-1.0"),
+                               QStringList{QStringLiteral("-q")} + description.split(u' '));
+}
+
+// The relay and the floors' senders at the far end, our player and the
+// floors' receivers at the near end; the clicks and tone, the meter and the
+// sound server in the root namespace, which the path does not cross. The
+// panel's share of a core is this process's, the meter's work included.
 void measurePath(const Path &path, const QString &radioLink)
 {
     NetworkPath network;
@@ -280,74 +352,58 @@ void measurePath(const Path &path, const QString &radioLink)
     }
     const QString far = network.address(NetworkPath::Far);
     const QString near = network.address(NetworkPath::Near);
-    QProcess relay, sender, receiver;
+    QProcess relay;
     const quint16 port = startRelay(relay, radioLink, far,
                                     network.inNamespace(NetworkPath::Far, QStringLiteral("env"), {}), near);
-    const QString floorChain
-        = QStringLiteral(
-              "pulsesrc device=q9source.monitor ! audioconvert ! audioresample ! "
-              "audio/x-raw,rate=48000,channels=1 "
-              "! opusenc bitrate=24000 frame-size=20 bitrate-type=cbr ! rtpopuspay pt=96 ! rtpstreampay "
-              "! tcpserversink host=%1 port=2399 sync=false")
-              .arg(far);
-    const QStringList senderLine
-        = network.inNamespace(NetworkPath::Far, QStringLiteral("gst-launch-1.0"),
-                              QStringList{QStringLiteral("-q")} + floorChain.split(u' '));
-    sender.start(senderLine.first(), senderLine.mid(1));
-    QTest::qWait(1000);
-    // The panel's player as it was: the stream's own connection, stamped as
-    // it comes, a 60 ms jitter buffer and an output fed as packets arrive.
-    const QString floorPlayer
-        = QStringLiteral(
-              "tcpclientsrc host=%1 port=2399 do-timestamp=true ! application/x-rtp-stream,media=audio,"
-              "clock-rate=48000,encoding-name=OPUS,payload=96 ! rtpstreamdepay ! rtpjitterbuffer "
-              "latency=60 drop-on-latency=true do-lost=true ! rtpopusdepay ! opusdec plc=true "
-              "! audioconvert ! audioresample ! pulsesink device=q9floor sync=false buffer-time=40000 "
-              "latency-time=10000")
-              .arg(far);
-    const QStringList receiverLine
-        = network.inNamespace(NetworkPath::Near, QStringLiteral("gst-launch-1.0"),
-                              QStringList{QStringLiteral("-q")} + floorPlayer.split(u' '));
-    receiver.start(receiverLine.first(), receiverLine.mid(1));
-    double farCpu = 0, nearCpu = 0, floorFar = 0, floorNear = 0;
+    const QList<Floor> floors = floorsAcross(far, near);
+    std::vector<std::unique_ptr<QProcess>> programs;
+    QStringList sinks{QStringLiteral("q9test")};
+    for (const Floor &floor : floors) {
+        for (const auto &[side, description] :
+             {std::pair(NetworkPath::Far, floor.sender), std::pair(NetworkPath::Near, floor.receiver)}) {
+            const QStringList line = launchLine(network, side, description);
+            programs.push_back(std::make_unique<QProcess>());
+            programs.back()->start(line.first(), line.mid(1));
+            QTest::qWait(500);
+        }
+        sinks << floor.sink;
+    }
+    network.enter(NetworkPath::Near);
     {
-        network.enter(NetworkPath::Near);
         AudioPlayer player;
         QTcpSocket link;
         const bool playing = port && linkAndPlay(link, player, far, port);
-        network.leave();
         Meter meter;
-        if (!playing || !meter.start({QStringLiteral("q9test"), QStringLiteral("q9floor")})) {
+        if (!playing || !meter.start(sinks)) {
             std::printf("%s: the audio did not start\n", path.name);
         } else {
-            const double relayBefore = cpuSecondsOf(relay.processId()), panelBefore = processCpuSeconds();
-            const double senderBefore = cpuSecondsOf(sender.processId()),
-                         receiverBefore = cpuSecondsOf(receiver.processId());
+            std::vector<Ends> ends{{relay.processId(), 0}};
+            for (std::size_t i = 0; i < programs.size(); i += 2)
+                ends.push_back({programs[i]->processId(), programs[i + 1]->processId()});
+            for (Ends &end : ends)
+                end.start();
             QElapsedTimer span;
             span.start();
             double outageEnd = 0;
             if (path.outageMs) {
                 runFor(PathSeconds / 2);
                 network.cutFor(std::chrono::milliseconds(path.outageMs));
+                // The meter's clock started about when the span did.
                 outageEnd = double(span.elapsed() + path.outageMs) / 1000;
                 runFor(PathSeconds / 2);
             } else {
                 runFor(PathSeconds);
             }
-            farCpu = cpuSecondsOf(relay.processId()) - relayBefore;
-            nearCpu = processCpuSeconds() - panelBefore;
-            floorFar = cpuSecondsOf(sender.processId()) - senderBefore;
-            floorNear = cpuSecondsOf(receiver.processId()) - receiverBefore;
             std::printf("%s:\n", path.name);
-            // The meter's clock started about when the span did.
-            report("q9relay/panel", meter, 0, PathSeconds, path.outageMs, outageEnd, farCpu, nearCpu);
-            report("bare TCP", meter, 1, PathSeconds, path.outageMs, outageEnd, floorFar, floorNear);
+            report("q9relay/panel", meter, 0, path, outageEnd, ends[0]);
+            for (int i = 0; i < floors.size(); ++i)
+                report(floors[i].name, meter, i + 1, path, outageEnd, ends[i + 1]);
         }
-        network.enter(NetworkPath::Near);
     }
     network.leave();
-    for (QProcess *process : {&receiver, &sender, &relay})
-        stop(*process);
+    for (const auto &program : programs)
+        stop(*program);
+    stop(relay);
 }
 
 } // namespace
@@ -359,7 +415,7 @@ int main(int argc, char *argv[])
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const double minutes = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 10;
     BenchWorkingDir dir;
-    SoundServer sound({QStringLiteral("q9source"), QStringLiteral("q9floor")});
+    SoundServer sound({QStringLiteral("q9source"), QStringLiteral("q9udp"), QStringLiteral("q9tcp")});
     if (!sound.isRunning()) {
         std::printf("bench_audio: no sound server\n");
         return 1;

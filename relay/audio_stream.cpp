@@ -2,7 +2,6 @@
 
 #include "audio_stream_format.h"
 
-#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
@@ -138,7 +137,6 @@ void AudioStream::start()
 // the audio counts as flowing when its first packet is out.
 void AudioStream::attempt()
 {
-    ++m_attempt;
     m_samplesMade = 0;
     // The callbacks are in place before the first frame is asked for.
     if (!m_pipeline.start(description(), [this] {
@@ -155,7 +153,6 @@ void AudioStream::attempt()
 void AudioStream::fail(const QString &why)
 {
     m_pipeline.stop();
-    ++m_attempt;
     m_firstPacket.stop();
     m_retry.start();
     const bool wasFlowing = std::exchange(m_flowing, false);
@@ -178,10 +175,8 @@ void AudioStream::applyExpectedLoss()
     }
 }
 
-void AudioStream::arrived(quint64 attempt, const QByteArray &rtp)
+void AudioStream::arrived(const QByteArray &rtp)
 {
-    if (attempt != m_attempt)
-        return;
     if (!m_flowing) {
         m_flowing = true;
         m_firstPacket.stop();
@@ -220,41 +215,9 @@ void AudioStream::makeFrame(GstAppSrc *source)
     gst_app_src_push_buffer(source, buffer);
 }
 
+// The listeners are on the Qt thread; a stopped try's last packets never
+// reach them.
 void AudioStream::hookPackets()
 {
-    GstElement *sink = m_pipeline.element(PacketsName);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = [](GstAppSink *appsink, gpointer self) {
-        static_cast<AudioStream *>(self)->takePacket(appsink);
-        return GST_FLOW_OK;
-    };
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_object_unref(sink);
-}
-
-// On GStreamer's thread: the packet is copied out and handed to the Qt
-// thread, where the listeners are. A source that runs faster than time (a
-// capture file at its end, a failing driver) would pile packets up there
-// without end; beyond MaxHandedOn not yet taken, they are dropped.
-void AudioStream::takePacket(GstAppSink *sink)
-{
-    GstSample *sample = gst_app_sink_pull_sample(sink);
-    if (!sample)
-        return;
-    if (m_handedOn >= MaxHandedOn) {
-        gst_sample_unref(sample);
-        return;
-    }
-    ++m_handedOn;
-    GstBuffer *buffer = gst_sample_get_buffer(sample);
-    QByteArray rtp(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
-    gst_buffer_extract(buffer, 0, rtp.data(), size_t(rtp.size()));
-    gst_sample_unref(sample);
-    QMetaObject::invokeMethod(
-        this,
-        [this, attempt = m_attempt.load(), rtp] {
-            --m_handedOn;
-            arrived(attempt, rtp);
-        },
-        Qt::QueuedConnection);
+    m_pipeline.takeFrom(PacketsName, MaxHandedOn, [this](const QByteArray &rtp) { arrived(rtp); });
 }

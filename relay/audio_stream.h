@@ -8,10 +8,8 @@
 #include <QString>
 #include <QTimer>
 
-typedef struct _GstAppSink GstAppSink;
 typedef struct _GstAppSrc GstAppSrc;
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <span>
@@ -80,22 +78,17 @@ private:
     QString capture() const;
     void attempt();
     void fail(const QString &why);
-    void arrived(quint64 attempt, const QByteArray &rtp);
+    void arrived(const QByteArray &rtp);
     void applyExpectedLoss();
     void hookGenerator();
     void makeFrame(GstAppSrc *source);
     void hookPackets();
-    void takePacket(GstAppSink *sink);
 
     QString m_sourceName;
     Generator m_generator;
     MediaPipeline m_pipeline;
     QTimer m_retry;
     QTimer m_firstPacket;
-    // Which try a packet belongs to (read on GStreamer's thread), so a
-    // stopped try's last packets are not taken for the audio flowing.
-    std::atomic<quint64> m_attempt = 0;
-    std::atomic<int> m_handedOn = 0;
     bool m_flowing = false;
     QString m_lastReason;
     quint64 m_samplesMade = 0;

@@ -2,24 +2,16 @@
 
 #include "audio_stream_format.h"
 
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-
 namespace {
 constexpr char InputName[] = "rtp";
 constexpr char OutputName[] = "srtp";
+// Packets on their way to the Qt thread: half a second of them.
 constexpr int MaxHandedOn = 50;
 } // namespace
 
 SrtpSealer::SrtpSealer(QObject *parent)
     : QObject(parent)
 { }
-
-// Its streaming thread is done before anything of it goes.
-SrtpSealer::~SrtpSealer()
-{
-    m_pipeline.stop();
-}
 
 bool SrtpSealer::start(const QByteArray &key, QString *problem)
 {
@@ -29,7 +21,10 @@ bool SrtpSealer::start(const QByteArray &key, QString *problem)
               .arg(QLatin1StringView(InputName), QLatin1StringView(AudioStreamFormat::RtpCaps),
                    QString::fromLatin1(key.toHex()), QLatin1StringView(AudioStreamFormat::SrtpCipher),
                    QLatin1StringView(AudioStreamFormat::SrtpAuth), QLatin1StringView(OutputName));
-    if (m_pipeline.start(description, [this] { hookOutput(); }))
+    if (m_pipeline.start(description, [this] {
+            m_pipeline.takeFrom(OutputName, MaxHandedOn,
+                                [this](const QByteArray &srtp) { emit sealed(srtp); });
+        }))
         return true;
     *problem = m_pipeline.errorString();
     return false;
@@ -38,40 +33,4 @@ bool SrtpSealer::start(const QByteArray &key, QString *problem)
 void SrtpSealer::seal(const QByteArray &rtp)
 {
     m_pipeline.push(InputName, rtp);
-}
-
-void SrtpSealer::hookOutput()
-{
-    GstElement *sink = m_pipeline.element(OutputName);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = [](GstAppSink *appsink, gpointer self) {
-        static_cast<SrtpSealer *>(self)->take(appsink);
-        return GST_FLOW_OK;
-    };
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_object_unref(sink);
-}
-
-// On GStreamer's thread.
-void SrtpSealer::take(GstAppSink *sink)
-{
-    GstSample *sample = gst_app_sink_pull_sample(sink);
-    if (!sample)
-        return;
-    if (m_handedOn >= MaxHandedOn) {
-        gst_sample_unref(sample);
-        return;
-    }
-    ++m_handedOn;
-    GstBuffer *buffer = gst_sample_get_buffer(sample);
-    QByteArray srtp(qsizetype(gst_buffer_get_size(buffer)), Qt::Uninitialized);
-    gst_buffer_extract(buffer, 0, srtp.data(), size_t(srtp.size()));
-    gst_sample_unref(sample);
-    QMetaObject::invokeMethod(
-        this,
-        [this, srtp] {
-            --m_handedOn;
-            emit sealed(srtp);
-        },
-        Qt::QueuedConnection);
 }

@@ -5,10 +5,6 @@
 #include <QByteArray>
 #include <QObject>
 
-#include <atomic>
-
-typedef struct _GstAppSink GstAppSink;
-
 // SRTP for one listener: RTP packets in, encrypted and authenticated
 // packets out, on the Qt thread, by GStreamer's srtpenc with the listener's
 // key.
@@ -18,7 +14,6 @@ class SrtpSealer : public QObject
 
 public:
     explicit SrtpSealer(QObject *parent = nullptr);
-    ~SrtpSealer() override;
 
     // False, with problem set, when it cannot (no SRTP plugin).
     bool start(const QByteArray &key, QString *problem);
@@ -28,11 +23,5 @@ signals:
     void sealed(const QByteArray &srtp);
 
 private:
-    void hookOutput();
-    void take(GstAppSink *sink);
-
     MediaPipeline m_pipeline;
-    // Packets on their way to the Qt thread; a stalled pipeline piles
-    // none up.
-    std::atomic<int> m_handedOn = 0;
 };
