@@ -38,6 +38,7 @@ namespace {
 constexpr double CpuSeconds = 30;
 constexpr double LatencySeconds = 20;
 constexpr double PathSeconds = 60;
+constexpr double StartSeconds = 3;
 constexpr double ClickLevel = 0.1;
 // Below the quiet tone: the sink plays nothing.
 constexpr double SilentLevel = 0.004;
@@ -271,16 +272,17 @@ QList<Floor> floorsAcross(const QString &far, const QString &near)
         "pulsesrc device=q9source.monitor latency-time=5000 ! audioconvert ! audioresample "
         "! audio/x-raw,rate=48000,channels=1 ! opusenc bitrate=24000 frame-size=10 bitrate-type=cbr "
         "inband-fec=true packet-loss-percentage=1 ! rtpopuspay pt=96 ! ");
-    const QString play = QStringLiteral(
-        "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample ! pulsesink "
-        "device=%1");
+    const QString play
+        = QStringLiteral("! rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample ! pulsesink "
+                         "device=%1");
     const QString caps
         = QStringLiteral("application/x-rtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96");
     return {
-        // RTP on UDP with GStreamer's own jitter buffer, at its usual 60 ms.
+        // RTP on UDP with GStreamer's own jitter buffer at its usual 60 ms,
+        // and an output as small as the panel's.
         {"bare RTP/UDP", capture + QStringLiteral("udpsink host=%1 port=2398").arg(near),
          QStringLiteral("udpsrc address=%1 port=2398 caps=%2 ! rtpjitterbuffer latency=60 ").arg(near, caps)
-             + play.arg(QStringLiteral("q9udp")),
+             + play.arg(QStringLiteral("q9udp buffer-time=15000 latency-time=5000")),
          QStringLiteral("q9udp")},
         // The panel's player as it was: the stream's own connection (Nagle's
         // rule left on, as tcpserversink does), stamped as it comes, a 60 ms
@@ -373,6 +375,8 @@ void measurePath(const Path &path, const QString &radioLink)
         AudioPlayer player;
         QTcpSocket link;
         const bool playing = port && linkAndPlay(link, player, far, port);
+        // Under way at every end before anything is measured.
+        runFor(StartSeconds);
         Meter meter;
         if (!playing || !meter.start(sinks)) {
             std::printf("%s: the audio did not start\n", path.name);

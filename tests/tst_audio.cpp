@@ -225,8 +225,8 @@ void AudioTest::panelPlaysTheRadio()
     QCOMPARE(station.dialogs.messages.size(), 1);
 }
 
-// On a secure link the audio comes over TLS with the panel's key, from the
-// relay the link was accepted with, and plays as on a plain link.
+// On a secure link the audio comes sealed with SRTP under the panel's pass,
+// which went over TLS, and plays as on a plain link.
 void AudioTest::panelPlaysASecureRelay()
 {
     SoundServer sound;
@@ -234,6 +234,7 @@ void AudioTest::panelPlaysASecureRelay()
     QTemporaryDir shack;
     listedKey(station.path(QStringLiteral("q9remote-key.pem")), shack.path());
     QProcess sim;
+    sim.setProcessChannelMode(QProcess::MergedChannels);
     const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), simArguments(true, shack.path()));
     QVERIFY(port);
     station.dialogs.questionAnswers = {true};
@@ -242,6 +243,7 @@ void AudioTest::panelPlaysASecureRelay()
     QCOMPARE(sound.streams(), QStringList({OurStream, OurStream}));
     QCOMPARE(station.dialogs.messages.size(), 1);
     QVERIFY(stopWith(sim, SIGTERM));
+    QVERIFY(sim.readAll().contains(", sealed\n"));
 }
 
 void AudioTest::audioCrossesTheInternet_data()

@@ -171,7 +171,8 @@ void AudioPlayer::applyDelay()
 // The output plays each packet at its time (sync=true), so what comes late
 // is dropped there and no backlog can build up; the jitter buffer puts
 // packets back in order and tells the decoder of those lost, so that it
-// fills their gap. The title tag names the stream in the desktop's mixer.
+// fills their gap. A change of the delay by a step re-aligns the output at
+// once. The title tag names the stream in the desktop's mixer.
 QString AudioPlayer::description(bool sealed) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
