@@ -41,11 +41,10 @@ void StreamAudioFeed::takeBytes()
         emit packet(rtp);
 }
 
-UdpAudioFeed::UdpAudioFeed(const AudioRoute &route, quint32 reporter, std::function<Reception()> reception,
-                           quint64 *counter, QObject *parent)
+UdpAudioFeed::UdpAudioFeed(const AudioRoute &route, std::function<Reception()> reception, quint64 *counter,
+                           QObject *parent)
     : AudioFeed(parent)
     , m_pass(*route.pass)
-    , m_reporter(reporter)
     , m_reception(std::move(reception))
     , m_counter(counter)
 {
@@ -62,9 +61,7 @@ void UdpAudioFeed::sendReport()
 {
     if (m_socket.state() != QAbstractSocket::ConnectedState)
         return;
-    Reception reception = m_reception();
-    reception.reporter = m_reporter;
-    m_socket.write(m_pass.report(reception, ++*m_counter));
+    m_socket.write(m_pass.report(m_reception(), ++*m_counter));
 }
 
 // A path that refuses or loses datagrams says so with an error now and

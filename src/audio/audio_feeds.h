@@ -73,8 +73,8 @@ public:
 
     // `reception` tells what to report; `counter` numbers the reports of
     // this pass, whatever feed sends them.
-    UdpAudioFeed(const AudioRoute &route, quint32 reporter, std::function<Reception()> reception,
-                 quint64 *counter, QObject *parent = nullptr);
+    UdpAudioFeed(const AudioRoute &route, std::function<Reception()> reception, quint64 *counter,
+                 QObject *parent = nullptr);
 
 private:
     void sendReport();
@@ -83,7 +83,6 @@ private:
     QUdpSocket m_socket{this};
     QTimer m_reports{this};
     AudioPass m_pass;
-    quint32 m_reporter;
     std::function<Reception()> m_reception;
     quint64 *m_counter;
 };

@@ -27,7 +27,7 @@ void AudioReceiver::tryWay(Way way)
     if (way == Way::Udp) {
         m_reporter = QRandomGenerator::system()->generate();
         m_feed = std::make_unique<UdpAudioFeed>(
-            m_route, m_reporter, [this] { return m_meter.reception(m_reporter); }, &m_reports);
+            m_route, [this] { return m_meter.reception(m_reporter); }, &m_reports);
         m_silence.start(UdpTrial);
     } else {
         m_feed = std::make_unique<StreamAudioFeed>(m_route);
