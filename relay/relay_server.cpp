@@ -106,11 +106,13 @@ QString RelayServer::behaviour()
                "has vanished is let go within about 30 s. Only the clients --allow names are\n"
                "served, this computer's by default; others are closed unheard. Clients coming,\n"
                "turned away and going are logged on standard error.\n\n"
-               "With audio, clients on --audio-listen (admitted by the same --allow, up to\n"
-               "--max-audio-clients, and not counted in --max-clients) hear the receiver at once:\n"
-               "Opus in RTP, each packet after its length in two bytes (RFC 4571); a panel's\n"
-               "greeting then names the port (\"audio=PORT\" before its \";\"). One that leaves\n"
-               "more than %4 KiB unread is cut off.")
+               "With audio, a panel's greeting names the audio port and gives the panel its pass\n"
+               "for UDP (\"udp=PASS audio=PORT\" before its \";\"). Over UDP the receiver goes, as\n"
+               "Opus in RTP (SRTP on a secure link), to the address the panel's signed reports\n"
+               "come from, until they stop for 2 s or its link ends. Clients on --audio-listen\n"
+               "over TCP (admitted by the same --allow, up to --max-audio-clients, and not\n"
+               "counted in --max-clients) hear it at once, each packet after its length in two\n"
+               "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off.")
         .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
         .arg(SocketSession::MaxBacklog / 1024)
         .arg(AudioListeners::MaxBacklog / 1024);
