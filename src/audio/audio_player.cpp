@@ -14,7 +14,7 @@ constexpr char JitterName[] = "jitter";
 constexpr char OutputName[] = "output";
 // The output's own buffer, in microseconds: small, as the jitter buffer
 // already evens out the network.
-constexpr int OutputBuffer = 15000;
+constexpr int OutputBuffer = 25000;
 constexpr int OutputPeriod = 5000;
 constexpr std::chrono::milliseconds AdaptInterval{250};
 // The delay shrinks only by more than this, so that it is not changed for
