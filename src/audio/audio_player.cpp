@@ -171,8 +171,10 @@ void AudioPlayer::applyDelay()
 // The output plays each packet at its time (sync=true), so what comes late
 // is dropped there and no backlog can build up; the jitter buffer puts
 // packets back in order and tells the decoder of those lost, so that it
-// fills their gap. A change of the delay by a step re-aligns the output at
-// once. The title tag names the stream in the desktop's mixer.
+// fills their gap. The output re-aligns once it is off by more than its
+// own threshold (40 ms), not at every small change of the delay, so that a
+// busy machine's own timing does not chop the sound. The title tag names
+// the stream in the desktop's mixer.
 QString AudioPlayer::description(bool sealed) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
@@ -186,15 +188,13 @@ QString AudioPlayer::description(bool sealed) const
     return QStringLiteral(
                "%1 ! rtpjitterbuffer name=%2 latency=%3 do-lost=true "
                "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample "
-               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true alignment-threshold=%9 "
-               "buffer-time=%7 "
+               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true buffer-time=%7 "
                "latency-time=%8")
         .arg(receiver, QLatin1StringView(JitterName))
         .arg(ReceptionMeter::MinDelay)
         .arg(MediaPipeline::quoted(QStringLiteral("title=") + name), QLatin1StringView(OutputName), name)
         .arg(OutputBuffer)
-        .arg(OutputPeriod)
-        .arg(qint64(ShrinkStep) * 1000000);
+        .arg(OutputPeriod);
 }
 
 void AudioPlayer::tell(quint64 run, const QString &why, bool stopping)
