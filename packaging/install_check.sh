@@ -33,7 +33,8 @@
 #   tone that alsa-lib's file plugin plays, defined in /etc/asound.conf as a
 #   sound chip would be on the board. Another user in dialout asks the
 #   radio through the relay's --cat-pty terminal, and one not in dialout is
-#   refused it.
+#   refused it. A panel keys the radio and the relay is killed: the unit's
+#   ExecStopPost= unkeys it.
 # Mounting needs root: as another user the throwaway roots are skipped.
 # Usage: install_check.sh BUILD_DIR VERSION BINDIR LIBEXECDIR DATADIR MANDIR SYSCONFDIR UNITDIR
 # (the folders as configured, absolute)
@@ -445,13 +446,14 @@ service_environment() {
     echo "STATE_DIRECTORY=$STATE_DIRECTORY"
 }
 
-# ExecStart= for INSTANCE, a word a line, as systemd makes it: %I is the
-# instance unescaped, ${NAME} in a word is the variable's value, and a word
-# that is $NAME alone is that value's words. The values are the caller's
-# associative array variables.
+# The command KEY (ExecStart=, ExecStopPost=) gives for INSTANCE, a word a
+# line, as systemd makes it: a leading "-" (its failure ignored) goes, %I is
+# the instance unescaped, ${NAME} in a word is the variable's value, and a
+# word that is $NAME alone is that value's words. The values are the
+# caller's associative array variables.
 service_command() {
-    local instance=$1 word
-    unit_values ExecStart | sed "s|%I|$(systemd-escape --unescape "$instance")|g" | words \
+    local instance=$1 key=$2 word
+    unit_values "$key" | sed "s|^-||; s|%I|$(systemd-escape --unescape "$instance")|g" | words \
         | while IFS= read -r word; do
             if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
                 words <<<"${variables[${BASH_REMATCH[1]}]-}"
@@ -489,10 +491,20 @@ state_directories() {
     done | paste -sd:
 }
 
+# Becomes the command the stand-in made, as the service's user: called in
+# a subshell of its own, whose process id is then the command's.
+run_as_service() {
+    umask "${umask:-0022}"
+    exec chroot "$root" setpriv --reuid="$service_uid" --regid="$service_uid" --groups="${groups:-$service_uid}" \
+        --inh-caps=-all env -i "${environment[@]}" "${command[@]}"
+}
+
 # Starts q9relay@INSTANCE.service in the throwaway root as systemd would,
-# its output in $work/service.log, as the user id service_uid it sets.
+# its output in $work/service.log, as the user id service_uid it sets; or,
+# given KEY (ExecStopPost), runs that command to its end, its output in
+# $work/service-KEY.log.
 start_service() {
-    local instance=$1
+    local instance=$1 key=${2:-ExecStart}
     if [ "$(unit_values DynamicUser)" != yes ]; then
         fail "q9relay@.service does not run as a user of its own (DynamicUser=yes)"
         return 1
@@ -507,15 +519,15 @@ start_service() {
     for assignment in "${environment[@]}"; do
         variables[${assignment%%=*}]=${assignment#*=}
     done
-    mapfile -t command < <(service_command "$instance")
+    mapfile -t command < <(service_command "$instance" "$key")
+    # Without SupplementaryGroups= it is in its own group alone.
     groups=$(unit_values SupplementaryGroups | words | paste -sd,)
     umask=$(unit_values UMask)
-    # Without SupplementaryGroups= it is in its own group alone.
-    (
-        umask "${umask:-0022}"
-        exec chroot "$root" setpriv --reuid="$service_uid" --regid="$service_uid" --groups="${groups:-$service_uid}" \
-            --inh-caps=-all env -i "${environment[@]}" "${command[@]}"
-    ) </dev/null >"$work/service.log" 2>&1 &
+    if [ "$key" != ExecStart ]; then
+        (run_as_service) </dev/null >"$work/service-$key.log" 2>&1
+        return
+    fi
+    (run_as_service) </dev/null >"$work/service.log" 2>&1 &
     started+=($!)
 }
 
@@ -584,7 +596,7 @@ host, port = sys.argv[1].rsplit(":", 1)
 greeting = b""
 try:
     panel = socket.create_connection((host, int(port)), timeout=30)
-    while not (named := re.search(rb"!!Q9 relay ready (?:udp=\S+ )?audio=(\d+);", greeting)):
+    while not (named := re.search(rb"!!Q9 relay ready (?:\S+ )*audio=(\d+);", greeting)):
         chunk = panel.recv(4096)
         if not chunk:
             sys.exit(f"the relay closed the panel's connection after {greeting!r}")
@@ -601,11 +613,11 @@ CLIENT
 }
 
 # Opens the terminal PATH in the throwaway root as the user id UID with
-# setpriv's group option GROUPS, and asks it for VFO A: prints the answer,
-# or why it would not open.
+# setpriv's group option GROUPS, and sends it COMMAND (by default asks for
+# VFO A): prints the answer, or why it would not open.
 ask_terminal() {
-    local path=$1 uid=$2 groups=$3
-    in_sandbox setpriv --reuid="$uid" --regid="$uid" "$groups" --inh-caps=-all python3 - "$path" 2>&1 <<'CLIENT'
+    local path=$1 uid=$2 groups=$3 command=${4:-FA;}
+    in_sandbox setpriv --reuid="$uid" --regid="$uid" "$groups" --inh-caps=-all python3 - "$path" "$command" 2>&1 <<'CLIENT'
 import os, select, sys, tty
 
 try:
@@ -613,7 +625,7 @@ try:
 except OSError as error:
     sys.exit(error.strerror)
 tty.setraw(terminal)
-os.write(terminal, b"FA;")
+os.write(terminal, sys.argv[2].encode("ascii"))
 answer = b""
 while not answer.endswith(b";") and select.select([terminal], [], [], 5)[0]:
     answer += os.read(terminal, 64)
@@ -646,6 +658,46 @@ check_key() {
         || fail "q9relay --fingerprint printed \"$printed\", the service logged its key as \"$logged\""
 }
 
+# Whether the simulated radio transmits, as its status record says on its
+# own terminal, which nobody holds once the relay is gone: 1 or 0.
+radio_transmitting() {
+    local record
+    record=$(ask_terminal /run/q9sim-radio 0 --keep-groups "IF;")
+    echo "${record:28:1}"
+}
+
+# A panel at the relay's ADDRESS:PORT keys the radio, and renews its hold
+# until the relay is killed; the unit's ExecStopPost= then unkeys the
+# radio, which the relay could not.
+check_unkey_after_kill() {
+    python3 - "$1" >"$work/keyer.log" 2>&1 <<'PANEL' &
+import socket, sys, time
+
+host, port = sys.argv[1].rsplit(":", 1)
+panel = socket.create_connection((host, int(port)), timeout=10)
+for renewal in range(300):
+    panel.sendall(b"TX;")
+    time.sleep(0.1)
+PANEL
+    local keyer=$! relay=${started[-1]} keyed unkeyed
+    if ! wait_until 10 grep -q 'keys the transmitter' "$work/service.log"; then
+        fail "a panel's \"TX;\" did not key the radio: $(cat "$work/service.log")"
+        kill "$keyer"
+        return
+    fi
+    kill -KILL "$relay"
+    wait "$relay" "$keyer" 2>/dev/null
+    # A real port's last close ends the killed relay's exclusive hold on it;
+    # a pseudo-terminal, which its master keeps open, needs it ended by hand.
+    in_sandbox python3 -c 'import fcntl, os, sys, termios
+fcntl.ioctl(os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY), termios.TIOCNXCL)' /run/q9sim-radio
+    keyed=$(radio_transmitting)
+    start_service "$radio_instance" ExecStopPost
+    unkeyed=$(radio_transmitting)
+    [ "$keyed$unkeyed" = 10 ] \
+        || fail "killed while keyed, the radio was keyed: \"$keyed\", after ExecStopPost: \"$unkeyed\" ($(cat "$work/service-ExecStopPost.log"))"
+}
+
 # The relay as its unit runs it, for the simulated radio, with audio from
 # the device q9tone, a terminal for CAT programs and a secure CAT port.
 check_service() {
@@ -667,6 +719,7 @@ SETTINGS
         || fail "q9relay@$radio_instance serves no audio from q9tone: $(cat "$work/out"); it logged: $(cat "$work/service.log")"
     check_terminal /run/q9relay/cat1
     check_key
+    check_unkey_after_kill "$endpoint"
 }
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,6 +1,7 @@
 #include "audio_stream.h"
 #include "console.h"
 #include "relay_server.h"
+#include "serial_line.h"
 #include "serial_link.h"
 #include "server_options.h"
 #include "signal_watcher.h"
@@ -9,8 +10,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPort>
 
 #include <csignal>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +39,10 @@ void addOptions(QCommandLineParser &parser)
                                      "stays served. Without it the relay serves no audio.")
                           .arg(AudioStream::RetryInterval.count()),
                       QStringLiteral("SOURCE")});
+    parser.addOption({QStringLiteral("unkey"),
+                      QStringLiteral("Unkey the radio on --device as --ptt keys it, and exit: the "
+                                     "service's last step, however the relay ended. A control line "
+                                     "drops by itself as the relay's port closes.")});
     parser.addOption({QStringLiteral("list-audio-sources"),
                       QStringLiteral("List the audio sources of this computer, each with the name to give "
                                      "--audio-source, and exit.")});
@@ -64,6 +71,29 @@ QString terminalProblem(const QCommandLineParser &parser)
             return QStringLiteral("--cat-pty %1 is the radio's own port").arg(path);
     }
     return {};
+}
+
+// A radio keyed by its command hears "RX;"; a control line needs nothing,
+// and the port is not opened, as opening it would raise the line.
+int unkeyRadio(const QCommandLineParser &parser)
+{
+    const QString device = parser.value(QStringLiteral("device"));
+    if (Transmitter::methodNamed(parser.value(QStringLiteral("ptt"))) != Transmitter::Method::Cat) {
+        printInfo(
+            QStringLiteral("nothing to unkey on %1: its line dropped as the relay closed it").arg(device));
+        return 0;
+    }
+    QSerialPort port(device);
+    setRadioLine(port);
+    if (!port.open(QIODevice::WriteOnly)) {
+        printError(QStringLiteral("cannot unkey the radio on %1: %2").arg(device, port.errorString()));
+        return 1;
+    }
+    port.write("RX;");
+    port.waitForBytesWritten(int(SerialLink::FlushTimeout.count()));
+    ::tcdrain(int(port.handle()));
+    printInfo(QStringLiteral("unkeyed the radio on %1").arg(device));
+    return 0;
 }
 
 // One source a line: the name to pass, and what it is.
@@ -113,15 +143,18 @@ int main(int argc, char *argv[])
         if (!problem.isEmpty())
             return usageError(problem);
     }
+    if (parser.isSet(QStringLiteral("unkey")))
+        return unkeyRadio(parser);
 
     SerialLink device(parser.value(QStringLiteral("device")));
     QObject::connect(&device, &SerialLink::message, &printError);
+    RelayServer server(device);
+    QObject::connect(&server, &RelayServer::message, &printError);
+    applyTransmitOptions(server, parser);
     if (!device.start()) {
         printError(QStringLiteral("cannot open %1").arg(device.errorString()));
         return 1;
     }
-    RelayServer server(device);
-    QObject::connect(&server, &RelayServer::message, &printError);
     server.queue().setLevelRecord(levelRecord(parser.value(QStringLiteral("device"))));
     QString where;
     std::unique_ptr<AudioStream> audio;

@@ -30,6 +30,13 @@ public:
     // Lets what was sent leave before the program ends.
     virtual void flush() { }
 
+    // The port's control lines, one of which an interface cable may take
+    // for the radio's push-to-talk.
+    enum class ControlLine { Rts, Dtr };
+    // Raises or drops one, and keeps it so whenever the port opens again;
+    // false where the port has no such line (a pseudo-terminal has none).
+    virtual bool setControlLine(ControlLine, bool) { return false; }
+
 signals:
     // The line to the radio is open again after it was lost or awaited.
     void opened();

@@ -3,6 +3,7 @@
 #include "cat_commands.h"
 #include "radio_line.h"
 #include "session.h"
+#include "transmitter.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,10 +46,11 @@ struct RadioQueue::Client
 
 // Commands the relay answers itself: a client's own level, and what the
 // radio must not be sent, by anyone or by this client.
-bool RadioQueue::isAnsweredHere(const Client &client, const QByteArray &command)
+bool RadioQueue::isAnsweredHere(const Client &client, const QByteArray &command) const
 {
     return !CatCommand::isPrintable(command) || CatCommand::code(command) == "AI"
-        || !client.session->permits(command);
+        || !client.session->permits(command)
+        || (m_transmitter && m_transmitter->refusal(*client.session, command));
 }
 
 RadioQueue::RadioQueue(RadioLine &radio, QObject *parent)
@@ -98,6 +100,17 @@ void RadioQueue::giveRadioBack()
     m_radio.flush();
     if (!m_levelRecord.isEmpty())
         QFile::remove(m_levelRecord);
+}
+
+void RadioQueue::setTransmitter(Transmitter *transmitter)
+{
+    m_transmitter = transmitter;
+}
+
+void RadioQueue::command(const QByteArray &command)
+{
+    m_own.append(command);
+    pump();
 }
 
 void RadioQueue::join(Session *session)
@@ -191,7 +204,8 @@ bool RadioQueue::sendNext()
     const QByteArray command = client->commands.takeFirst();
     if (isAnsweredHere(*client, command))
         answerLocally(*client, command);
-    else
+    else if (!m_transmitter || !Transmitter::concerns(command)
+             || m_transmitter->take(*client->session, command))
         send(id, command);
     // Answering may have cut it off.
     if ((client = find(id)))
@@ -250,6 +264,13 @@ void RadioQueue::answerLocally(Client &client, const QByteArray &command)
         emit message(
             QStringLiteral("%1, whose role is %2, may not send \"%3\"; refused")
                 .arg(client.session->name(), client.session->roleName(), QString::fromLatin1(command)));
+        return client.session->deliver(CatCommand::Rejected.toByteArray());
+    }
+    if (const auto refusal
+        = m_transmitter ? m_transmitter->refusal(*client.session, command) : std::nullopt) {
+        emit message(QStringLiteral("%1 may not send \"%2\": %3; refused")
+                         .arg(client.session->name(), QString::fromLatin1(command), *refusal));
+        client.session->notice(QStringLiteral("transmit refused: %1").arg(*refusal));
         return client.session->deliver(CatCommand::Rejected.toByteArray());
     }
     if (CatCommand::argument(command).isEmpty())
@@ -409,6 +430,8 @@ bool RadioQueue::isDone(const Client &client) const
 
 void RadioQueue::forget(const Session *session)
 {
+    if (m_transmitter)
+        m_transmitter->forget(*session);
     std::erase_if(m_clients, [session](const auto &client) { return client->session == session; });
 }
 

@@ -14,6 +14,7 @@
 
 class RadioLine;
 class Session;
+class Transmitter;
 
 // The one way to the radio for every client, and the one place that knows
 // which reply is whose. Its rule: every reply goes to the client whose
@@ -33,13 +34,12 @@ class Session;
 //
 // A client's "AIn;" sets its own level and goes no further (it takes effect
 // in order, once what it sent before is fenced); its "AI;" is answered with
-// that level, and a command holding control bytes, or one the client's role
-// does not allow, is refused with "?;". The
-// radio itself is kept at level 2 while the relay serves: every answer to
-// "AI;" checks it, and a radio found below it (switched on late, or off and
-// on) is set again. When the relay stops it gives the level back as it was
-// found at the first look; a level record keeps that for the next relay if
-// this one is killed.
+// that level, and a command holding control bytes, one the client's role
+// does not allow, or one that would key a transmitter another client holds
+// (Transmitter) is refused with "?;". The radio itself is kept at level 2 while the relay serves: every
+// answer to "AI;" checks it, and a radio found below it (switched on late, or off and on) is set again. When
+// the relay stops it gives the level back as it was found at the first look; a level record keeps that for
+// the next relay if this one is killed.
 //
 // An answer is waited for from when its query has left the line; one that
 // has not come after the answer timeout is given up, and should it come
@@ -70,6 +70,13 @@ public:
     void takeRadio();
     // Puts the radio's level back as it was found.
     void giveRadioBack();
+
+    // Keying commands go through it, which may refuse them or take them
+    // itself.
+    void setTransmitter(Transmitter *transmitter);
+    // The relay's own set, sent ahead of the clients' commands once the sets
+    // before it are fenced.
+    void command(const QByteArray &command);
 
     void join(Session *session);
     bool hasRoom(const Session *session) const;
@@ -103,7 +110,7 @@ private:
         QByteArrayList late;
     };
 
-    static bool isAnsweredHere(const Client &client, const QByteArray &command);
+    bool isAnsweredHere(const Client &client, const QByteArray &command) const;
     Client *find(const Session *session) const;
     Client *find(ClientId id) const;
     void pump();
@@ -128,6 +135,7 @@ private:
     void keepAskingLevel(bool asking);
 
     RadioLine &m_radio;
+    Transmitter *m_transmitter = nullptr;
     std::vector<std::unique_ptr<Client>> m_clients;
     size_t m_turn = 0;
     ClientId m_lastId = Relay;

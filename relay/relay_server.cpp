@@ -75,8 +75,11 @@ RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
     , m_queue(radio)
+    , m_transmitter(m_queue, radio)
 {
+    m_queue.setTransmitter(&m_transmitter);
     connect(&m_queue, &RadioQueue::message, this, &RelayServer::message);
+    connect(&m_transmitter, &Transmitter::message, this, &RelayServer::message);
     connect(&m_operators, &Operators::message, this, &RelayServer::message);
     connect(&m_operators, &Operators::changed, this, &RelayServer::revokeUnknownKeys);
     connect(&m_handshakes, &Handshakes::message, this, &RelayServer::message);
@@ -113,7 +116,8 @@ QString RelayServer::behaviour()
                "over TCP (admitted by the same --allow, up to --max-audio-clients, and not\n"
                "counted in --max-clients) hear it at once, each packet after its length in two\n"
                "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off.")
-        .arg(QString::fromLatin1(Greeting), QString::fromLatin1(BusyText.trimmed()))
+        .arg(QString::fromLatin1(Greeting).arg(Transmitter::DefaultLimit.count()),
+             QString::fromLatin1(BusyText.trimmed()))
         .arg(SocketSession::MaxBacklog / 1024)
         .arg(AudioListeners::MaxBacklog / 1024);
 }
@@ -325,6 +329,7 @@ void RelayServer::takeRadio()
 
 void RelayServer::giveRadioBack()
 {
+    m_transmitter.release();
     m_queue.giveRadioBack();
 }
 
@@ -425,13 +430,15 @@ void RelayServer::turnAway(Connection *connection, const QString &why, const QBy
 // also keys its audio.
 QByteArray RelayServer::greeting(const Session *session)
 {
+    const qint64 limit = m_transmitter.limit().count();
     if (!m_audio || !m_audio->isFlowing())
-        return Greeting.toByteArray();
+        return QString::fromLatin1(Greeting).arg(limit).toLatin1();
     auto pass = m_passes.find(session);
     if (pass == m_passes.end())
         pass = m_passes.emplace(session, m_udpAudio.grant(session->name(), !session->fingerprint().isEmpty()))
                    .first;
     return QString::fromLatin1(AudioGreeting)
+        .arg(limit)
         .arg(QString::fromLatin1(pass->second.text()))
         .arg(m_audioEndpoint->listener.port())
         .toLatin1();

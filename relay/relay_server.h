@@ -9,6 +9,7 @@
 #include "operators.h"
 #include "radio_queue.h"
 #include "session.h"
+#include "transmitter.h"
 #include "udp_audio.h"
 
 #include <QByteArray>
@@ -51,11 +52,14 @@ class RelayServer : public QObject
     Q_OBJECT
 
 public:
-    static constexpr QByteArrayView Greeting = "!!Q9 relay ready;";
+    // The greeting tells the transmit-time limit in seconds, by which a
+    // panel also knows that its push-to-talk is held under a lease.
+    static constexpr QByteArrayView Greeting = "!!Q9 relay ready tx=%1;";
     // With audio the greeting names its port, and gives the panel its pass
-    // for the audio over UDP: "!!Q9 relay ready udp=PASS audio=2302;". A
-    // panel that knows only the port finds it before the ';' as ever.
-    static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready udp=%1 audio=%2;";
+    // for the audio over UDP: "!!Q9 relay ready tx=180 udp=PASS
+    // audio=2302;". A panel that knows only the port finds it before the
+    // ';' as ever.
+    static constexpr QByteArrayView AudioGreeting = "!!Q9 relay ready tx=%1 udp=%2 audio=%3;";
     static constexpr QByteArrayView BusyText = "Q9 relay busy: it serves no more clients at once\r\n";
     static constexpr int DefaultMaxClients = 4;
     static constexpr int DefaultMaxAudioClients = 8;
@@ -84,6 +88,7 @@ public:
     // otherwise served to the relay's own user alone, with a warning.
     void setTerminalGroup(const QString &group, bool required);
     RadioQueue &queue() { return m_queue; }
+    Transmitter &transmitter() { return m_transmitter; }
     // For secure endpoints: the relay's own key, kept in keyFile (made there
     // on first use), and the station's operators, listed in operatorsFile
     // (see Operators). False, with the reason, when the key can be neither
@@ -143,6 +148,7 @@ private:
 
     RadioLine &m_radio;
     RadioQueue m_queue;
+    Transmitter m_transmitter;
     AccessList m_access;
     std::optional<Identity> m_identity;
     Operators m_operators;

@@ -58,6 +58,9 @@ SerialLink::SerialLink(const QString &portName, QObject *parent)
 {
     m_port.setPortName(portName);
     setRadioLine(m_port);
+    m_setControlLine = [this](ControlLine line, bool on) {
+        return line == ControlLine::Rts ? m_port.setRequestToSend(on) : m_port.setDataTerminalReady(on);
+    };
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readPort);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::checkDrained);
     // Queued: closing the port from inside its own error signal is not safe.
@@ -84,12 +87,36 @@ bool SerialLink::start()
     return true;
 }
 
+// A control line the relay keys the radio with is dropped as soon as the
+// port is open.
 bool SerialLink::open()
 {
     if (!m_port.open(QIODevice::ReadWrite))
         return false;
     m_openedBefore = true;
+    if (!applyControlLines())
+        emit message(
+            QStringLiteral("%1: cannot set its control lines: %2").arg(m_name, m_port.errorString()));
     return true;
+}
+
+bool SerialLink::setControlLine(ControlLine line, bool on)
+{
+    m_controlLines[line] = on;
+    return !m_port.isOpen() || applyControlLines();
+}
+
+void SerialLink::setControlLines(ControlLines lines)
+{
+    m_setControlLine = std::move(lines);
+}
+
+bool SerialLink::applyControlLines()
+{
+    bool applied = true;
+    for (const auto &[line, on] : m_controlLines)
+        applied = m_setControlLine(line, on) && applied;
+    return applied;
 }
 
 // Qt tells a port that another program holds as a permission error; the

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
+#include <map>
 
 // The radio's serial port at 4800 8N1, no flow control. What waits to leave
 // counts the kernel's share and what the line itself still has to carry. A
@@ -40,6 +42,11 @@ public:
     qint64 backlog() const override;
     std::chrono::milliseconds drainTime() const override;
     void flush() override;
+    bool setControlLine(ControlLine line, bool on) override;
+    // How a control line is set: on the port, unless a pseudo-terminal,
+    // which has none, is given a stand-in.
+    using ControlLines = std::function<bool(ControlLine, bool)>;
+    void setControlLines(ControlLines lines);
 
 signals:
     // The device awaited at start appeared but would not open.
@@ -53,8 +60,14 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void retry();
 
+    bool applyControlLines();
+
     QString m_name;
     QSerialPort m_port;
+    // The control lines as the relay wants them; the port raises both as
+    // it opens.
+    std::map<ControlLine, bool> m_controlLines;
+    ControlLines m_setControlLine;
     QTimer m_retryTimer;
     QTimer m_drainTimer;
     // When the last byte handed over leaves, at the line's own pace: a

@@ -22,6 +22,10 @@ const QString MaxAudioClients = QStringLiteral("max-audio-clients");
 const QString State = QStringLiteral("state");
 const QString OperatorsFile = QStringLiteral("operators");
 const QString Fingerprint = QStringLiteral("fingerprint");
+const QString Ptt = QStringLiteral("ptt");
+const QString MaxTransmit = QStringLiteral("max-transmit");
+// A transmit-time limit of more than an hour is no limit.
+constexpr int LongestTransmit = 3600;
 constexpr int MostClients = 64;
 const QString KeyFile = QStringLiteral("key.pem");
 
@@ -123,6 +127,17 @@ void addServerOptions(QCommandLineParser &parser)
         {Fingerprint,
          QStringLiteral("Print the fingerprint of the relay's key, making the key if there is none, "
                         "and exit.")},
+        {Ptt,
+         QStringLiteral("Key the radio by METHOD: cat (its \"TX;\" and \"RX;\"), rts or dtr (that "
+                        "control line of its port, as the usual interface cable), or vox (the "
+                        "transmit audio keys it). Default: cat."),
+         QStringLiteral("METHOD"), Transmitter::nameOf(Transmitter::Method::Cat)},
+        {MaxTransmit,
+         QStringLiteral("Unkey the radio once a client has held the transmitter for SECONDS (1 to %1). "
+                        "Default: %2.")
+             .arg(LongestTransmit)
+             .arg(Transmitter::DefaultLimit.count()),
+         QStringLiteral("SECONDS"), QString::number(Transmitter::DefaultLimit.count())},
     });
 }
 
@@ -138,12 +153,17 @@ QString serverOptionsProblem(const QCommandLineParser &parser)
         return QStringLiteral("bad --allow list \"%1\": %2 (expected addresses and networks separated "
                               "by commas, e.g. 192.168.1.0/24,::1, or any)")
             .arg(parser.value(Allow), allowProblem);
-    for (const QString &option : {MaxClients, MaxAudioClients}) {
+    for (const auto &[option, most] :
+         {std::pair{MaxClients, MostClients}, std::pair{MaxAudioClients, MostClients},
+          std::pair{MaxTransmit, LongestTransmit}}) {
         bool ok = false;
-        const int most = parser.value(option).toInt(&ok);
-        if (!ok || most < 1 || most > MostClients)
+        const int value = parser.value(option).toInt(&ok);
+        if (!ok || value < 1 || value > most)
             return QStringLiteral("bad value for --%1: \"%2\"").arg(option, parser.value(option));
     }
+    if (!Transmitter::methodNamed(parser.value(Ptt)))
+        return QStringLiteral("bad value for --%1: \"%2\" (expected cat, rts, dtr or vox)")
+            .arg(Ptt, parser.value(Ptt));
     return {};
 }
 
@@ -157,6 +177,12 @@ QString audioEndpoint(const RelayServer &server, const QCommandLineParser &parse
     const int port = panels.mid(colon + 1).toInt();
     const bool chosen = parser.value(Listen).endsWith(QStringLiteral(":0"));
     return panels.left(colon + 1) + QString::number(chosen ? 0 : port + 2);
+}
+
+void applyTransmitOptions(RelayServer &server, const QCommandLineParser &parser)
+{
+    server.transmitter().setMethod(*Transmitter::methodNamed(parser.value(Ptt)));
+    server.transmitter().setLimit(std::chrono::seconds(parser.value(MaxTransmit).toInt()));
 }
 
 bool wantsFingerprint(const QCommandLineParser &parser)

@@ -10,14 +10,20 @@ class RelayServer;
 
 // The options that put a relay server on the network and on terminals, as
 // q9relay and q9sim take them: --listen, --cat-listen, --cat-pty, --allow
-// and --max-clients, --audio-listen for the receiver's audio, and the key
-// and operators of secure endpoints (--state, --operators).
+// and --max-clients, --audio-listen for the receiver's audio, the key and
+// operators of secure endpoints (--state, --operators), and how the radio
+// is keyed (--ptt, --max-transmit).
 void addServerOptions(QCommandLineParser &parser);
 
 // --fingerprint asks for the relay's key: printFingerprint() prints it and
 // returns the program's exit status.
 bool wantsFingerprint(const QCommandLineParser &parser);
 int printFingerprint(const QCommandLineParser &parser);
+
+// How the server keys the radio (--ptt) and for how long at most
+// (--max-transmit): before the radio's port opens, as opening it raises its
+// control lines.
+void applyTransmitOptions(RelayServer &server, const QCommandLineParser &parser);
 
 // What is wrong with them, or an empty text.
 QString serverOptionsProblem(const QCommandLineParser &parser);

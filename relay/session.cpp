@@ -38,6 +38,12 @@ QString Session::roleName() const
     return known ? nameOf(known->role) : QStringLiteral("none");
 }
 
+void Session::notice(const QString &text)
+{
+    if (m_protocol == Protocol::Panel)
+        deliver("!!Q9 relay " + QString(text).replace(u';', u',').toLatin1() + ';');
+}
+
 void Session::take(QByteArrayView data)
 {
     m_queue.take(this, m_framer.feed(data));

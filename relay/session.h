@@ -49,6 +49,10 @@ public:
 
     // The radio's text for this client alone, or for everyone who asks.
     virtual void deliver(const QByteArray &text) = 0;
+    // The relay's own word to a panel ("!!Q9 relay TEXT;"), between the
+    // radio's replies; a CAT program, whose protocol has no room for it,
+    // hears nothing.
+    void notice(const QString &text);
     // Reads what the client sent, as far as its queue has room.
     virtual void readOn() = 0;
     // Everything it sent has been dealt with since it left.

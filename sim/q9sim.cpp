@@ -134,6 +134,7 @@ int serveOnNetwork(SimRadio &radio, const QCommandLineParser &parser)
         audio = std::make_unique<AudioStream>(
             [&receiver](std::span<qint16> samples) { receiver.fill(samples); });
     QString where;
+    applyTransmitOptions(server, parser);
     if (!startServer(server, parser, &where, std::move(audio))) {
         printError(server.errorString());
         return 1;

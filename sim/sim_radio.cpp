@@ -262,6 +262,8 @@ SimRadio::Handler SimRadio::handlerFor(const QByteArray &code)
         {"RT", &SimRadio::ritCommand},
         {"XT", &SimRadio::xitCommand},
         {"KY", &SimRadio::keyCommand},
+        {"TX", &SimRadio::transmitCommand},
+        {"RX", &SimRadio::receiveCommand},
         {"AI", &SimRadio::autoInformationCommand},
         {"Q9", &SimRadio::probeCommand},
     };
@@ -520,6 +522,35 @@ bool SimRadio::keyCommand(QByteArrayView argument)
     const auto duration = keyingTime(text);
     if (duration > 0ms)
         transmitFor(duration);
+    return true;
+}
+
+// "TX;" keys the transmitter until "RX;"; the family's "TX0;" to "TX2;"
+// choose the audio it sends, which is all one to the simulated radio.
+bool SimRadio::transmitCommand(QByteArrayView argument)
+{
+    if (!argument.isEmpty() && (argument.size() != 1 || argument[0] < '0' || argument[0] > '2'))
+        return false;
+    m_transmitTimer.stop();
+    m_state.transmitting = true;
+    return true;
+}
+
+void SimRadio::holdPttLine(bool held)
+{
+    const Snapshot before = snapshot();
+    if (held)
+        transmitCommand({});
+    else
+        stopTransmitting();
+    reportChangesSince(before);
+}
+
+bool SimRadio::receiveCommand(QByteArrayView argument)
+{
+    if (!argument.isEmpty())
+        return false;
+    stopTransmitting();
     return true;
 }
 

@@ -64,6 +64,9 @@ public:
     void setPaced(bool paced);
     void setPowerForm(PowerForm form);
     // Also scales how long CW text keeps the transmitter on.
+    // The interface cable's push-to-talk line: the radio transmits while it
+    // is held, and tells so as "TX;" would.
+    void holdPttLine(bool held);
     void setTuneDuration(std::chrono::milliseconds duration);
     void setSeed(quint32 seed);
     bool setVfoA(qint64 hz);
@@ -126,6 +129,8 @@ private:
     bool ritCommand(QByteArrayView argument);
     bool xitCommand(QByteArrayView argument);
     bool keyCommand(QByteArrayView argument);
+    bool transmitCommand(QByteArrayView argument);
+    bool receiveCommand(QByteArrayView argument);
     bool autoInformationCommand(QByteArrayView argument);
     bool probeCommand(QByteArrayView argument);
 

@@ -22,6 +22,13 @@ public:
     void send(const QByteArray &commands) override { m_radio.receive(commands); }
     qint64 backlog() const override { return m_radio.pendingInput(); }
     std::chrono::milliseconds drainTime() const override { return m_radio.inputDrainTime(); }
+    // The simulated radio's interface cable keys it by whichever line the
+    // relay keys with.
+    bool setControlLine(ControlLine, bool on) override
+    {
+        m_radio.holdPttLine(on);
+        return true;
+    }
 
 private:
     SimRadio &m_radio;

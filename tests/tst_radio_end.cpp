@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QByteArray Greeting = RelayServer::Greeting.toByteArray();
+const QByteArray Greeting = "!!Q9 relay ready tx=180;";
 const QByteArray Queries = "FA;FB;FR;FT;FW;GT;MD;KS;SQ;PA;RA;AN;NB;PC;IF;AI;";
 const QByteArray Idle = "IF00014060000     +000000 0002000001 ;";
 const QByteArray Tuning = "IF00014060000     +000000 0012000001 ;";
@@ -162,6 +162,8 @@ private slots:
         row("AI2;AI;AI0;AI;", "AI2;AI0;");
         row("SW20;IF;SW20;IF;SW27;IF;", Tuning + Idle + Idle);
         row("KY CQ CQ\r\n;IF;KY @;IF;KY ;IF;", Tuning + Idle + Idle);
+        row("TX;IF;TX1;IF;RX;IF;SW20;TX0;RX;IF;", Tuning + Tuning + Idle + Idle);
+        row("AI2;TX;TX;RX;RX;", Tuning + Idle);
         row("fa7040000;md3;md;fa; \r\nFR;\r\n\tFT;\r\n;;\r\n;", "MD3;FA00007040000;FR0;FT0;");
         // In its reporting mode the radio tells of every change, asked or not.
         row("RA01;UP1;MD3;SW20;SW20;AI2;RA01;MD3;GT002;", "");
@@ -177,7 +179,7 @@ private slots:
         const QByteArray refused = "XX;|F;|FA1;|FA123456789012;|FA1405x000;|FA-14060000;|FR2;|FT01;|FW0200;|FW1;|GT003;|GT02;|"
                                    "MD4;|MD22;|KS008;|KS051;|KS20;|SQ256;|PA2;|RA1;|RA02;|AN3;|NB2;|PC000;|PC151;|PC1050;|SM1;|"
                                    "IF1;|UP2;|DN;|SW99;|SW1;|RU1;|RT2;|XT;|KY;|KYCQ;|F A;|\x01\xff;|KY 1234567890123456789012345;|"
-                                   "AI1;|ID1;|Q93;|SM0;|AG0;|SQ0;";
+                                   "AI1;|ID1;|Q93;|SM0;|AG0;|SQ0;|TX3;|TX12;|RX0;";
         for (const QByteArray &bad : refused.split('|'))
             row(bad + Queries, "?;" + StartState);
         // clang-format on
@@ -407,7 +409,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(panel.received, Greeting, ProcessTimeout);
         panel.socket.write("FA;FB7000000;RX;##");
         QTRY_VERIFY_WITH_TIMEOUT(panel.isClosed(), ProcessTimeout);
-        QCOMPARE(panel.received, Greeting + "FA00014060000;?;");
+        QCOMPARE(panel.received, Greeting + "FA00014060000;");
         const QByteArray &heard = shared.radio.heard;
         QVERIFY(heard.contains("FB7000000;") && heard.indexOf("RX;") > heard.indexOf("FB7000000;"));
 
@@ -581,7 +583,7 @@ private slots:
         };
         // clang-format off
         // A and B are CAT programs, P a panel.
-        row("greeting on the panel port only", "P FA;|A FA;", "P=!!Q9 relay ready;FA00014060000;|A=FA00014060000;|B=");
+        row("greeting on the panel port only", "P FA;|A FA;", "P=!!Q9 relay ready tx=180;FA00014060000;|A=FA00014060000;|B=");
         row("reports by level", "B AI2;|A FA7000000;|B SW04;", "A=|B=FA00007000000;AN2;");
         row("fine tuning echoes to the others only", "A AI2;|B AI2;|A AI0;FA7000010;AI2;|B MD3;",
             "A=MD3;FW050030;|B=FA00007000010;MD3;FW050030;");
@@ -755,7 +757,8 @@ private slots:
     {
         QTest::addColumn<QString>("groups");
         QTest::addColumn<QByteArray>("read");
-        QTest::newRow("member of the group") << QStringLiteral("--groups=dialout") << QByteArray("14060000\n");
+        QTest::newRow("member of the group")
+            << QStringLiteral("--groups=dialout") << QByteArray("14060000\n");
         QTest::newRow("another user") << QStringLiteral("--clear-groups") << QByteArray();
     }
 
@@ -768,14 +771,15 @@ private slots:
         const QString link = m_dir.filePath(QStringLiteral("cat1"));
         QVERIFY(shared.server.serveTerminal(link));
         // As the service's runtime folder: open to all, to reach the link.
-        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                        | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                                                        | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(m_dir.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                          | QFile::ExeOther));
         QProcess rigctl;
-        rigctl.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=4242"), QStringLiteral("--regid=4242"),
-                                                 groups, QStringLiteral("rigctl"), QStringLiteral("-m"),
-                                                 QStringLiteral("2014"), QStringLiteral("-r"), link,
-                                                 QStringLiteral("f")});
+        rigctl.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=4242"), QStringLiteral("--regid=4242"), groups,
+                      QStringLiteral("rigctl"), QStringLiteral("-m"), QStringLiteral("2014"),
+                      QStringLiteral("-r"), link, QStringLiteral("f")});
         QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, ProcessTimeout);
         QCOMPARE(rigctl.readAllStandardOutput(), read);
         QCOMPARE(rigctl.exitCode() == 0, !read.isEmpty());
@@ -893,6 +897,147 @@ private slots:
         shared.radio.sim.setSilent(false);
         QTRY_VERIFY_WITH_TIMEOUT(shared.radio.sim.state().autoInformation, ProcessTimeout);
         QVERIFY(shared.log.contains(QStringLiteral("the radio answers again")));
+    }
+
+    void transmitterHeldByOne_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("limitSeconds");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("keyed");
+        QTest::addColumn<QString>("heard");
+        QTest::addColumn<QByteArray>("radioKeying");
+        const auto row = [](const char *name, const char *method, int limit, const char *steps,
+                            const char *keyed, const char *heard, const char *radioKeying) {
+            QTest::newRow(name) << QString::fromLatin1(method) << limit << QString::fromLatin1(steps)
+                                << QString::fromLatin1(keyed) << QString::fromLatin1(heard)
+                                << QByteArray(radioKeying);
+        };
+        // P and Q are panels, C a CAT program; "keyed" is the radio's state after each step.
+        // clang-format off
+        row("a panel renews, and the radio hears one TX", "cat", 180, "P TX;|renew P|wait 800|quiet P|P RX;",
+            "K K K K -", "P=|Q=|C=", "TX;RX;");
+        row("another's keying is refused and told who holds it", "cat", 180,
+            "P TX;|renew P|Q TX;|C TX;SW20;KY CQ;|quiet P|P RX;|Q TX;",
+            "K K K K K - K",
+            "P=|Q=!!Q9 relay transmit refused: P holds the transmitter;?;|C=?;?;?;", "TX;RX;TX;");
+        row("another's unkey leaves the holder alone", "cat", 180, "P TX;|renew P|C RX;|quiet P|P RX;",
+            "K K K K -", "P=|Q=|C=", "TX;RX;");
+        row("a lease not renewed lapses, and takes RX before TX again", "cat", 180, "P TX;|wait 800|P TX;|P RX;|P TX;",
+            "K - - - K",
+            "P=!!Q9 relay transmit ended: its lease lapsed;|Q=|C=", "TX;RX;RX;TX;");
+        row("a CAT program holds until it leaves", "cat", 180, "C TX;|wait 800|Q TX;|gone C|Q TX;|Q RX;",
+            "K K K - K -", "P=|Q=!!Q9 relay transmit refused: C holds the transmitter;?;|C=", "TX;RX;TX;RX;");
+        row("the transmit limit", "cat", 1, "C TX;|wait 1300|C TX;|C RX;TX;",
+            "K - - K", "P=|Q=|C=?;", "TX;RX;RX;TX;");
+        row("tune and CW from the holder go on", "cat", 180, "C TX;|C KY CQ;|C RX;",
+            "K K -", "P=|Q=|C=", "TX;KY CQ;RX;");
+        row("a control line keys, and no TX goes", "rts", 180, "P TX;|wait 800|Q TX;|Q RX;",
+            "K - K -", "P=!!Q9 relay transmit ended: its lease lapsed;|Q=|C=", "RX;");
+        // clang-format on
+    }
+
+    // One client holds the transmitter at a time, and the relay unkeys a
+    // panel that stops renewing, a program that leaves, and anyone at the
+    // transmit limit.
+    void transmitterHeldByOne()
+    {
+        QFETCH(QString, method);
+        QFETCH(int, limitSeconds);
+        QFETCH(QString, steps);
+        QFETCH(QString, keyed);
+        QFETCH(QString, heard);
+        QFETCH(QByteArray, radioKeying);
+        SharedRadio shared;
+        // The pseudo-terminal has no control lines: a cable stands in.
+        shared.link.setControlLines([&shared](RadioLine::ControlLine, bool on) {
+            shared.radio.sim.holdPttLine(on);
+            return true;
+        });
+        shared.server.transmitter().setMethod(*Transmitter::methodNamed(method));
+        shared.server.transmitter().setLimit(std::chrono::seconds(limitSeconds));
+        std::map<QChar, std::unique_ptr<TestClient>> clients;
+        std::map<QString, QChar> names;
+        for (const QChar name : {u'P', u'Q', u'C'}) {
+            const bool program = name == u'C';
+            auto &client = clients[name] = std::make_unique<TestClient>(
+                shared.port(program ? Session::Protocol::Cat : Session::Protocol::Panel));
+            settle(*client);
+            names[(program ? QStringLiteral("CAT client ") : QStringLiteral("client ")) + nameOf(*client)]
+                = name;
+        }
+        // A panel renews as the operator talks: "TX;" every 100 ms.
+        QTimer renewal;
+        renewal.setInterval(100);
+        QStringList states;
+        for (const QString &step : steps.split(u'|')) {
+            TestClient *client = step.startsWith(u"wait ")
+                ? nullptr
+                : clients.at(step.back() == u';' ? step.front() : step.back()).get();
+            if (!client) {
+                QTest::qWait(step.mid(5).toInt());
+            } else if (step.startsWith(u"gone ")) {
+                client->socket.disconnectFromHost();
+            } else if (step.startsWith(u"renew ")) {
+                QObject::connect(&renewal, &QTimer::timeout, &client->socket,
+                                 [client] { client->socket.write("TX;"); });
+                renewal.start();
+            } else if (step.startsWith(u"quiet ")) {
+                renewal.stop();
+            } else {
+                client->socket.write(step.mid(2).toLatin1());
+                settle(*client);
+            }
+            QTest::qWait(50);
+            states += shared.radio.sim.state().transmitting ? QStringLiteral("K") : QStringLiteral("-");
+        }
+        QCOMPARE(states.join(u' '), keyed);
+        QStringList actual;
+        for (const QString &expected : heard.split(u'|')) {
+            QString text = QString::fromLatin1(clients.at(expected.front())->received);
+            text.remove(QRegularExpression(QStringLiteral("!!Q9 relay ready[^;]*;|ID900;")));
+            for (const auto &[clientName, name] : names)
+                text.replace(clientName, name);
+            actual += expected.front() + QStringLiteral("=") + text;
+        }
+        QCOMPARE(actual.join(u'|'), heard);
+        static const QRegularExpression keying(QStringLiteral("(TX|RX|KY)[^;]*;"));
+        QByteArray sentToRadio;
+        for (const QRegularExpressionMatch &match :
+             keying.globalMatch(QString::fromLatin1(shared.radio.heard)))
+            sentToRadio += match.captured(0).toLatin1();
+        QCOMPARE(sentToRadio, radioKeying);
+    }
+
+    void relayUnkeysAsItStops_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("stopped") << SIGTERM;
+        QTest::newRow("killed, then the service's unkey") << SIGKILL;
+    }
+
+    // However the relay ends, the radio it keyed is unkeyed: by the relay as
+    // it stops, or by "q9relay --unkey", the service's last step.
+    void relayUnkeysAsItStops()
+    {
+        QFETCH(int, signalNumber);
+        TestClient panel(startRelay());
+        QTimer renewal;
+        QObject::connect(&renewal, &QTimer::timeout, &panel.socket, [&panel] { panel.socket.write("TX;"); });
+        renewal.start(100);
+        QTRY_VERIFY_WITH_TIMEOUT(m_radio->sim.state().transmitting, ProcessTimeout);
+        ::kill(pid_t(m_relay.processId()), signalNumber);
+        QVERIFY(m_relay.waitForFinished(ProcessTimeout));
+        if (signalNumber == SIGKILL) {
+            QTest::qWait(Transmitter::Lease.count() * 2);
+            QVERIFY(m_radio->sim.state().transmitting);
+            QProcess unkey;
+            unkey.start(QStringLiteral(Q9RELAY_PATH), {"--device", m_device, "--unkey"});
+            QVERIFY(unkey.waitForFinished(ProcessTimeout) && unkey.exitCode() == 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_radio->sim.state().transmitting, ProcessTimeout);
+        QCOMPARE(m_radio->heard.right(signalNumber == SIGKILL ? 3 : 7),
+                 signalNumber == SIGKILL ? "RX;" : "RX;AI0;");
     }
 
     // A relay that is killed leaves the radio reporting; the next one gives it
