@@ -1,5 +1,8 @@
 #include "station.h"
 
+#include "transmitter.h"
+
+#include <QAction>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -193,6 +196,75 @@ private slots:
         QCOMPARE(greenAtPoll.mid(0, 1), QList<bool>{false});
         QCOMPARE(greenAtPoll.count(true) >= 2, transmits);
         COMPARE_SHOWS(station, "Tune=TUNE face|Smeter=0 yellow");
+    }
+
+    void pushToTalk_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("release");
+        // clang-format off
+        QTest::newRow("the key on the serial port") << "link serial" << "press vfoa_edbox F12" << "release vfoa_edbox F12";
+        QTest::newRow("the key through the relay") << "link server 127.0.0.1" << "press CWsend F12" << "release CWsend F12";
+        QTest::newRow("the menu through the relay") << "link server 127.0.0.1" << "trigger transmit_cmd" << "trigger transmit_cmd";
+        QTest::newRow("a key the operator chose") << "link server 127.0.0.1|answer Pause|trigger ptt_key|key vfoa_edbox F12"
+                                                  << "press vfoa_edbox Pause" << "release vfoa_edbox Pause";
+        // clang-format on
+    }
+
+    // The radio transmits while the operator holds the key (its repeats
+    // are no new presses, and no box takes it for typing) or has Transmit
+    // checked, through a relay for longer than its lease, and the lamp and
+    // title say so; letting go unkeys it.
+    void pushToTalk()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, press);
+        QFETCH(QString, release);
+        Station station;
+        station.startRelay(QStringLiteral("127.0.0.1"), 0);
+        PERFORM(station, QString(link).replace(QStringLiteral("127.0.0.1"), station.relay()->endpoint()));
+        const QString title = station.panel().windowTitle();
+        station.heard.clear();
+        PERFORM(station, press);
+        QTRY_VERIFY(station.radio.state().transmitting);
+        COMPARE_SHOWS(station, "tx_lamp=red|transmit_cmd=checked|vfoa_edbox=14060.00|CWsend=");
+        QCOMPARE(station.panel().windowTitle(), title + QStringLiteral(" - TRANSMITTING"));
+        QTest::qWait(3 * Transmitter::Lease.count());
+        QVERIFY(station.radio.state().transmitting);
+        PERFORM(station, release);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.radio.state().transmitting, 200);
+        COMPARE_SHOWS(station, "tx_lamp=face|transmit_cmd=unchecked");
+        QCOMPARE(station.panel().windowTitle(), title);
+        // The relay takes a lease's renewals itself.
+        QCOMPARE(QByteArray(station.heard).replace("SM;", ""), QByteArray("TX;RX;"));
+        QCOMPARE(station.dialogs.messages, QStringList());
+    }
+
+    // While one panel holds the transmitter, another's push-to-talk is
+    // refused, and its operator is told who holds it.
+    void pushToTalkRefusedWhileAnotherTransmits()
+    {
+        Station station;
+        station.startRelay(QStringLiteral("127.0.0.1"), 0);
+        const QString relay = station.relay()->endpoint();
+        PERFORM(station, "link server " + relay + "|trigger transmit_cmd");
+        QTRY_VERIFY(station.radio.state().transmitting);
+        RecordingDialogs otherDialogs;
+        otherDialogs.inputAnswers = {relay};
+        Rmt_Q9 other(otherDialogs);
+        other.findChild<QAction *>(QStringLiteral("Set_Host_Addr"))->trigger();
+        QTRY_VERIFY(other.globals().RadioPresent);
+        auto *transmit = other.findChild<QAction *>(QStringLiteral("transmit_cmd"));
+        transmit->trigger();
+        QTRY_COMPARE(otherDialogs.messages.size(), 1);
+        QVERIFY2(otherDialogs.messages.first().contains(QRegularExpression(
+                     QStringLiteral("stopped the transmission: client \\S+ holds the transmitter"))),
+                 qPrintable(otherDialogs.messages.first()));
+        QVERIFY(!transmit->isChecked());
+        QVERIFY(station.radio.state().transmitting);
+        PERFORM(station, "trigger transmit_cmd");
+        QTRY_VERIFY(!station.radio.state().transmitting);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "tls_front.h"
 
 #include "link/socket_control.h"
+#include "transmitter.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -208,6 +209,14 @@ private slots:
                            hasIpv6Loopback() ? QHostAddress(QHostAddress::LocalHostIPv6) : QHostAddress());
         program.socket.write("FA;");
         QTRY_COMPARE(program.received, QByteArray("FA00007040000;"));
+        // The panel renews the relay's lease for a program that keys, until
+        // it unkeys.
+        program.socket.write("TX;");
+        QTRY_VERIFY(station.radio.state().transmitting);
+        QTest::qWait(3 * Transmitter::Lease.count());
+        QVERIFY(station.radio.state().transmitting);
+        program.socket.write("RX;");
+        QTRY_VERIFY(!station.radio.state().transmitting);
         if (front) {
             front->sendToPanels("!!Q9 relay ready;");
             program.socket.write("FA;");

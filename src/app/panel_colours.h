@@ -14,6 +14,7 @@ inline const QColor MeterReceive{255, 255, 0};
 inline const QColor MeterTransmit{128, 0, 0};
 inline const QColor OffsetActive{0, 255, 255}; // RIT or XIT in use
 inline const QColor OffsetIdle{0, 0, 0};
+inline const QColor Transmitting{255, 0, 0}; // the push-to-talk lamp while the panel transmits
 
 inline const QColor PanelGrey{128, 128, 128};
 inline const QColor SectionGrey{96, 96, 96}; // the frames, darker than the panel

@@ -89,6 +89,7 @@ Rmt_Q9::Rmt_Q9(Dialogs &dialogs, QWidget *parent)
     wireStepTuning();
     wireRitControls();
     wireAudio();
+    wireTransmit();
 
     Timer2.start();
     Form_Load();

@@ -5,6 +5,7 @@
 #include "framer.h"
 #include "identity.h"
 #include "link/local_cat_port.h"
+#include "link/push_to_talk.h"
 #include "link/serial_control.h"
 #include "link/server_address.h"
 #include "link/socket_control.h"
@@ -20,6 +21,8 @@
 #include <utility>
 
 class Dialogs;
+class HeldKey;
+class QLabel;
 class RadioLink;
 class RelayPins;
 class ReplyFields;
@@ -147,6 +150,12 @@ private:
     void audio_on_Click();
     void noteAudioOffer(const QString &greeting);
     void followAudioOffer();
+    // ---- app: push-to-talk (transmit.cpp)
+    void wireTransmit();
+    QKeySequence pushToTalkKey() const;
+    void transmit_cmd_Click();
+    void ptt_key_Click();
+    void showTransmitting(bool transmitting);
 
     // ---- cat: reply dispatcher (handle_reply.cpp), one branch per code
     void replyServerGreeting(const ReplyFields &reply);
@@ -254,4 +263,8 @@ private:
     // Made or read on first use.
     std::optional<Identity> m_panelKey;
     LocalCatPort m_catPort;
+    PushToTalk m_pushToTalk;
+    HeldKey *m_heldKey = nullptr;
+    QLabel *m_transmitLamp = nullptr;
+    QString m_receiveTitle;
 };

@@ -51,9 +51,14 @@ void Rmt_Q9::HandleReply(const QString &reply)
 void Rmt_Q9::replyServerGreeting(const ReplyFields &reply)
 {
     g.ServerConnected = true;
-    // Also a relay's greeting again, when its audio comes or goes.
-    noteAudioOffer(reply.text(1, reply.length()));
-    followAudioOffer();
+    // Also a relay's greeting again, when its audio comes or goes, or its
+    // word on the panel's transmission.
+    const QString text = reply.text(1, reply.length());
+    if (!m_pushToTalk.takeNotice(text)) {
+        m_pushToTalk.noteGreeting(text);
+        noteAudioOffer(text);
+        followAudioOffer();
+    }
     if (g.DebugOn)
         replaceDebugText(QStringLiteral("R9Ezuziz Connected"));
 }

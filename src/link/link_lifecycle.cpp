@@ -30,6 +30,7 @@ void Rmt_Q9::QueryRadioState()
 // next port is opened.
 void Rmt_Q9::ReleaseLink()
 {
+    m_pushToTalk.release();
     if (g.RadioPresent)
         SendCommand(QStringLiteral("AI0;"));
     stopSmeterPoll();
@@ -60,6 +61,7 @@ void Rmt_Q9::linkLost()
 {
     g.RadioPresent = false;
     g.ServerConnected = false;
+    m_pushToTalk.dropLink();
     stopSmeterPoll();
     m_audioPlayer.stop();
     m_catPort.leave();

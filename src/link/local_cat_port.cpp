@@ -1,7 +1,9 @@
 #include "link/local_cat_port.h"
 
+#include "cat_commands.h"
 #include "framer.h"
 #include "host_port.h"
+#include "link/push_to_talk.h"
 #include "link/socket_control.h"
 
 #include <QTcpSocket>
@@ -16,6 +18,8 @@ constexpr qsizetype MaxReply = 4096;
 // sign-off, is closed by us.
 constexpr std::chrono::seconds EndGrace{5};
 const QByteArray SignOff = QByteArrayLiteral("##");
+// What the relay says when it ends or refuses a transmission.
+constexpr QByteArrayView RelayTransmitNotice = "!!Q9 relay transmit ";
 
 bool isGreeting(const QByteArray &reply)
 {
@@ -54,6 +58,8 @@ private:
     void relayEnded();
     void signOff();
     void finishOnceClosed();
+    void followKeying(const QByteArray &bytes);
+    void renewKeying();
 
     LocalCatPort &m_port;
     QTcpSocket *m_program;
@@ -62,6 +68,13 @@ private:
     QString m_relayKey;
     Framer m_replies{MaxReply};
     QByteArray m_waiting;
+    // The program's commands, only to see it key and unkey: its bytes go on
+    // as they come.
+    Framer m_commands{CatCommand::MaxLength};
+    // A relay that leases the transmitter hears "TX;" again while the
+    // program keeps it keyed, between the program's commands.
+    QTimer m_renewal;
+    bool m_leased = false;
     bool m_greeted = false;
     bool m_ending = false;
 };
@@ -83,6 +96,8 @@ LocalCatPort::ProgramLink::ProgramLink(QTcpSocket *program, const Route &route, 
         emit m_port.message(QStringLiteral("CAT program %1 cut off: %2").arg(m_name, why));
     });
     connect(&m_relay, &SocketControl::closed, this, &ProgramLink::relayEnded);
+    m_renewal.setInterval(PushToTalk::RenewInterval);
+    connect(&m_renewal, &QTimer::timeout, this, &ProgramLink::renewKeying);
     m_relay.connectToRemote(route.server, route.tls);
 }
 
@@ -90,6 +105,7 @@ void LocalCatPort::ProgramLink::end()
 {
     if (std::exchange(m_ending, true))
         return;
+    m_renewal.stop();
     m_program->disconnectFromHost();
     if (m_greeted)
         signOff();
@@ -111,10 +127,14 @@ void LocalCatPort::ProgramLink::judgeRelayKey(const QString &key)
 void LocalCatPort::ProgramLink::fromRelay(const QByteArray &bytes)
 {
     for (const QByteArray &reply : m_replies.feed(bytes)) {
-        if (!isGreeting(reply))
+        if (!isGreeting(reply)) {
             m_program->write(reply);
-        else if (!std::exchange(m_greeted, true))
+        } else if (reply.startsWith(RelayTransmitNotice)) {
+            m_renewal.stop();
+        } else if (!std::exchange(m_greeted, true)) {
+            m_leased = reply.contains(" tx=");
             greeted();
+        }
     }
 }
 
@@ -128,10 +148,28 @@ void LocalCatPort::ProgramLink::greeted()
 void LocalCatPort::ProgramLink::fromProgram()
 {
     const QByteArray bytes = m_program->readAll();
+    followKeying(bytes);
     if (m_greeted)
         m_relay.send(bytes);
     else
         m_waiting += bytes;
+}
+
+void LocalCatPort::ProgramLink::followKeying(const QByteArray &bytes)
+{
+    for (const QByteArray &command : m_commands.feed(bytes)) {
+        const QByteArray code = CatCommand::code(command);
+        if (code == "TX")
+            m_renewal.start();
+        else if (code == "RX")
+            m_renewal.stop();
+    }
+}
+
+void LocalCatPort::ProgramLink::renewKeying()
+{
+    if (m_greeted && m_leased && m_commands.unfinished().isEmpty())
+        m_relay.send(QByteArrayLiteral("TX;"));
 }
 
 void LocalCatPort::ProgramLink::relayEnded()

@@ -38,6 +38,7 @@ QString colourName(const QColor &colour)
         {PanelColour::MeterTransmit.rgb(), QStringLiteral("dark red")},
         {PanelColour::OffsetActive.rgb(), QStringLiteral("cyan")},
         {PanelColour::OffsetIdle.rgb(), QStringLiteral("black")},
+        {PanelColour::Transmitting.rgb(), QStringLiteral("red")},
     };
     return colour == PanelColour::buttonFace() ? QStringLiteral("face") : names.value(colour.rgb());
 }
@@ -110,9 +111,13 @@ QString actOn(QObject *target, const QString &verb, const QString &how)
         if (box)
             box->moveCursor(QTextCursor::End);
         QTest::keyClicks(widget, how);
-    } else if (widget && verb == u"key") {
+    } else if (widget && (verb == u"key" || verb == u"press" || verb == u"release")) {
         const QKeyCombination key = QKeySequence(how)[0];
-        QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+        if (verb == u"key")
+            QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+        else
+            QTest::sendKeyEvent(verb == u"press" ? QTest::Press : QTest::Release, widget, key.key(),
+                                QKeySequence(key).toString(), key.keyboardModifiers());
     } else if (widget && verb == u"menu") {
         QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
         QCoreApplication::sendEvent(widget, &popup);

@@ -58,7 +58,8 @@ public:
 
     // Runs the operator's steps, separated by "|":
     //   click NAME, trigger NAME (menu item), type NAME TEXT (click into a
-    //   box and type), key NAME KEY (as QKeySequence names it), set NAME TEXT
+    //   box and type), key NAME KEY (as QKeySequence names it; press NAME
+    //   KEY and release NAME KEY hold it down and let it go), set NAME TEXT
     //   (the box's whole text, as pasted over it), paste NAME TEXT (at the
     //   caret), drag NAME POSITION, track NAME +|- (a click in the track),
     //   arrow NAME +|-, wheel NAME N (N notches up, or down when negative),
