@@ -228,13 +228,13 @@ private slots:
         station.heard.clear();
         PERFORM(station, press);
         QTRY_VERIFY(station.radio.state().transmitting);
-        COMPARE_SHOWS(station, "tx_lamp=red|transmit_cmd=checked|vfoa_edbox=14060.00|CWsend=");
+        COMPARE_SHOWS(station, "tx_lamp=TX|transmit_cmd=checked|vfoa_edbox=14060.00|CWsend=");
         QCOMPARE(station.panel().windowTitle(), title + QStringLiteral(" - TRANSMITTING"));
         QTest::qWait(3 * Transmitter::Lease.count());
         QVERIFY(station.radio.state().transmitting);
         PERFORM(station, release);
         QTRY_VERIFY_WITH_TIMEOUT(!station.radio.state().transmitting, 200);
-        COMPARE_SHOWS(station, "tx_lamp=face|transmit_cmd=unchecked");
+        COMPARE_SHOWS(station, "tx_lamp=hidden|transmit_cmd=unchecked");
         QCOMPARE(station.panel().windowTitle(), title);
         // The relay takes a lease's renewals itself.
         QCOMPARE(QByteArray(station.heard).replace("SM;", ""), QByteArray("TX;RX;"));

@@ -22,7 +22,6 @@
 
 class Dialogs;
 class HeldKey;
-class QLabel;
 class RadioLink;
 class RelayPins;
 class ReplyFields;
@@ -265,6 +264,5 @@ private:
     LocalCatPort m_catPort;
     PushToTalk m_pushToTalk;
     HeldKey *m_heldKey = nullptr;
-    QLabel *m_transmitLamp = nullptr;
     QString m_receiveTitle;
 };

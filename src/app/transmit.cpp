@@ -4,30 +4,24 @@
 #include "app/rmt_q9.h"
 #include "ui_rmt_q9.h"
 
-#include <QLabel>
-#include <QMenuBar>
 #include <QSettings>
 
 // The operator's push-to-talk: a key held down, wherever the window's focus
 // is (F12 unless the operator chose another, kept in a file of its own
-// beside the settings file), or Options > Transmit. The title and the lamp
-// beside the menus say when the panel transmits; neither moves a control.
+// beside the settings file), or Options > Transmit. The title and a red
+// lamp beside the link lamps say when it transmits.
 namespace {
 const QString ChoiceFile = QStringLiteral("q9transmit.ini");
 const QString KeyChoice = QStringLiteral("PushToTalkKey");
 const QKeySequence DefaultKey(Qt::Key_F12);
 const QString TransmittingTitle = QStringLiteral(" - TRANSMITTING");
-constexpr int LampSize = 14;
 
 } // namespace
 
 void Rmt_Q9::wireTransmit()
 {
-    m_transmitLamp = new QLabel(this);
-    m_transmitLamp->setObjectName(QStringLiteral("tx_lamp"));
-    m_transmitLamp->setFixedSize(LampSize, LampSize);
-    m_transmitLamp->setToolTip(QStringLiteral("Transmit"));
-    ui->menubar->setCornerWidget(m_transmitLamp, Qt::TopRightCorner);
+    showStateByColour(ui->tx_lamp);
+    setBackColour(ui->tx_lamp, PanelColour::Transmitting);
     m_heldKey = new HeldKey(
         this, [this](bool pressed) { pressed ? m_pushToTalk.press() : m_pushToTalk.release(); });
     m_heldKey->setKey(pushToTalkKey());
@@ -80,7 +74,5 @@ void Rmt_Q9::showTransmitting(bool transmitting)
 {
     ui->transmit_cmd->setChecked(transmitting);
     setWindowTitle(transmitting ? m_receiveTitle + TransmittingTitle : m_receiveTitle);
-    setBackColour(m_transmitLamp, transmitting ? PanelColour::Transmitting : PanelColour::buttonFace());
-    m_transmitLamp->setAccessibleName(transmitting ? QStringLiteral("Transmitting")
-                                                   : QStringLiteral("Receiving"));
+    ui->tx_lamp->setVisible(transmitting);
 }

@@ -38,7 +38,6 @@ QString colourName(const QColor &colour)
         {PanelColour::MeterTransmit.rgb(), QStringLiteral("dark red")},
         {PanelColour::OffsetActive.rgb(), QStringLiteral("cyan")},
         {PanelColour::OffsetIdle.rgb(), QStringLiteral("black")},
-        {PanelColour::Transmitting.rgb(), QStringLiteral("red")},
     };
     return colour == PanelColour::buttonFace() ? QStringLiteral("face") : names.value(colour.rgb());
 }
