@@ -65,8 +65,6 @@ public:
     // Unkeys straight to the radio's line, for a relay that is stopping.
     void release();
 
-    bool isKeyed() const { return m_holder; }
-
 signals:
     void message(const QString &text);
 

@@ -18,8 +18,6 @@ constexpr qsizetype MaxReply = 4096;
 // sign-off, is closed by us.
 constexpr std::chrono::seconds EndGrace{5};
 const QByteArray SignOff = QByteArrayLiteral("##");
-// What the relay says when it ends or refuses a transmission.
-constexpr QByteArrayView RelayTransmitNotice = "!!Q9 relay transmit ";
 
 bool isGreeting(const QByteArray &reply)
 {
@@ -129,10 +127,10 @@ void LocalCatPort::ProgramLink::fromRelay(const QByteArray &bytes)
     for (const QByteArray &reply : m_replies.feed(bytes)) {
         if (!isGreeting(reply)) {
             m_program->write(reply);
-        } else if (reply.startsWith(RelayTransmitNotice)) {
+        } else if (PushToTalk::isTransmitNotice(QString::fromLatin1(reply))) {
             m_renewal.stop();
         } else if (!std::exchange(m_greeted, true)) {
-            m_leased = reply.contains(" tx=");
+            m_leased = PushToTalk::leases(QString::fromLatin1(reply));
             greeted();
         }
     }

@@ -5,6 +5,13 @@
 namespace {
 const QString Keyed = QStringLiteral("TX;");
 const QString Unkeyed = QStringLiteral("RX;");
+
+// Whether it refused or ended, and why.
+QRegularExpressionMatch matchTransmitNotice(const QString &text)
+{
+    static const QRegularExpression notice(QStringLiteral("^!!Q9 relay transmit (refused|ended): (.*);$"));
+    return notice.match(text);
+}
 } // namespace
 
 PushToTalk::PushToTalk(QObject *parent)
@@ -14,12 +21,20 @@ PushToTalk::PushToTalk(QObject *parent)
     connect(&m_renewal, &QTimer::timeout, this, [this] { emit send(Keyed); });
 }
 
+bool PushToTalk::leases(const QString &greeting)
+{
+    static const QRegularExpression limit(QStringLiteral("\\btx=\\d+\\b"));
+    return limit.match(greeting).hasMatch();
+}
+
+bool PushToTalk::isTransmitNotice(const QString &text)
+{
+    return matchTransmitNotice(text).hasMatch();
+}
+
 void PushToTalk::noteGreeting(const QString &greeting)
 {
-    static const QRegularExpression limit(QStringLiteral("\\btx=(\\d{1,5})\\b"));
-    const QRegularExpressionMatch match = limit.match(greeting);
-    m_limit
-        = match.hasMatch() ? std::optional(std::chrono::seconds(match.captured(1).toInt())) : std::nullopt;
+    m_leased = leases(greeting);
 }
 
 void PushToTalk::press()
@@ -28,7 +43,7 @@ void PushToTalk::press()
         return;
     setPressed(true);
     emit send(Keyed);
-    if (m_limit)
+    if (m_leased)
         m_renewal.start();
 }
 
@@ -42,7 +57,7 @@ void PushToTalk::release()
 
 void PushToTalk::dropLink()
 {
-    m_limit.reset();
+    m_leased = false;
     setPressed(false);
 }
 
@@ -50,8 +65,7 @@ void PushToTalk::dropLink()
 // refused press held nothing.
 bool PushToTalk::takeNotice(const QString &notice)
 {
-    static const QRegularExpression stopped(QStringLiteral("^!!Q9 relay transmit (refused|ended): (.*);$"));
-    const QRegularExpressionMatch match = stopped.match(notice);
+    const QRegularExpressionMatch match = matchTransmitNotice(notice);
     if (!match.hasMatch())
         return false;
     if (!m_pressed)

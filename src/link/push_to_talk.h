@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <optional>
 
 // The operator's push-to-talk, as the radio's commands: "TX;" when it is
 // pressed, "RX;" when it is let go. A relay that holds the transmitter
@@ -22,17 +21,19 @@ public:
 
     explicit PushToTalk(QObject *parent = nullptr);
 
-    // The relay's greeting: whether it leases the transmitter, and for how
-    // long at most it lets one transmit.
-    void noteGreeting(const QString &greeting);
-    std::optional<std::chrono::seconds> transmitLimit() const { return m_limit; }
+    // Whether a relay that greets so leases the transmitter: its greeting
+    // tells the transmit limit ("tx=180").
+    static bool leases(const QString &greeting);
+    // Whether the relay's text is its word that it refused or ended a
+    // transmission ("!!Q9 relay transmit …;").
+    static bool isTransmitNotice(const QString &text);
 
+    void noteGreeting(const QString &greeting);
     void press();
     void release();
-    bool isPressed() const { return m_pressed; }
     // The link went away: nothing more can be sent, and nothing is keyed.
     void dropLink();
-    // A relay's notice ("!!Q9 relay transmit …;"); whether it was one.
+    // A relay's transmit notice; whether it was one.
     bool takeNotice(const QString &notice);
 
 signals:
@@ -44,7 +45,7 @@ signals:
 private:
     void setPressed(bool pressed);
 
-    std::optional<std::chrono::seconds> m_limit;
     QTimer m_renewal;
+    bool m_leased = false;
     bool m_pressed = false;
 };
