@@ -6,6 +6,8 @@
 
 #include <gst/gst.h>
 
+#include <cstdlib>
+
 namespace {
 constexpr char StreamName[] = "Q9 Remote";
 constexpr char ReceiverName[] = "receiver";
@@ -17,9 +19,10 @@ constexpr char OutputName[] = "output";
 constexpr int OutputBuffer = 25000;
 constexpr int OutputPeriod = 5000;
 constexpr std::chrono::milliseconds AdaptInterval{250};
-// The delay shrinks only by more than this, so that it is not changed for
-// every millisecond the spread moves.
-constexpr int ShrinkStep = 10;
+// The delay changes only by more than this, so that it is not changed for
+// every millisecond the spread moves: each growth is heard as a gap, and
+// the margin beyond the spread already covers a packet that late.
+constexpr int AdaptStep = 10;
 } // namespace
 
 AudioPlayer::AudioPlayer(QObject *parent)
@@ -141,13 +144,13 @@ void AudioPlayer::hookKey(const QByteArray &srtpKey)
     gst_object_unref(decrypter);
 }
 
-// Grown at once to what the path needs, shrunk only by a step worth taking.
+// Changed at once to what the path needs, once that is a step away.
 void AudioPlayer::adaptDelay()
 {
     if (!m_receiver)
         return;
     const int wanted = m_receiver->meter().playoutDelay();
-    if (wanted == m_delay || (wanted < m_delay && m_delay - wanted < ShrinkStep))
+    if (std::abs(wanted - m_delay) < AdaptStep)
         return;
     m_delay = wanted;
     applyDelay();
