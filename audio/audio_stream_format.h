@@ -1,6 +1,6 @@
 #pragma once
 
-// The receiver's audio as the relay sends it and the panel plays it: mono
+// The audio as the relay sends the receiver's and the panel the operator's: mono
 // Opus in short frames at about 24 kbit/s with in-band forward error
 // correction, in RTP with payload type 96 and a 48 kHz clock (see
 // AudioPackets for how the packets travel). The encoder is told the loss
@@ -21,10 +21,17 @@ inline constexpr char Encoder[] = "audioconvert ! audioresample ! audio/x-raw,ra
                                   "! opusenc name=encoder bitrate=24000 frame-size=10 bitrate-type=cbr "
                                   "audio-type=generic inband-fec=true ! rtpopuspay pt=96";
 
+// RTP back to raw audio, a lost packet filled from the next one's
+// correction data where it has it.
+inline constexpr char Decoder[]
+    = "rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample";
+
 // What the panel's pipeline is told it receives: RTP, or SRTP on a secure
 // relay's UDP.
-inline constexpr char RtpCaps[] = "application/x-rtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96";
-inline constexpr char SrtpCaps[] = "application/x-srtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96";
+inline constexpr char RtpCaps[]
+    = "application/x-rtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96";
+inline constexpr char SrtpCaps[]
+    = "application/x-srtp,media=audio,clock-rate=48000,encoding-name=OPUS,payload=96";
 
 // SRTP's protection, the same both ways: AES in counter mode with a
 // 128-bit key and an 80-bit HMAC-SHA1 tag.

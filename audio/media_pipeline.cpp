@@ -1,5 +1,7 @@
 #include "media_pipeline.h"
 
+#include "audio_stream_format.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -142,6 +144,27 @@ void MediaPipeline::setLatency(std::chrono::nanoseconds latency)
 GstElement *MediaPipeline::element(const char *name) const
 {
     return m_pipeline ? gst_bin_get_by_name(GST_BIN(m_pipeline), name) : nullptr;
+}
+
+void MediaPipeline::keyDecrypter(const char *decrypter, const QByteArray &key)
+{
+    GstElement *element = this->element(decrypter);
+    if (!element)
+        return;
+    GstBuffer *keyBuffer = gst_buffer_new_memdup(key.constData(), size_t(key.size()));
+    GstCaps *caps = gst_caps_new_simple("application/x-srtp", "srtp-key", GST_TYPE_BUFFER, keyBuffer,
+                                        "srtp-cipher", G_TYPE_STRING, AudioStreamFormat::SrtpCipher,
+                                        "srtp-auth", G_TYPE_STRING, AudioStreamFormat::SrtpAuth,
+                                        "srtcp-cipher", G_TYPE_STRING, AudioStreamFormat::SrtpCipher,
+                                        "srtcp-auth", G_TYPE_STRING, AudioStreamFormat::SrtpAuth, nullptr);
+    gst_buffer_unref(keyBuffer);
+    g_signal_connect_data(
+        element, "request-key", G_CALLBACK(+[](GstElement *, guint, gpointer caps) {
+            return gst_caps_ref(static_cast<GstCaps *>(caps));
+        }),
+        caps, [](gpointer caps, GClosure *) { gst_caps_unref(static_cast<GstCaps *>(caps)); },
+        GConnectFlags(0));
+    gst_object_unref(element);
 }
 
 void MediaPipeline::push(const char *source, const QByteArray &bytes)

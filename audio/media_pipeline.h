@@ -38,6 +38,9 @@ public:
     void setLatency(std::chrono::nanoseconds latency);
     // An element of the running pipeline by its name, or null.
     GstElement *element(const char *name) const;
+    // Gives the running pipeline's srtpdec `decrypter` the one key of every
+    // stream it meets (AudioStreamFormat's protection).
+    void keyDecrypter(const char *decrypter, const QByteArray &key);
     // Bytes into the running pipeline's appsrc `source`, which flow on from
     // there as a source's own would; and the end of them.
     void push(const char *source, const QByteArray &bytes);

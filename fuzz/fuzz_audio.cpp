@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to what the relay and the panel read off the
-// network for the audio: the panel's reports (UDP, read by the relay), and
-// the framed stream on TCP and the RTP headers (read by the panel). Besides
+// network for the audio: the panel's reports (read by the relay), and the
+// framed stream on TCP and the RTP headers (read by the panel, and by the
+// relay as the operator's audio comes back). Besides
 // not crashing: a report is only ever signed by its own pass, and the
 // stream gives the same packets however its bytes were cut.
 

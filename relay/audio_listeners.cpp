@@ -9,16 +9,17 @@ constexpr qint64 ReadChunk = 4096;
 
 } // namespace
 
+AudioListeners::AudioListeners(Voucher vouch, QObject *parent)
+    : QObject(parent)
+    , m_vouch(std::move(vouch))
+{ }
+
 void AudioListeners::add(Connection *connection)
 {
     connection->setParent(this);
     m_connections.append(connection);
-    // Nothing a listener says is needed; it is read and let go.
-    connect(connection, &Connection::readyRead, this, [this, connection] {
-        connection->read(ReadChunk);
-        if (connection->atEnd())
-            drop(connection, QStringLiteral("left"));
-    });
+    m_speakers.insert(connection, {});
+    connect(connection, &Connection::readyRead, this, [this, connection] { hear(connection); });
     connect(connection, &Connection::reset, this,
             [this, connection] { drop(connection, QStringLiteral("left")); });
     connect(connection, &Connection::lost, this, [this, connection](const QString &why) {
@@ -50,10 +51,26 @@ void AudioListeners::send(const QByteArray &rtp)
     }
 }
 
+// A signed report says whose the frames after it are; a client that has
+// not said sends nothing on.
+void AudioListeners::hear(Connection *connection)
+{
+    Speaker &speaker = m_speakers[connection];
+    for (const QByteArray &frame : speaker.deframer.feed(connection->read(ReadChunk))) {
+        if (speaker.id)
+            emit spoken(*speaker.id, frame, {});
+        else
+            speaker.id = m_vouch(frame);
+    }
+    if (connection->atEnd())
+        drop(connection, QStringLiteral("left"));
+}
+
 void AudioListeners::drop(Connection *connection, const QString &why)
 {
     if (!m_connections.removeOne(connection))
         return;
+    m_speakers.remove(connection);
     emit message(QStringLiteral("audio client %1 %2").arg(connection->name(), why));
     connection->disconnect(this);
     connection->abort();

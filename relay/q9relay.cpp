@@ -137,8 +137,10 @@ int main(int argc, char *argv[])
         return printFingerprint(parser);
     if (!parser.isSet(QStringLiteral("device")))
         return usageError(QStringLiteral("--device is required"));
-    if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio-source")))
-        return usageError(QStringLiteral("--audio-listen needs --audio-source"));
+    for (const QString &option : {QStringLiteral("audio-listen"), QStringLiteral("audio-sink")}) {
+        if (parser.isSet(option) && !parser.isSet(QStringLiteral("audio-source")))
+            return usageError(QStringLiteral("--%1 needs --audio-source").arg(option));
+    }
     for (const QString &problem : {serverOptionsProblem(parser), terminalProblem(parser)}) {
         if (!problem.isEmpty())
             return usageError(problem);

@@ -76,8 +76,15 @@ RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     , m_radio(radio)
     , m_queue(radio)
     , m_transmitter(m_queue, radio)
+    , m_audioListeners([this](const QByteArray &report) { return m_udpAudio.vouchFor(report); })
 {
     m_queue.setTransmitter(&m_transmitter);
+    connect(&m_transmitter, &Transmitter::released, this, [this] {
+        if (m_transmitAudio)
+            m_transmitAudio->stop();
+    });
+    connect(&m_udpAudio, &UdpAudio::spoken, this, &RelayServer::hearSpeech);
+    connect(&m_audioListeners, &AudioListeners::spoken, this, &RelayServer::hearSpeech);
     connect(&m_queue, &RadioQueue::message, this, &RelayServer::message);
     connect(&m_transmitter, &Transmitter::message, this, &RelayServer::message);
     connect(&m_operators, &Operators::message, this, &RelayServer::message);
@@ -115,7 +122,9 @@ QString RelayServer::behaviour()
                "come from, until they stop for 2 s or its link ends. Clients on --audio-listen\n"
                "over TCP (admitted by the same --allow, up to --max-audio-clients, and not\n"
                "counted in --max-clients) hear it at once, each packet after its length in two\n"
-               "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off.")
+               "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off. A panel that\n"
+               "holds the transmitter sends its operator's audio back the same way (on TCP after\n"
+               "a report signed with its pass), which --audio-sink plays while it holds it.")
         .arg(QString::fromLatin1(Greeting).arg(Transmitter::DefaultLimit.count()),
              QString::fromLatin1(BusyText.trimmed()))
         .arg(SocketSession::MaxBacklog / 1024)
@@ -282,6 +291,21 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
     // Once the server is told to be up, so its failures come after that.
     QMetaObject::invokeMethod(m_audio.get(), &AudioStream::start, Qt::QueuedConnection);
     return true;
+}
+
+void RelayServer::playTransmitAudio(const QString &sink)
+{
+    m_transmitAudio = std::make_unique<TransmitAudio>(sink);
+    connect(m_transmitAudio.get(), &TransmitAudio::message, this, &RelayServer::message);
+}
+
+// Only the audio of the panel that holds the transmitter is played, and
+// only while it holds it.
+void RelayServer::hearSpeech(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey)
+{
+    const auto pass = m_passes.find(m_transmitter.holder());
+    if (m_transmitAudio && pass != m_passes.end() && pass->second.id() == id)
+        m_transmitAudio->play(packet, srtpKey);
 }
 
 // A panel hears of the audio in the greeting, sent again to the panels

@@ -9,6 +9,7 @@
 #include "operators.h"
 #include "radio_queue.h"
 #include "session.h"
+#include "transmit_audio.h"
 #include "transmitter.h"
 #include "udp_audio.h"
 
@@ -111,6 +112,10 @@ public:
     // False when the endpoint cannot be listened on; a source that fails is
     // tried again meanwhile.
     bool serveAudio(const QString &endpoint, std::unique_ptr<AudioStream> stream);
+    // The transmitting panel's audio, which comes the way the receiver's
+    // goes, played into the radio's audio input by `sink` (TransmitAudio's
+    // names) while it holds the transmitter.
+    void playTransmitAudio(const QString &sink);
     QString audioEndpoint() const;
     int audioListenerCount() const { return m_audioListeners.count() + m_udpAudio.receiving(); }
     QString errorString() const;
@@ -141,6 +146,7 @@ private:
     QByteArray greeting(const Session *session);
     void forgetPass(const Session *session);
     void offerAudio();
+    void hearSpeech(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey);
     bool descriptorsToSpare() const;
     void serve(Session *session);
     void programOpened(Terminal &terminal);
@@ -163,6 +169,7 @@ private:
     QList<QPointer<SocketSession>> m_clients;
     QString m_errorString;
     std::unique_ptr<AudioStream> m_audio;
+    std::unique_ptr<TransmitAudio> m_transmitAudio;
     AudioListeners m_audioListeners;
     UdpAudio m_udpAudio;
     Endpoint *m_audioEndpoint = nullptr;

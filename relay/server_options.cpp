@@ -24,6 +24,7 @@ const QString OperatorsFile = QStringLiteral("operators");
 const QString Fingerprint = QStringLiteral("fingerprint");
 const QString Ptt = QStringLiteral("ptt");
 const QString MaxTransmit = QStringLiteral("max-transmit");
+const QString AudioSink = QStringLiteral("audio-sink");
 // A transmit-time limit of more than an hour is no limit.
 constexpr int LongestTransmit = 3600;
 constexpr int MostClients = 64;
@@ -138,6 +139,13 @@ void addServerOptions(QCommandLineParser &parser)
              .arg(LongestTransmit)
              .arg(Transmitter::DefaultLimit.count()),
          QStringLiteral("SECONDS"), QString::number(Transmitter::DefaultLimit.count())},
+        {AudioSink,
+         QStringLiteral("Play the transmitting panel's audio into SINK, the radio's audio input: an "
+                        "ALSA playback device as alsa:DEVICE (alsa:hw:CARD=CODEC,DEV=0 for a radio's "
+                        "USB sound chip), a PipeWire/PulseAudio sink by name, or \"default\". It comes "
+                        "the way the receiver's audio goes, so the relay must serve audio. Without it "
+                        "no transmit audio is played."),
+         QStringLiteral("SINK")},
     });
 }
 
@@ -227,6 +235,10 @@ bool startServer(RelayServer &server, const QCommandLineParser &parser, QString 
         if (!server.serveAudio(audioEndpoint(server, parser), std::move(audio)))
             return false;
         served.append(QStringLiteral("audio on %1").arg(server.audioEndpoint()));
+    }
+    if (parser.isSet(AudioSink)) {
+        server.playTransmitAudio(parser.value(AudioSink));
+        served.append(QStringLiteral("transmit audio into %1").arg(parser.value(AudioSink)));
     }
     if (!server.fingerprint().isEmpty())
         served.append(QStringLiteral("key %1").arg(server.fingerprint()));

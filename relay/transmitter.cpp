@@ -158,6 +158,7 @@ void Transmitter::unkey(const QString &why, Ending ending)
         m_cutOff.insert(holder);
         holder->notice(QStringLiteral("transmit ended: %1").arg(why));
     }
+    emit released();
 }
 
 void Transmitter::keyLine(bool on)

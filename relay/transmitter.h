@@ -62,11 +62,15 @@ public:
     bool take(Session &session, QByteArrayView command);
     // The session has gone.
     void forget(const Session &session);
+    // Who holds the transmitter now, if anyone.
+    const Session *holder() const { return m_holder; }
     // Unkeys straight to the radio's line, for a relay that is stopping.
     void release();
 
 signals:
     void message(const QString &text);
+    // The transmitter is unkeyed, whoever let go.
+    void released();
 
 private:
     // Let go by its holder, ended by the relay, its holder gone, or the

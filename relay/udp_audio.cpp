@@ -1,11 +1,13 @@
 #include "udp_audio.h"
 
+#include "audio_packets.h"
 #include "host_port.h"
 
 #include <QNetworkDatagram>
 
 namespace {
-// A report is a few dozen bytes; anything much longer is not one.
+// A report or a packet of speech is under a hundred bytes; anything much
+// longer is neither.
 constexpr qint64 MostRead = 512;
 constexpr std::chrono::milliseconds CheckInterval{500};
 } // namespace
@@ -69,22 +71,41 @@ void UdpAudio::readReports()
 {
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket.receiveDatagram(MostRead);
+        const quint16 port = quint16(datagram.senderPort());
         if (const auto report = AudioReport::read(datagram.data()))
-            take(*report, datagram.senderAddress(), quint16(datagram.senderPort()));
+            take(*report, datagram.senderAddress(), port);
+        else
+            hear(datagram.data(), datagram.senderAddress(), port);
     }
 }
 
 // Only a report signed with a pass, and newer than any before it, counts:
 // one replayed from another address is as good as none.
-void UdpAudio::take(const AudioReport &report, const QHostAddress &address, quint16 port)
+UdpAudio::Grant *UdpAudio::vouchedGrant(const AudioReport &report)
 {
     const auto found = m_grants.find(report.id);
     if (found == m_grants.end())
-        return;
+        return nullptr;
     Grant &grant = found->second;
     if (report.counter <= grant.counter || !report.isSignedBy(grant.pass))
-        return;
+        return nullptr;
     grant.counter = report.counter;
+    return &grant;
+}
+
+std::optional<QByteArray> UdpAudio::vouchFor(const QByteArray &report)
+{
+    const auto read = AudioReport::read(report);
+    const Grant *grant = read ? vouchedGrant(*read) : nullptr;
+    return grant ? std::optional(grant->pass.id()) : std::nullopt;
+}
+
+void UdpAudio::take(const AudioReport &report, const QHostAddress &address, quint16 port)
+{
+    Grant *vouched = vouchedGrant(report);
+    if (!vouched)
+        return;
+    Grant &grant = *vouched;
     grant.heard.start();
     const bool moved
         = grant.address != address || grant.port != port || grant.reporter != report.reception.reporter;
@@ -92,6 +113,19 @@ void UdpAudio::take(const AudioReport &report, const QHostAddress &address, quin
         begin(grant, report, address, port);
     grant.lossPercent = (report.reception.fractionLost * 100 + 255) / 256;
     updateExpectedLoss();
+}
+
+// Audio only from where a panel's signed reports come.
+void UdpAudio::hear(const QByteArray &packet, const QHostAddress &address, quint16 port)
+{
+    if (!AudioPackets::headerOf(packet))
+        return;
+    for (const auto &[id, grant] : m_grants) {
+        if (grant.receiving && grant.address == address && grant.port == port) {
+            emit spoken(id, packet, grant.secure ? grant.pass.srtpKey(grant.reporter) : QByteArray());
+            return;
+        }
+    }
 }
 
 void UdpAudio::begin(Grant &grant, const AudioReport &report, const QHostAddress &address, quint16 port)

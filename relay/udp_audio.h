@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 
 // The receiver's audio over UDP, beside the framed stream on TCP: each
 // linked panel is given a pass over its control link (grant()), and the
@@ -21,6 +22,11 @@
 // is sent nothing, so the relay cannot be made to flood anyone. A secure
 // link's audio is sealed with SRTP under a key drawn from its pass, which
 // went over TLS only.
+//
+// What a panel says back is its operator's audio while transmitting: RTP
+// packets (SRTP on a secure link) from where its reports come, on UDP, or
+// framed on its TCP audio connection after a signed report; spoken() hands
+// them on with the pass they came under.
 class UdpAudio : public QObject
 {
     Q_OBJECT
@@ -41,12 +47,18 @@ public:
     void revoke(const AudioPass &pass);
     // Addresses the audio goes to now.
     int receiving() const;
+    // The pass a report on a TCP audio connection is signed with, newer
+    // than any before it; nothing for any other.
+    std::optional<QByteArray> vouchFor(const QByteArray &report);
 
 public slots:
     void send(const QByteArray &rtp);
 
 signals:
     void message(const QString &text);
+    // A packet of the operator's from the panel with pass `id`: SRTP under
+    // `srtpKey`, or RTP when that is empty.
+    void spoken(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey);
     // The most that any receiving panel reports losing, in percent.
     void expectedLossChanged(int percent);
 
@@ -74,7 +86,9 @@ private:
     };
 
     void readReports();
+    Grant *vouchedGrant(const AudioReport &report);
     void take(const AudioReport &report, const QHostAddress &address, quint16 port);
+    void hear(const QByteArray &packet, const QHostAddress &address, quint16 port);
     void begin(Grant &grant, const AudioReport &report, const QHostAddress &address, quint16 port);
     bool sealFor(Grant &grant);
     void end(Grant &grant, const QString &why);

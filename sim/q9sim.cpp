@@ -166,8 +166,10 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--pty and --%1 exclude each other").arg(network));
     }
 
-    if (parser.isSet(QStringLiteral("audio-listen")) && !parser.isSet(QStringLiteral("audio")))
-        return usageError(QStringLiteral("--audio-listen needs --audio"));
+    for (const QString &option : {QStringLiteral("audio-listen"), QStringLiteral("audio-sink")}) {
+        if (parser.isSet(option) && !parser.isSet(QStringLiteral("audio")))
+            return usageError(QStringLiteral("--%1 needs --audio").arg(option));
+    }
 
     SimRadio radio;
     const QString problem = configureRadio(parser, radio);

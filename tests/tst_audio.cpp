@@ -46,13 +46,13 @@ QByteArray toneOf(int hertz, int seconds)
     return samples;
 }
 
-
 // A station whose relay serves the simulated receiver's audio, and a sound
 // server for the panel to play into.
 struct ListeningStation
 {
-    ListeningStation()
-        : address(loopbackAddress())
+    explicit ListeningStation(const QStringList &otherSinks = {})
+        : sound(otherSinks)
+        , address(loopbackAddress())
     {
         station.startRelay(address);
         serveAudio(station, receiver, address);
@@ -66,13 +66,13 @@ struct ListeningStation
 };
 
 // The key kept at `path` (made there if new), listed in `folder`'s
-// operators as one that may listen.
-Identity listedKey(const QString &path, const QString &folder)
+// operators with `role`.
+Identity listedKey(const QString &path, const QString &folder, const QString &role = QStringLiteral("listen"))
 {
     const Identity key = *Identity::loadOrCreate(path, {}, nullptr);
     QFile operators(folder + QStringLiteral("/operators"));
     if (operators.open(QIODevice::Append))
-        operators.write((key.fingerprint() + QStringLiteral(" listen operator\n")).toUtf8());
+        operators.write(QStringLiteral("%1 %2 operator\n").arg(key.fingerprint(), role).toUtf8());
     return key;
 }
 
@@ -96,13 +96,13 @@ constexpr int Settle = 15000;
 // The pitch the sink plays once a quarter of a second of `pitch` is heard
 // within Settle, or else the last heard. Not asked again once heard: on a
 // busy machine one late block after it must not undo what was heard.
-int pitchHeard(SoundServer &sound, int pitch)
+int pitchHeard(SoundServer &sound, int pitch, const QString &sink = QStringLiteral("q9test"))
 {
     const QDeadlineTimer deadline(Settle);
-    int heard = pitchOf(sound.record(SoundServer::SampleRate / 4));
+    int heard = pitchOf(sound.record(SoundServer::SampleRate / 4, sink));
     while (heard != pitch && !deadline.hasExpired()) {
         QTest::qWait(50);
-        heard = pitchOf(sound.record(SoundServer::SampleRate / 4));
+        heard = pitchOf(sound.record(SoundServer::SampleRate / 4, sink));
     }
     return heard;
 }
@@ -156,6 +156,7 @@ private slots:
     void receiverFollowsTheRadio();
     void panelPlaysTheRadio();
     void panelPlaysASecureRelay();
+    void microphoneReachesTheRadio();
     void audioCrossesTheInternet_data();
     void audioCrossesTheInternet();
     void udpAudioOnlyToItsPanel();
@@ -239,22 +240,57 @@ void AudioTest::panelPlaysTheRadio()
     QCOMPARE(station.dialogs.messages.size(), 1);
 }
 
+// While the operator transmits, the desktop's microphone plays into the
+// relay's sink for the radio's input, with its pitch; at no other time is
+// a microphone open or anything played there.
+void AudioTest::microphoneReachesTheRadio()
+{
+    const QString radioInput = QStringLiteral("radio_input");
+    ListeningStation listening({radioInput});
+    Station &station = listening.station;
+    station.relay()->playTransmitAudio(radioInput);
+    station.start();
+    PERFORM(station, "link server " + listening.address);
+    QCOMPARE(pitchHeard(listening.sound, 600), 600);
+    QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 2, radioInput)), 0.0);
+    QCOMPARE(listening.sound.recordings(), QStringList());
+    PERFORM(station, "trigger transmit_cmd");
+    QTRY_VERIFY(station.radio.state().transmitting);
+    QCOMPARE(pitchHeard(listening.sound, SoundServer::MicrophonePitch, radioInput),
+             SoundServer::MicrophonePitch);
+    QVERIFY(listening.sound.recordings().contains(QStringLiteral("Q9 Remote microphone")));
+    PERFORM(station, "trigger transmit_cmd");
+    QTRY_VERIFY(!station.radio.state().transmitting);
+    QTRY_COMPARE(listening.sound.recordings(), QStringList());
+    // What was under way when it ended plays out, and then nothing.
+    QTRY_COMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 10, radioInput)), 0.0);
+    QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 2, radioInput)), 0.0);
+    QCOMPARE(station.dialogs.messages, QStringList());
+}
+
 // On a secure link the audio comes sealed with SRTP under the panel's pass,
-// which went over TLS, and plays as on a plain link.
+// which went over TLS, and plays as on a plain link; the operator's
+// microphone goes back sealed under the same key.
 void AudioTest::panelPlaysASecureRelay()
 {
-    SoundServer sound;
+    const QString radioInput = QStringLiteral("radio_input");
+    SoundServer sound({radioInput});
     Station station;
     QTemporaryDir shack;
-    listedKey(station.path(QStringLiteral("q9remote-key.pem")), shack.path());
+    listedKey(station.path(QStringLiteral("q9remote-key.pem")), shack.path(), QStringLiteral("transmit"));
     QProcess sim;
     sim.setProcessChannelMode(QProcess::MergedChannels);
-    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH), simArguments(true, shack.path()));
+    const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH),
+                                        simArguments(true, shack.path())
+                                            + QStringList{QStringLiteral("--audio-sink"), radioInput});
     QVERIFY(port);
     station.dialogs.questionAnswers = {true};
     PERFORM(station, QStringLiteral("answer tls:127.0.0.1:%1|trigger Set_Host_Addr").arg(port));
     QCOMPARE(pitchHeard(sound, 600), 600);
     QCOMPARE(sound.streams(), QStringList({OurStream, OurStream}));
+    PERFORM(station, QStringLiteral("trigger transmit_cmd"));
+    QCOMPARE(pitchHeard(sound, SoundServer::MicrophonePitch, radioInput), SoundServer::MicrophonePitch);
+    PERFORM(station, QStringLiteral("trigger transmit_cmd"));
     QCOMPARE(station.dialogs.messages.size(), 1);
     QVERIFY(stopWith(sim, SIGTERM));
     QVERIFY(sim.readAll().contains(", sealed\n"));
@@ -281,7 +317,7 @@ void AudioTest::audioCrossesTheInternet_data()
 // other: the tone plays with at most so much silence (none but the
 // outage's, and a loaded machine's rare late block), comes back within a
 // second of an outage's end, and rides UDP where it passes, TCP where it
-// does not.
+// does not; the operator's microphone goes back the same way.
 void AudioTest::audioCrossesTheInternet()
 {
     QFETCH(int, delayMs);
@@ -292,7 +328,8 @@ void AudioTest::audioCrossesTheInternet()
     QFETCH(int, seconds);
     QFETCH(double, mostSilent);
     QFETCH(QString, way);
-    SoundServer sound;
+    const QString radioInput = QStringLiteral("radio_input");
+    SoundServer sound({radioInput});
     NetworkPath path;
     QString problem;
     if (!path.open(&problem, {delayMs, jitterMs, lossPercent}))
@@ -301,10 +338,11 @@ void AudioTest::audioCrossesTheInternet()
     const QString relayAddress = path.address(NetworkPath::Far);
     QProcess sim;
     sim.setProcessChannelMode(QProcess::MergedChannels);
-    const QStringList command = path.inNamespace(
-        NetworkPath::Far, QStringLiteral(Q9SIM_PATH),
-        {QStringLiteral("--listen"), relayAddress + QStringLiteral(":0"), QStringLiteral("--audio"),
-         QStringLiteral("--allow"), path.address(NetworkPath::Near)});
+    const QStringList command
+        = path.inNamespace(NetworkPath::Far, QStringLiteral(Q9SIM_PATH),
+                           {QStringLiteral("--listen"), relayAddress + QStringLiteral(":0"),
+                            QStringLiteral("--audio"), QStringLiteral("--audio-sink"), radioInput,
+                            QStringLiteral("--allow"), path.address(NetworkPath::Near)});
     const quint16 port = startListening(sim, command.first(), command.mid(1));
     QVERIFY(port);
     QVERIFY(path.enter(NetworkPath::Near));
@@ -323,6 +361,9 @@ void AudioTest::audioCrossesTheInternet()
         if (outageMs)
             QVERIFY2(silence.firstEnd <= outageMs / 1000.0 + 1.0,
                      qPrintable(QStringLiteral("back after %1 s").arg(silence.firstEnd)));
+        PERFORM(station, QStringLiteral("trigger transmit_cmd"));
+        QCOMPARE(pitchHeard(sound, SoundServer::MicrophonePitch, radioInput), SoundServer::MicrophonePitch);
+        PERFORM(station, QStringLiteral("trigger transmit_cmd"));
         QCOMPARE(station.dialogs.messages, QStringList());
     }
     path.leave();

@@ -304,6 +304,8 @@ private slots:
         row("q9relay --device RADIO --listen BUSY", "cannot listen on BUSY");
         row("q9relay --device RADIO --max-clients 0", "bad value for --max-clients: \"0\"");
         row("q9sim --max-audio-clients 65", "bad value for --max-audio-clients: \"65\"");
+        // The operator's audio comes back the way the receiver's goes.
+        row("q9relay --device RADIO --audio-sink default", "--audio-sink needs --audio-source");
         // A terminal in the radio's place, or one another program serves, would
         // have the relay talk to itself or take a line from under a program.
         row("q9relay --device RADIO --cat-pty RADIO", "--cat-pty RADIO is the radio's own port");

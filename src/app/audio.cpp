@@ -18,7 +18,7 @@ const QString ChoiceKey = QStringLiteral("Audio");
 void Rmt_Q9::wireAudio()
 {
     connect(ui->audio_on, &QAction::triggered, this, &Rmt_Q9::audio_on_Click);
-    connect(&m_audioPlayer, &AudioPlayer::failed, this,
+    connect(&m_audio, &RemoteAudio::failed, this,
             [this](const QString &why) { m_dialogs.notice(this, why, Dialogs::Icon::Warning); });
     // Checked on a first start.
     ui->audio_on->setChecked(QSettings(ChoiceFile, QSettings::IniFormat).value(ChoiceKey, true).toBool());
@@ -30,7 +30,7 @@ void Rmt_Q9::audio_on_Click()
     if (ui->audio_on->isChecked())
         followAudioOffer();
     else
-        m_audioPlayer.stop();
+        m_audio.stop();
 }
 
 // The relay's greeting names its audio port ("audio=2302") before its ';',
@@ -50,10 +50,10 @@ void Rmt_Q9::noteAudioOffer(const QString &greeting)
 void Rmt_Q9::followAudioOffer()
 {
     if (m_audioPort == 0)
-        return m_audioPlayer.stop();
-    if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audioPlayer.isPlaying())
+        return m_audio.stop();
+    if (!ui->audio_on->isChecked() || !g.LinkIsTcp || !g.ServerConnected || m_audio.isPlaying())
         return;
     // A secure link's audio comes from the relay the link was accepted with.
     const ServerAddress server = serverAddressFrom(g.HostAddress);
-    m_audioPlayer.play({server.host, m_audioPort, m_audioPass, tlsFor(server), tcpClient.peerKey()});
+    m_audio.play({server.host, m_audioPort, m_audioPass, tlsFor(server), tcpClient.peerKey()});
 }

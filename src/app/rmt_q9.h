@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/q9_globals.h"
-#include "audio/audio_player.h"
+#include "audio/remote_audio.h"
 #include "framer.h"
 #include "identity.h"
 #include "link/local_cat_port.h"
@@ -254,7 +254,7 @@ private:
     bool m_sending = false;
     bool m_shutDown = false;
     bool m_stopping = false;
-    AudioPlayer m_audioPlayer;
+    RemoteAudio m_audio;
     // The relay's audio port from its greeting, 0 when it offers none.
     quint16 m_audioPort = 0;
     // The pass for its audio over UDP, when it gives one.

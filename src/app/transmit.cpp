@@ -9,7 +9,8 @@
 // The operator's push-to-talk: a key held down, wherever the window's focus
 // is (F12 unless the operator chose another, kept in a file of its own
 // beside the settings file), or Options > Transmit. The title and a red
-// lamp beside the link lamps say when it transmits.
+// lamp beside the link lamps say when it transmits, and the microphone
+// goes to the relay only then.
 namespace {
 const QString ChoiceFile = QStringLiteral("q9transmit.ini");
 const QString KeyChoice = QStringLiteral("PushToTalkKey");
@@ -31,6 +32,7 @@ void Rmt_Q9::wireTransmit()
     connect(ui->ptt_key, &QAction::triggered, this, &Rmt_Q9::ptt_key_Click);
     connect(&m_pushToTalk, &PushToTalk::send, this, [this](const QString &command) { SendCommand(command); });
     connect(&m_pushToTalk, &PushToTalk::pressedChanged, this, &Rmt_Q9::showTransmitting);
+    connect(&m_pushToTalk, &PushToTalk::pressedChanged, &m_audio, &RemoteAudio::setTransmitting);
     connect(&m_pushToTalk, &PushToTalk::stoppedByRelay, this, [this](const QString &why) {
         m_dialogs.notice(this, QStringLiteral("The relay stopped the transmission: %1.").arg(why),
                          Dialogs::Icon::Warning);

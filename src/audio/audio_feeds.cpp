@@ -2,9 +2,11 @@
 
 #include "identity.h"
 
-StreamAudioFeed::StreamAudioFeed(const AudioRoute &route, QObject *parent)
+StreamAudioFeed::StreamAudioFeed(const AudioRoute &route, quint64 *counter, QObject *parent)
     : AudioFeed(parent)
     , m_relayKey(route.relayKey)
+    , m_pass(route.pass)
+    , m_counter(counter)
 {
     connect(&m_socket, &QSslSocket::readyRead, this, &StreamAudioFeed::takeBytes);
     connect(&m_socket, &QSslSocket::errorOccurred, this, [this] { emit failed(m_socket.errorString()); });
@@ -41,6 +43,17 @@ void StreamAudioFeed::takeBytes()
         emit packet(rtp);
 }
 
+// The first packet goes after a report, that the relay knows the stream
+// by; a relay that gave no pass is sent nothing.
+void StreamAudioFeed::send(const QByteArray &packet)
+{
+    if (!m_pass || !m_keyShown || m_socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (!std::exchange(m_introduced, true))
+        m_socket.write(AudioPackets::framed(m_pass->report({}, ++*m_counter)));
+    m_socket.write(AudioPackets::framed(packet));
+}
+
 UdpAudioFeed::UdpAudioFeed(const AudioRoute &route, std::function<Reception()> reception, quint64 *counter,
                            QObject *parent)
     : AudioFeed(parent)
@@ -62,6 +75,12 @@ void UdpAudioFeed::sendReport()
     if (m_socket.state() != QAbstractSocket::ConnectedState)
         return;
     m_socket.write(m_pass.report(m_reception(), ++*m_counter));
+}
+
+void UdpAudioFeed::send(const QByteArray &packet)
+{
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.write(packet);
 }
 
 // A path that refuses or loses datagrams says so with an error now and

@@ -26,14 +26,16 @@ struct AudioRoute
     bool isSecure() const { return !tls.isNull(); }
 };
 
-// One way the relay's RTP packets come to the panel; it lives on the
-// player's thread.
+// One way the relay's RTP packets come to the panel, and the operator's go
+// to the relay; it lives on the player's thread.
 class AudioFeed : public QObject
 {
     Q_OBJECT
 
 public:
     using QObject::QObject;
+
+    virtual void send(const QByteArray &packet) = 0;
 
 signals:
     void packet(const QByteArray &packet);
@@ -43,13 +45,18 @@ signals:
 
 // The framed stream on the relay's audio port over TCP, in TLS with the
 // panel's key on a secure link, and then only from a relay that presents
-// the key the panel's link was accepted with.
+// the key the panel's link was accepted with. The operator's packets go
+// back framed the same way, after a report signed with the pass that says
+// whose they are; without a pass none go.
 class StreamAudioFeed : public AudioFeed
 {
     Q_OBJECT
 
 public:
-    explicit StreamAudioFeed(const AudioRoute &route, QObject *parent = nullptr);
+    // `counter` numbers the reports of this pass, whatever feed sends them.
+    StreamAudioFeed(const AudioRoute &route, quint64 *counter, QObject *parent = nullptr);
+
+    void send(const QByteArray &packet) override;
 
 private:
     void judgeKey();
@@ -57,7 +64,10 @@ private:
 
     QSslSocket m_socket{this};
     QString m_relayKey;
+    std::optional<AudioPass> m_pass;
+    quint64 *m_counter;
     bool m_keyShown = false;
+    bool m_introduced = false;
     AudioPackets::Deframer m_deframer;
 };
 
@@ -75,6 +85,8 @@ public:
     // this pass, whatever feed sends them.
     UdpAudioFeed(const AudioRoute &route, std::function<Reception()> reception, quint64 *counter,
                  QObject *parent = nullptr);
+
+    void send(const QByteArray &packet) override;
 
 private:
     void sendReport();

@@ -30,7 +30,7 @@ void AudioReceiver::tryWay(Way way)
             m_route, [this] { return m_meter.reception(m_reporter); }, &m_reports);
         m_silence.start(UdpTrial);
     } else {
-        m_feed = std::make_unique<StreamAudioFeed>(m_route);
+        m_feed = std::make_unique<StreamAudioFeed>(m_route, &m_reports);
         m_silence.start(StreamSilence);
     }
     connect(m_feed.get(), &AudioFeed::packet, this, &AudioReceiver::take);
@@ -50,6 +50,12 @@ void AudioReceiver::take(const QByteArray &rtp)
     m_silence.start(m_way == Way::Udp ? UdpSilence : StreamSilence);
     m_meter.arrived(*header);
     emit packet(rtp);
+}
+
+void AudioReceiver::send(const QByteArray &packet)
+{
+    if (m_feed && m_flowing)
+        m_feed->send(packet);
 }
 
 void AudioReceiver::fallSilent()

@@ -31,6 +31,9 @@ public:
 
     void open();
     const ReceptionMeter &meter() const { return m_meter; }
+    // A packet of the operator's to the relay, the way its audio comes;
+    // dropped while no way is found.
+    void send(const QByteArray &packet);
 
 signals:
     // The first packet of a way: the packets that follow are SRTP under

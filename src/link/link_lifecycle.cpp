@@ -34,7 +34,7 @@ void Rmt_Q9::ReleaseLink()
     if (g.RadioPresent)
         SendCommand(QStringLiteral("AI0;"));
     stopSmeterPoll();
-    m_audioPlayer.stop();
+    m_audio.stop();
     m_catPort.leave();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();
@@ -63,7 +63,7 @@ void Rmt_Q9::linkLost()
     g.ServerConnected = false;
     m_pushToTalk.dropLink();
     stopSmeterPoll();
-    m_audioPlayer.stop();
+    m_audio.stop();
     m_catPort.leave();
     ui->Server_Conn->hide();
     ui->Q9_present_ind->hide();

@@ -11,6 +11,7 @@
 namespace {
 constexpr int Timeout = 20000;
 const QString Sink = QStringLiteral("q9test");
+const QString Microphone = QStringLiteral("q9microphone");
 } // namespace
 
 SoundServer::SoundServer(const QStringList &otherSinks)
@@ -28,6 +29,10 @@ SoundServer::SoundServer(const QStringList &otherSinks)
         arguments += QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=1")
                          .arg(sink)
                          .arg(SampleRate);
+    arguments += QStringLiteral("--load=module-sine-source source_name=%1 rate=%2 frequency=%3")
+                     .arg(Microphone)
+                     .arg(SampleRate)
+                     .arg(MicrophonePitch);
     arguments += QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1").arg(socket);
     m_server.start(QStringLiteral("pulseaudio"), arguments);
     qputenv("PULSE_SERVER", QStringLiteral("unix:%1").arg(socket).toLocal8Bit());
@@ -37,7 +42,9 @@ SoundServer::SoundServer(const QStringList &otherSinks)
                             || m_server.state() == QProcess::NotRunning;
                     },
                     Timeout)
-        && m_server.state() == QProcess::Running;
+        && m_server.state() == QProcess::Running
+        && pactl({QStringLiteral("set-default-source"), Microphone}).isEmpty()
+        && pactl({QStringLiteral("get-default-source")}).trimmed() == Microphone;
     QObject::connect(&m_recorder, &QProcess::readyReadStandardOutput, &m_recorder,
                      [this] { m_recorded += m_recorder.readAllStandardOutput(); });
 }
@@ -63,19 +70,37 @@ QString SoundServer::pactl(const QStringList &arguments) const
 
 QStringList SoundServer::streams() const
 {
+    return streamNames(QStringLiteral("sink-inputs"));
+}
+
+// Ours only: the recorder's own stream is left out.
+QStringList SoundServer::recordings() const
+{
+    QStringList names = streamNames(QStringLiteral("source-outputs"));
+    names.removeAll(QStringLiteral("parec"));
+    return names;
+}
+
+QStringList SoundServer::streamNames(const QString &kind) const
+{
     QStringList names;
-    for (const QString &line : pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}).split(u'\n')) {
+    for (const QString &line : pactl({QStringLiteral("list"), kind}).split(u'\n')) {
         if (line.contains(u"media.name = ") || line.contains(u"application.name = "))
             names.append(line.section(u'"', 1, 1));
     }
     return names;
 }
 
-QList<qint16> SoundServer::record(int count)
+QList<qint16> SoundServer::record(int count, const QString &sink)
 {
+    if (m_recording != sink) {
+        m_recorder.kill();
+        m_recorder.waitForFinished();
+    }
     if (m_recorder.state() == QProcess::NotRunning) {
+        m_recording = sink;
         m_recorder.start(QStringLiteral("parec"),
-                         {QStringLiteral("--device=%1.monitor").arg(Sink), QStringLiteral("--raw"),
+                         {QStringLiteral("--device=%1.monitor").arg(sink), QStringLiteral("--raw"),
                           QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(SampleRate),
                           QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
         m_recorder.waitForStarted(Timeout);

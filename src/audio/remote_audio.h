@@ -23,15 +23,20 @@ class AudioReceiver;
 // fills its place, from the next packet's correction data where it has it;
 // no backlog can build up.
 //
-// The pipeline runs on a thread of the player's own, so neither the network
-// nor stopping ever holds the caller's thread.
-class AudioPlayer : public QObject
+// While the operator transmits, it also carries the desktop's default input
+// (a stream named "Q9 Remote microphone") to the relay, encoded as the
+// relay's audio is, the same way the relay's audio comes; no microphone is
+// open at any other time.
+//
+// The pipelines run on a thread of their own, so neither the network nor
+// stopping ever holds the caller's thread.
+class RemoteAudio : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit AudioPlayer(QObject *parent = nullptr);
-    ~AudioPlayer() override;
+    explicit RemoteAudio(QObject *parent = nullptr);
+    ~RemoteAudio() override;
 
     // Starts playing what the relay at `route` sends, and returns at once.
     // What keeps the audio from playing at all (no audio from the relay on
@@ -43,6 +48,11 @@ public:
     // From play() until stop() or a failure that stops it.
     bool isPlaying() const { return m_playing; }
 
+public slots:
+    // The operator talks, or has stopped: the microphone is open, and its
+    // audio goes to the relay, only in between.
+    void setTransmitting(bool transmitting);
+
 signals:
     // What is missing or went wrong, in the operator's words.
     void failed(const QString &why);
@@ -52,7 +62,8 @@ private:
     void endRun();
     void dropReceiver();
     void startPipeline(quint64 run, const QByteArray &srtpKey);
-    void hookKey(const QByteArray &srtpKey);
+    void followMicrophone();
+    QString microphoneDescription() const;
     void adaptDelay();
     void applyDelay();
     QString description(bool sealed) const;
@@ -63,7 +74,11 @@ private:
     QThread m_thread;
     // These live on m_thread, and go with it.
     MediaPipeline *m_pipeline;
+    MediaPipeline *m_microphone;
     AudioReceiver *m_receiver = nullptr;
+    // The way's key, that the microphone's packets are sealed with too.
+    QByteArray m_srtpKey;
+    bool m_transmitting = false;
     QTimer *m_adapt;
     int m_delay = 0;
     // Counts the starts and stops asked for: a start that is no longer the

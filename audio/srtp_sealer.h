@@ -15,6 +15,9 @@ class SrtpSealer : public QObject
 public:
     explicit SrtpSealer(QObject *parent = nullptr);
 
+    // The element that seals a pipeline's RTP with `key`.
+    static QString element(const QByteArray &key);
+
     // False, with problem set, when it cannot (no SRTP plugin).
     bool start(const QByteArray &key, QString *problem);
     void seal(const QByteArray &rtp);

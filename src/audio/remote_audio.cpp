@@ -1,8 +1,9 @@
-#include "audio/audio_player.h"
+#include "audio/remote_audio.h"
 
 #include "audio/audio_receiver.h"
 
 #include "audio_stream_format.h"
+#include "srtp_sealer.h"
 
 #include <gst/gst.h>
 
@@ -14,6 +15,13 @@ constexpr char ReceiverName[] = "receiver";
 constexpr char DecrypterName[] = "decrypter";
 constexpr char JitterName[] = "jitter";
 constexpr char OutputName[] = "output";
+constexpr char MicrophoneStreamName[] = "Q9 Remote microphone";
+constexpr char MicrophoneName[] = "microphone";
+constexpr char MicrophonePacketsName[] = "packets";
+// The microphone is read every half frame, so that a frame waits for no
+// more than that; half a second of its packets may wait for the network.
+constexpr int MicrophonePeriod = 5000;
+constexpr int MicrophoneBacklog = 50;
 // The output's own buffer, in microseconds: small, as the jitter buffer
 // already evens out the network.
 constexpr int OutputBuffer = 25000;
@@ -23,11 +31,17 @@ constexpr std::chrono::milliseconds AdaptInterval{250};
 // every millisecond the spread moves: each growth is heard as a gap, and
 // the margin beyond the spread already covers a packet that late.
 constexpr int AdaptStep = 10;
+
+QString microphoneFailure(const QString &why)
+{
+    return QStringLiteral("No microphone to transmit with: %1").arg(why);
+}
 } // namespace
 
-AudioPlayer::AudioPlayer(QObject *parent)
+RemoteAudio::RemoteAudio(QObject *parent)
     : QObject(parent)
     , m_pipeline(new MediaPipeline)
+    , m_microphone(new MediaPipeline(m_pipeline))
     , m_adapt(new QTimer(m_pipeline))
 {
     m_thread.setObjectName(QStringLiteral("audio player"));
@@ -41,17 +55,22 @@ AudioPlayer::AudioPlayer(QObject *parent)
             emit failed(failure(element, why));
         }
     });
+    // A microphone that fails stays closed until the next transmission.
+    connect(m_microphone, &MediaPipeline::failed, m_pipeline, [this](const QString &, const QString &why) {
+        m_microphone->stop();
+        emit failed(microphoneFailure(why));
+    });
     m_thread.start();
 }
 
-AudioPlayer::~AudioPlayer()
+RemoteAudio::~RemoteAudio()
 {
     stop();
     m_thread.quit();
     m_thread.wait();
 }
 
-void AudioPlayer::play(const AudioRoute &route)
+void RemoteAudio::play(const AudioRoute &route)
 {
     m_source = QStringLiteral("%1:%2").arg(route.host).arg(route.port);
     m_playing = true;
@@ -60,7 +79,18 @@ void AudioPlayer::play(const AudioRoute &route)
         m_pipeline, [this, run, route] { startRun(run, route); }, Qt::QueuedConnection);
 }
 
-void AudioPlayer::stop()
+void RemoteAudio::setTransmitting(bool transmitting)
+{
+    QMetaObject::invokeMethod(
+        m_pipeline,
+        [this, transmitting] {
+            m_transmitting = transmitting;
+            followMicrophone();
+        },
+        Qt::QueuedConnection);
+}
+
+void RemoteAudio::stop()
 {
     if (!m_playing)
         return;
@@ -71,7 +101,7 @@ void AudioPlayer::stop()
 }
 
 // On the player's thread from here on, up to tell().
-void AudioPlayer::startRun(quint64 run, const AudioRoute &route)
+void RemoteAudio::startRun(quint64 run, const AudioRoute &route)
 {
     if (run != m_run)
         return;
@@ -87,15 +117,17 @@ void AudioPlayer::startRun(quint64 run, const AudioRoute &route)
     m_receiver->open();
 }
 
-void AudioPlayer::endRun()
+void RemoteAudio::endRun()
 {
     m_adapt->stop();
     dropReceiver();
     m_pipeline->stop();
+    m_srtpKey.clear();
+    followMicrophone();
 }
 
 // Let go from within its own signals too, and heard no more.
-void AudioPlayer::dropReceiver()
+void RemoteAudio::dropReceiver()
 {
     if (AudioReceiver *receiver = std::exchange(m_receiver, nullptr)) {
         QObject::disconnect(receiver, nullptr, m_pipeline, nullptr);
@@ -103,49 +135,69 @@ void AudioPlayer::dropReceiver()
     }
 }
 
-// Each way's first packet starts the pipeline afresh, keyed for it.
-void AudioPlayer::startPipeline(quint64 run, const QByteArray &srtpKey)
+// Each way's first packet starts the pipeline afresh, keyed for it; the
+// microphone, when open, is sealed anew for the new way.
+void RemoteAudio::startPipeline(quint64 run, const QByteArray &srtpKey)
 {
     m_delay = ReceptionMeter::MinDelay;
     if (m_pipeline->start(description(!srtpKey.isEmpty()), [this, &srtpKey] {
             // Packets are stamped as they arrive, by a clock that runs from
             // the start: the output's own runs only once it plays.
             m_pipeline->useSystemClock();
-            hookKey(srtpKey);
+            m_pipeline->keyDecrypter(DecrypterName, srtpKey);
         })) {
         applyDelay();
         m_adapt->start();
+        m_srtpKey = srtpKey;
+        m_microphone->stop();
+        followMicrophone();
         return;
     }
     dropReceiver();
     tell(run, failure(m_pipeline->failedElement(), m_pipeline->errorString()), true);
 }
 
-// The decrypter asks for the key of each stream it meets; every stream of
-// this reception has the one key.
-void AudioPlayer::hookKey(const QByteArray &srtpKey)
+// The microphone is open while the operator transmits and a way to the
+// relay is found, and only then; its packets go the way the relay's come.
+void RemoteAudio::followMicrophone()
 {
-    GstElement *decrypter = m_pipeline->element(DecrypterName);
-    if (!decrypter)
+    if (!m_transmitting || !m_receiver || !m_pipeline->isRunning()) {
+        m_microphone->stop();
         return;
-    GstBuffer *key = gst_buffer_new_memdup(srtpKey.constData(), size_t(srtpKey.size()));
-    GstCaps *caps = gst_caps_new_simple("application/x-srtp", "srtp-key", GST_TYPE_BUFFER, key, "srtp-cipher",
-                                        G_TYPE_STRING, AudioStreamFormat::SrtpCipher, "srtp-auth",
-                                        G_TYPE_STRING, AudioStreamFormat::SrtpAuth, "srtcp-cipher",
-                                        G_TYPE_STRING, AudioStreamFormat::SrtpCipher, "srtcp-auth",
-                                        G_TYPE_STRING, AudioStreamFormat::SrtpAuth, nullptr);
-    gst_buffer_unref(key);
-    g_signal_connect_data(
-        decrypter, "request-key", G_CALLBACK(+[](GstElement *, guint, gpointer caps) {
-            return gst_caps_ref(static_cast<GstCaps *>(caps));
-        }),
-        caps, [](gpointer caps, GClosure *) { gst_caps_unref(static_cast<GstCaps *>(caps)); },
-        GConnectFlags(0));
-    gst_object_unref(decrypter);
+    }
+    if (m_microphone->isRunning())
+        return;
+    const bool started = m_microphone->start(microphoneDescription(), [this] {
+        GstElement *microphone = m_microphone->element(MicrophoneName);
+        GstStructure *properties
+            = gst_structure_new("properties", "media.name", G_TYPE_STRING, MicrophoneStreamName, nullptr);
+        g_object_set(microphone, "stream-properties", properties, nullptr);
+        gst_structure_free(properties);
+        gst_object_unref(microphone);
+        m_microphone->takeFrom(MicrophonePacketsName, MicrophoneBacklog, [this](const QByteArray &packet) {
+            if (m_receiver)
+                m_receiver->send(packet);
+        });
+    });
+    if (!started)
+        emit failed(microphoneFailure(m_microphone->errorString()));
+}
+
+QString RemoteAudio::microphoneDescription() const
+{
+    const QString sealer
+        = m_srtpKey.isEmpty() ? QString() : QStringLiteral(" ! ") + SrtpSealer::element(m_srtpKey);
+    return QStringLiteral(
+               "pulsesrc name=%1 client-name=%2 latency-time=%3 ! %4%5 ! appsink name=%6 sync=false "
+               "emit-signals=false")
+        .arg(QLatin1StringView(MicrophoneName),
+             MediaPipeline::quoted(QLatin1StringView(MicrophoneStreamName)))
+        .arg(MicrophonePeriod)
+        .arg(QLatin1StringView(AudioStreamFormat::Encoder), sealer, QLatin1StringView(MicrophonePacketsName));
 }
 
 // Changed at once to what the path needs, once that is a step away.
-void AudioPlayer::adaptDelay()
+void RemoteAudio::adaptDelay()
 {
     if (!m_receiver)
         return;
@@ -161,7 +213,7 @@ void AudioPlayer::adaptDelay()
 // holds a packet (it looks at the next for the correction data of one that
 // is lost) and what the output holds ahead. The pipeline's own reckoning takes the
 // longest packet Opus allows for what the decoder holds, six times ours.
-void AudioPlayer::applyDelay()
+void RemoteAudio::applyDelay()
 {
     if (GstElement *jitter = m_pipeline->element(JitterName)) {
         g_object_set(jitter, "latency", guint(m_delay), nullptr);
@@ -178,7 +230,7 @@ void AudioPlayer::applyDelay()
 // own threshold (40 ms), not at every small change of the delay, so that a
 // busy machine's own timing does not chop the sound. The title tag names
 // the stream in the desktop's mixer.
-QString AudioPlayer::description(bool sealed) const
+QString RemoteAudio::description(bool sealed) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
     const QString receiver = sealed
@@ -190,24 +242,24 @@ QString AudioPlayer::description(bool sealed) const
               .arg(QLatin1StringView(ReceiverName), QLatin1StringView(AudioStreamFormat::RtpCaps));
     return QStringLiteral(
                "%1 ! rtpjitterbuffer name=%2 latency=%3 do-lost=true "
-               "! rtpopusdepay ! opusdec plc=true use-inband-fec=true ! audioconvert ! audioresample "
-               "! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true buffer-time=%7 "
+               "! %9 ! taginject tags=%4 ! pulsesink name=%5 client-name=%6 sync=true buffer-time=%7 "
                "latency-time=%8")
         .arg(receiver, QLatin1StringView(JitterName))
         .arg(ReceptionMeter::MinDelay)
         .arg(MediaPipeline::quoted(QStringLiteral("title=") + name), QLatin1StringView(OutputName), name)
         .arg(OutputBuffer)
-        .arg(OutputPeriod);
+        .arg(OutputPeriod)
+        .arg(QLatin1StringView(AudioStreamFormat::Decoder));
 }
 
-void AudioPlayer::tell(quint64 run, const QString &why, bool stopping)
+void RemoteAudio::tell(quint64 run, const QString &why, bool stopping)
 {
     QMetaObject::invokeMethod(
         this, [this, run, why, stopping] { take(run, why, stopping); }, Qt::QueuedConnection);
 }
 
 // On the caller's thread: told only if the run is still the one playing.
-void AudioPlayer::take(quint64 run, const QString &why, bool stopping)
+void RemoteAudio::take(quint64 run, const QString &why, bool stopping)
 {
     if (run != m_run)
         return;
@@ -216,7 +268,7 @@ void AudioPlayer::take(quint64 run, const QString &why, bool stopping)
     emit failed(why);
 }
 
-QString AudioPlayer::failure(const QString &element, const QString &why) const
+QString RemoteAudio::failure(const QString &element, const QString &why) const
 {
     if (element == QLatin1StringView(OutputName))
         return QStringLiteral("No audio output for the radio's audio: %1").arg(why);

@@ -13,14 +13,20 @@ SrtpSealer::SrtpSealer(QObject *parent)
     : QObject(parent)
 { }
 
+QString SrtpSealer::element(const QByteArray &key)
+{
+    return QStringLiteral("srtpenc key=%1 rtp-cipher=%2 rtp-auth=%3")
+        .arg(QString::fromLatin1(key.toHex()), QLatin1StringView(AudioStreamFormat::SrtpCipher),
+             QLatin1StringView(AudioStreamFormat::SrtpAuth));
+}
+
 bool SrtpSealer::start(const QByteArray &key, QString *problem)
 {
     const QString description
-        = QStringLiteral("appsrc name=%1 is-live=true format=time caps=%2 ! srtpenc key=%3 rtp-cipher=%4 "
-                         "rtp-auth=%5 ! appsink name=%6 sync=false emit-signals=false")
-              .arg(QLatin1StringView(InputName), QLatin1StringView(AudioStreamFormat::RtpCaps),
-                   QString::fromLatin1(key.toHex()), QLatin1StringView(AudioStreamFormat::SrtpCipher),
-                   QLatin1StringView(AudioStreamFormat::SrtpAuth), QLatin1StringView(OutputName));
+        = QStringLiteral("appsrc name=%1 is-live=true format=time caps=%2 ! %3 ! appsink name=%4 sync=false "
+                         "emit-signals=false")
+              .arg(QLatin1StringView(InputName), QLatin1StringView(AudioStreamFormat::RtpCaps), element(key),
+                   QLatin1StringView(OutputName));
     if (m_pipeline.start(description, [this] {
             m_pipeline.takeFrom(OutputName, MaxHandedOn,
                                 [this](const QByteArray &srtp) { emit sealed(srtp); });

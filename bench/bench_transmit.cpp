@@ -1,0 +1,228 @@
+// The operator's side of a remote station: a panel's push-to-talk and
+// microphone through q9sim's relay into its radio and its sink for the
+// radio's audio input, first on loopback, then, run as root, across an
+// emulated 80 +- 20 ms path between two network namespaces:
+//   - key to keyed: the push-to-talk pressed until the radio's status
+//     record ("IF;") says it transmits (goal: a median of at most 100 ms on
+//     a LAN);
+//   - microphone to sink: clicks played into the panel's microphone while
+//     it transmits, timed as they reach the relay's sink (goal: a median of
+//     at most 150 ms on loopback);
+//   - release to unkeyed (goal: at most 100 ms), and the lease's lapse to
+//     unkeyed: from when the renewals stop (up to a renewal's interval
+//     after the last) until the radio says it receives (the lease is
+//     500 ms);
+//   - each end's share of a core while transmitting.
+// Medians and worst over 50 tries each. The radio's word comes back across
+// the path: a change is taken to have happened halfway through the query
+// that first shows it. Runs its own PulseAudio server with null sinks, so
+// it needs no desktop.
+
+#include "audio_bench.h"
+#include "bench_support.h"
+#include "link/push_to_talk.h"
+#include "network_path.h"
+
+namespace {
+
+using namespace AudioBench;
+
+// Unless told otherwise (bench_transmit TRIES).
+int Tries = 50;
+constexpr double HoldSeconds = 0.3;
+// The status record's transmit digit.
+constexpr int TransmitDigit = 28;
+const QString RadioInput = QStringLiteral("q9radioinput");
+
+// A panel's link to the relay: its push-to-talk on the wire, and the
+// radio's status asked for beside it.
+class Panel
+{
+public:
+    bool link(const QString &host, quint16 port)
+    {
+        if (!linkAndPlay(m_link, audio, host, port))
+            return false;
+        QObject::connect(&pushToTalk, &PushToTalk::send,
+                         [this](const QString &command) { m_link.write(command.toLatin1()); });
+        QObject::connect(&pushToTalk, &PushToTalk::pressedChanged, &audio, &RemoteAudio::setTransmitting);
+        QObject::connect(&audio, &RemoteAudio::failed,
+                         [](const QString &why) { std::printf("panel: %s\n", qPrintable(why)); });
+        greet();
+        return true;
+    }
+
+    // As the relay greets: it leases the transmitter.
+    void greet() { pushToTalk.noteGreeting(QStringLiteral("!!Q9 relay ready tx=180;")); }
+
+    // The time from now until the radio says it transmits (or not), in
+    // milliseconds: halfway through the query that first says so.
+    double untilTransmitting(bool transmitting)
+    {
+        QElapsedTimer since;
+        since.start();
+        for (;;) {
+            const double asked = secondsSince(since);
+            const std::optional<bool> said = askTransmitting();
+            if (!said)
+                return NAN;
+            if (*said == transmitting)
+                return (asked + secondsSince(since)) / 2 * 1000;
+        }
+    }
+
+    void write(const QByteArray &command) { m_link.write(command); }
+
+    RemoteAudio audio;
+    PushToTalk pushToTalk;
+
+private:
+    std::optional<bool> askTransmitting()
+    {
+        m_link.write("IF;");
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            const qsizetype at = m_said.indexOf("IF");
+            const qsizetype end = at < 0 ? -1 : m_said.indexOf(';', at);
+            if (end > at + TransmitDigit) {
+                const bool transmitting = m_said.at(at + TransmitDigit) == '1';
+                m_said.remove(0, end + 1);
+                return transmitting;
+            }
+            m_link.waitForReadyRead(10);
+            m_said += m_link.readAll();
+            QCoreApplication::processEvents();
+        }
+        return std::nullopt;
+    }
+
+    QTcpSocket m_link;
+    QByteArray m_said;
+};
+
+void print(const char *what, const QList<double> &milliseconds, const char *goal)
+{
+    std::printf("%s: median %.1f ms, worst %.1f ms over %lld tries%s\n", what, median(milliseconds),
+                worst(milliseconds), qlonglong(milliseconds.size()), goal);
+}
+
+// Clicks once a second into the microphone while the panel transmits; each
+// end's share of a core meanwhile.
+void measureMicrophone(Panel &panel, qint64 relayPid)
+{
+    MediaPipeline clicks;
+    Meter meter;
+    if (!meter.start({RadioInput})
+        || !clicks.start(QStringLiteral("audiotestsrc wave=ticks freq=1000 volume=0.5 is-live=true "
+                                        "! pulsesink device=q9source"))) {
+        std::printf("bench_transmit: cannot click: %s\n", qPrintable(clicks.errorString()));
+        return;
+    }
+    panel.pushToTalk.press();
+    runFor(1);
+    const double relayBefore = cpuSecondsOf(relayPid);
+    const double panelBefore = processCpuSeconds();
+    runFor(Tries);
+    std::printf("relay's share of a core while transmitting: %.4f\n",
+                (cpuSecondsOf(relayPid) - relayBefore) / Tries);
+    std::printf("panel's share of a core while transmitting: %.4f\n",
+                (processCpuSeconds() - panelBefore) / Tries);
+    panel.pushToTalk.release();
+    print("microphone to sink", meter.delays(), " (goal: a median of at most 150 ms on loopback)");
+}
+
+// Push-to-talk pressed and let go, and pressed and left to lapse.
+void measureKeying(Panel &panel)
+{
+    QList<double> keyed, released, lapsed;
+    for (int i = 0; i < Tries; ++i) {
+        panel.pushToTalk.press();
+        keyed.append(panel.untilTransmitting(true));
+        runFor(HoldSeconds);
+        panel.pushToTalk.release();
+        released.append(panel.untilTransmitting(false));
+        panel.pushToTalk.press();
+        panel.untilTransmitting(true);
+        // The renewals stop as when the panel is gone; the last went out
+        // within a renewal's interval before.
+        panel.pushToTalk.dropLink();
+        lapsed.append(panel.untilTransmitting(false));
+        panel.write("RX;");
+        panel.greet();
+    }
+    print("key to keyed", keyed, " (goal: a median of at most 100 ms on a LAN)");
+    print("release to unkeyed", released, " (goal: at most 100 ms)");
+    print("renewals stopped to unkeyed", lapsed, " (the lease is 500 ms)");
+}
+
+// q9sim's relay on `address`, playing transmit audio into RadioInput,
+// started by `command` (a namespace's, or none); returns its panel port.
+quint16 startRelay(QProcess &relay, const QString &address, const QStringList &command = {},
+                   const QString &allowed = {})
+{
+    QStringList arguments{QStringLiteral("--listen"), address + QStringLiteral(":0"),
+                          QStringLiteral("--audio"), QStringLiteral("--audio-sink"), RadioInput};
+    if (!allowed.isEmpty())
+        arguments << QStringLiteral("--allow") << allowed;
+    const QStringList line = command
+        + QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/q9sim")} + arguments;
+    relay.setProcessChannelMode(QProcess::MergedChannels);
+    relay.start(line.first(), line.mid(1));
+    static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)"));
+    const QRegularExpressionMatch match = awaitOutput(relay, listening);
+    return match.hasMatch() ? match.captured(1).toUShort() : 0;
+}
+
+void measure(const char *where, const QString &host, quint16 port, const QProcess &relay)
+{
+    std::printf("== %s\n", where);
+    Panel panel;
+    if (!port || !panel.link(host, port)) {
+        std::printf("bench_transmit: the relay did not serve audio\n");
+        return;
+    }
+    runFor(2);
+    measureKeying(panel);
+    measureMicrophone(panel, relay.processId());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc > 1)
+        Tries = std::max(1, QString::fromLocal8Bit(argv[1]).toInt());
+    BenchWorkingDir dir;
+    SoundServer sound({QStringLiteral("q9source"), RadioInput});
+    // The panel's microphone hears what is played into q9source.
+    if (!sound.isRunning()
+        || QProcess::execute(QStringLiteral("pactl"),
+                             {QStringLiteral("set-default-source"), QStringLiteral("q9source.monitor")})
+            != 0) {
+        std::printf("bench_transmit: no sound server\n");
+        return 1;
+    }
+    {
+        QProcess relay;
+        const quint16 port = startRelay(relay, QStringLiteral("127.0.0.1"));
+        measure("loopback", QStringLiteral("127.0.0.1"), port, relay);
+        stop(relay);
+    }
+    NetworkPath network;
+    QString problem;
+    if (!network.open(&problem, {80, 20, 0})) {
+        std::printf("no emulated path: %s\n", qPrintable(problem));
+        return 0;
+    }
+    QProcess relay;
+    const quint16 port = startRelay(relay, network.address(NetworkPath::Far),
+                                    network.inNamespace(NetworkPath::Far, QStringLiteral("env"), {}),
+                                    network.address(NetworkPath::Near));
+    network.enter(NetworkPath::Near);
+    measure("80 +- 20 ms each way", network.address(NetworkPath::Far), port, relay);
+    network.leave();
+    stop(relay);
+    return 0;
+}
