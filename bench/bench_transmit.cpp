@@ -13,15 +13,20 @@
 //     after the last) until the radio says it receives (the lease is
 //     500 ms);
 //   - each end's share of a core while transmitting.
-// Medians and worst over 50 tries each. The radio's word comes back across
-// the path: a change is taken to have happened halfway through the query
-// that first shows it. Runs its own PulseAudio server with null sinks, so
-// it needs no desktop.
+// Medians and worst over 50 tries each (bench_transmit TRIES for fewer).
+// The radio's word comes back across the path: a change is taken to have
+// happened halfway through the query that first shows it. The microphone's
+// clicks are also timed through a bare GStreamer pipeline of the same chain
+// (capture, Opus, RTP on UDP, the relay's jitter buffer and output) across
+// the same path: the floor of this design. Runs its own PulseAudio server
+// with null sinks, so it needs no desktop.
 
 #include "audio_bench.h"
+#include "audio_stream_format.h"
 #include "bench_support.h"
 #include "link/push_to_talk.h"
 #include "network_path.h"
+#include "transmit_audio.h"
 
 namespace {
 
@@ -33,6 +38,40 @@ constexpr double HoldSeconds = 0.3;
 // The status record's transmit digit.
 constexpr int TransmitDigit = 28;
 const QString RadioInput = QStringLiteral("q9radioinput");
+const QString FloorSink = QStringLiteral("q9floor");
+constexpr int FloorPort = 2396;
+
+// The bare chain: a sender at the panel's end, a receiver at the relay's,
+// started by `command` (a namespace's, or none).
+struct Floor
+{
+    Floor(const QString &relayAddress, const QStringList &command)
+    {
+        sender.start(
+            QStringLiteral("gst-launch-1.0"),
+            QProcess::splitCommand(QStringLiteral("pulsesrc latency-time=5000 ! %1 ! udpsink host=%2 port=%3")
+                                       .arg(QLatin1StringView(AudioStreamFormat::Encoder), relayAddress)
+                                       .arg(FloorPort)));
+        const QStringList line = command + QStringList{QStringLiteral("gst-launch-1.0")}
+            + QProcess::splitCommand(QStringLiteral(
+                                         "udpsrc address=%1 port=%2 caps=%3 ! rtpjitterbuffer latency=%4 "
+                                         "! %5 ! pulsesink device=%6 buffer-time=20000 latency-time=5000")
+                                         .arg(relayAddress)
+                                         .arg(FloorPort)
+                                         .arg(QLatin1StringView(AudioStreamFormat::RtpCaps))
+                                         .arg(TransmitAudio::Delay)
+                                         .arg(QLatin1StringView(AudioStreamFormat::Decoder), FloorSink));
+        receiver.start(line.first(), line.mid(1));
+    }
+    ~Floor()
+    {
+        stop(sender);
+        stop(receiver);
+    }
+
+    QProcess sender;
+    QProcess receiver;
+};
 
 // A panel's link to the relay: its push-to-talk on the wire, and the
 // radio's status asked for beside it.
@@ -108,11 +147,12 @@ void print(const char *what, const QList<double> &milliseconds, const char *goal
 
 // Clicks once a second into the microphone while the panel transmits; each
 // end's share of a core meanwhile.
-void measureMicrophone(Panel &panel, qint64 relayPid)
+void measureMicrophone(Panel &panel, qint64 relayPid, const QString &relayAddress, const QStringList &command)
 {
     MediaPipeline clicks;
     Meter meter;
-    if (!meter.start({RadioInput})
+    const Floor floor(relayAddress, command);
+    if (!meter.start({RadioInput, FloorSink})
         || !clicks.start(QStringLiteral("audiotestsrc wave=ticks freq=1000 volume=0.5 is-live=true "
                                         "! pulsesink device=q9source"))) {
         std::printf("bench_transmit: cannot click: %s\n", qPrintable(clicks.errorString()));
@@ -129,6 +169,7 @@ void measureMicrophone(Panel &panel, qint64 relayPid)
                 (processCpuSeconds() - panelBefore) / Tries);
     panel.pushToTalk.release();
     print("microphone to sink", meter.delays(), " (goal: a median of at most 150 ms on loopback)");
+    print("the bare chain's, the floor", meter.delays(1), "");
 }
 
 // Push-to-talk pressed and let go, and pressed and left to lapse.
@@ -173,7 +214,8 @@ quint16 startRelay(QProcess &relay, const QString &address, const QStringList &c
     return match.hasMatch() ? match.captured(1).toUShort() : 0;
 }
 
-void measure(const char *where, const QString &host, quint16 port, const QProcess &relay)
+void measure(const char *where, const QString &host, quint16 port, const QProcess &relay,
+             const QStringList &command = {})
 {
     std::printf("== %s\n", where);
     Panel panel;
@@ -183,7 +225,7 @@ void measure(const char *where, const QString &host, quint16 port, const QProces
     }
     runFor(2);
     measureKeying(panel);
-    measureMicrophone(panel, relay.processId());
+    measureMicrophone(panel, relay.processId(), host, command);
 }
 
 } // namespace
@@ -195,7 +237,7 @@ int main(int argc, char *argv[])
     if (argc > 1)
         Tries = std::max(1, QString::fromLocal8Bit(argv[1]).toInt());
     BenchWorkingDir dir;
-    SoundServer sound({QStringLiteral("q9source"), RadioInput});
+    SoundServer sound({QStringLiteral("q9source"), RadioInput, FloorSink});
     // The panel's microphone hears what is played into q9source.
     if (!sound.isRunning()
         || QProcess::execute(QStringLiteral("pactl"),
@@ -217,11 +259,11 @@ int main(int argc, char *argv[])
         return 0;
     }
     QProcess relay;
-    const quint16 port = startRelay(relay, network.address(NetworkPath::Far),
-                                    network.inNamespace(NetworkPath::Far, QStringLiteral("env"), {}),
-                                    network.address(NetworkPath::Near));
+    const QStringList far = network.inNamespace(NetworkPath::Far, QStringLiteral("env"), {});
+    const quint16 port
+        = startRelay(relay, network.address(NetworkPath::Far), far, network.address(NetworkPath::Near));
     network.enter(NetworkPath::Near);
-    measure("80 +- 20 ms each way", network.address(NetworkPath::Far), port, relay);
+    measure("80 +- 20 ms each way", network.address(NetworkPath::Far), port, relay, far);
     network.leave();
     stop(relay);
     return 0;

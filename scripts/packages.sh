@@ -59,7 +59,7 @@ Q9_BUILD_PACKAGES=(
 Q9_TEST_PACKAGES=(
     clang libclang-rt-14-dev tzdata libhamlib-utils iproute2
     desktop-file-utils appstream man-db lintian dpkg-dev build-essential debhelper systemd
-    pulseaudio pulseaudio-utils gstreamer1.0-alsa python3
+    pulseaudio pulseaudio-utils gstreamer1.0-alsa gstreamer1.0-tools python3
 )
 
 # Configures one build tree: q9_configure DIR [cmake options...]
