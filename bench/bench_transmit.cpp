@@ -146,20 +146,22 @@ void print(const char *what, const QList<double> &milliseconds, const char *goal
 }
 
 // Clicks once a second into the microphone while the panel transmits; each
-// end's share of a core meanwhile.
+// end's share of a core meanwhile. The meter starts once both chains play
+// into their sinks: a monitor read before its sink has a stream is timed
+// off by as long as the stream takes to come.
 void measureMicrophone(Panel &panel, qint64 relayPid, const QString &relayAddress, const QStringList &command)
 {
+    const Floor floor(relayAddress, command);
+    panel.pushToTalk.press();
+    runFor(1);
     MediaPipeline clicks;
     Meter meter;
-    const Floor floor(relayAddress, command);
     if (!meter.start({RadioInput, FloorSink})
         || !clicks.start(QStringLiteral("audiotestsrc wave=ticks freq=1000 volume=0.5 is-live=true "
                                         "! pulsesink device=q9source"))) {
         std::printf("bench_transmit: cannot click: %s\n", qPrintable(clicks.errorString()));
         return;
     }
-    panel.pushToTalk.press();
-    runFor(1);
     const double relayBefore = cpuSecondsOf(relayPid);
     const double panelBefore = processCpuSeconds();
     runFor(Tries);

@@ -122,9 +122,10 @@ QString RelayServer::behaviour()
                "come from, until they stop for 2 s or its link ends. Clients on --audio-listen\n"
                "over TCP (admitted by the same --allow, up to --max-audio-clients, and not\n"
                "counted in --max-clients) hear it at once, each packet after its length in two\n"
-               "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off. A panel that\n"
-               "holds the transmitter sends its operator's audio back the same way (on TCP after\n"
-               "a report signed with its pass), which --audio-sink plays while it holds it.")
+               "bytes (RFC 4571); one that leaves more than %4 KiB unread is cut off.\n"
+               "A panel that holds the transmitter sends its operator's audio back the same way\n"
+               "(on TCP after a report signed with its pass), which --audio-sink plays while it\n"
+               "holds it.")
         .arg(QString::fromLatin1(Greeting).arg(Transmitter::DefaultLimit.count()),
              QString::fromLatin1(BusyText.trimmed()))
         .arg(SocketSession::MaxBacklog / 1024)

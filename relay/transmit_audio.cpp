@@ -16,8 +16,10 @@ TransmitAudio::TransmitAudio(const QString &sinkName, QObject *parent)
     : QObject(parent)
     , m_sinkName(sinkName)
 {
+    // An output that failed is not tried again until the next transmission.
     connect(&m_pipeline, &MediaPipeline::failed, this, [this](const QString &, const QString &why) {
         m_pipeline.stop();
+        m_refused = true;
         emit message(QStringLiteral("transmit audio into %1 failed: %2").arg(m_sinkName, why));
     });
 }
