@@ -18,6 +18,7 @@
 #include <QtEndian>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <numbers>
@@ -646,10 +647,14 @@ void AudioTest::audioClientsLimited()
     QFETCH(int, most);
     QFETCH(int, descriptors);
     QProcess sim;
+    // The relay starts with its standard descriptors alone, as a service
+    // does: what this test program has open is not for it to count.
     sim.setChildProcessModifier([descriptors] {
         const rlimit limit{rlim_t(descriptors), rlim_t(descriptors)};
-        if (descriptors)
-            ::setrlimit(RLIMIT_NOFILE, &limit);
+        if (!descriptors)
+            return;
+        ::close_range(3, ~0U, 0);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
     });
     const quint16 port = startListening(sim, QStringLiteral(Q9SIM_PATH),
                                         {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
