@@ -301,11 +301,14 @@ void RelayServer::playTransmitAudio(const QString &sink)
 }
 
 // Only the audio of the panel that holds the transmitter is played, and
-// only while it holds it.
+// only while it holds it; while it comes, the hold is renewed.
 void RelayServer::hearSpeech(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey)
 {
     const auto pass = m_passes.find(m_transmitter.holder());
-    if (m_transmitAudio && pass != m_passes.end() && pass->second.id() == id)
+    if (pass == m_passes.end() || pass->second.id() != id)
+        return;
+    m_transmitter.renewLease();
+    if (m_transmitAudio)
         m_transmitAudio->play(packet, srtpKey);
 }
 

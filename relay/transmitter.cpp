@@ -123,6 +123,12 @@ void Transmitter::hold(Session &session, QByteArrayView command)
                      .arg(m_holderName, nameOf(m_method), QString::fromLatin1(command)));
 }
 
+void Transmitter::renewLease()
+{
+    if (m_lease.isActive())
+        m_lease.start();
+}
+
 void Transmitter::forget(const Session &session)
 {
     if (m_holder == &session)

@@ -64,6 +64,9 @@ public:
     void forget(const Session &session);
     // Who holds the transmitter now, if anyone.
     const Session *holder() const { return m_holder; }
+    // The holder's audio keeps coming: its lease is renewed as by "TX;",
+    // which a lossy network may hold back longer than the lease.
+    void renewLease();
     // Unkeys straight to the radio's line, for a relay that is stopping.
     void release();
 
