@@ -26,6 +26,7 @@
 #include "bench_support.h"
 #include "link/push_to_talk.h"
 #include "network_path.h"
+#include "sim_radio.h"
 #include "transmit_audio.h"
 
 namespace {
@@ -35,8 +36,6 @@ using namespace AudioBench;
 // Unless told otherwise (bench_transmit TRIES).
 int Tries = 50;
 constexpr double HoldSeconds = 0.3;
-// The status record's transmit digit.
-constexpr int TransmitDigit = 28;
 const QString RadioInput = QStringLiteral("q9radioinput");
 const QString FloorSink = QStringLiteral("q9floor");
 constexpr int FloorPort = 2396;
@@ -123,8 +122,8 @@ private:
         while (!deadline.hasExpired()) {
             const qsizetype at = m_said.indexOf("IF");
             const qsizetype end = at < 0 ? -1 : m_said.indexOf(';', at);
-            if (end > at + TransmitDigit) {
-                const bool transmitting = m_said.at(at + TransmitDigit) == '1';
+            if (end > at + SimRadio::TransmitDigit) {
+                const bool transmitting = m_said.at(at + SimRadio::TransmitDigit) == '1';
                 m_said.remove(0, end + 1);
                 return transmitting;
             }

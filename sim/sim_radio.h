@@ -73,8 +73,10 @@ public:
     bool setVfoB(qint64 hz);
     bool setMode(int digit);
 
-    // The status record ("IF") of a radio in this state.
+    // The status record ("IF") of a radio in this state; the digit at
+    // TransmitDigit is 1 while it transmits.
     static QByteArray statusRecord(const RadioState &state);
+    static constexpr int TransmitDigit = 28;
     const RadioState &state() const { return m_state; }
     // What it has been sent that has not reached it yet, paced.
     qsizetype pendingInput() const { return m_inputPacer.pending(); }

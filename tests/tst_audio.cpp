@@ -8,18 +8,22 @@
 #include "audio_pass.h"
 #include "audio_stream.h"
 #include "identity.h"
+#include "framer.h"
 #include "sim_receiver.h"
+#include "transmitter.h"
 
 #include <QAction>
 #include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtEndian>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -146,6 +150,33 @@ Silence silenceIn(const QList<qint16> &samples, double from = 0)
     return silence;
 }
 
+// The radio's transmit state, asked of a relay ("IF;") by a client of its own.
+class RadioWatch
+{
+public:
+    RadioWatch(const QString &address, quint16 port) { m_socket.connectToHost(QHostAddress(address), port); }
+    // Nothing when the relay does not answer.
+    std::optional<bool> transmitting()
+    {
+        m_socket.write("IF;");
+        std::optional<bool> said;
+        const bool answered = QTest::qWaitFor(
+            [&] {
+                for (const QByteArray &reply : m_replies.feed(m_socket.readAll())) {
+                    if (reply.startsWith("IF") && reply.size() > SimRadio::TransmitDigit)
+                        said = reply.at(SimRadio::TransmitDigit) == '1';
+                }
+                return said.has_value();
+            },
+            ProcessTimeout);
+        return answered ? said : std::nullopt;
+    }
+
+private:
+    QTcpSocket m_socket;
+    Framer m_replies{RadioQueue::MaxReply};
+};
+
 } // namespace
 
 class AudioTest : public QObject
@@ -158,6 +189,8 @@ private slots:
     void panelPlaysTheRadio();
     void panelPlaysASecureRelay();
     void microphoneReachesTheRadio();
+    void transmitterLetGoOfALostPanel_data();
+    void transmitterLetGoOfALostPanel();
     void audioCrossesTheInternet_data();
     void audioCrossesTheInternet();
     void udpAudioOnlyToItsPanel();
@@ -267,6 +300,65 @@ void AudioTest::microphoneReachesTheRadio()
     QTRY_COMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 10, radioInput)), 0.0);
     QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 2, radioInput)), 0.0);
     QCOMPARE(station.dialogs.messages, QStringList());
+}
+
+void AudioTest::transmitterLetGoOfALostPanel_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("frozen") << SIGSTOP;
+    QTest::newRow("killed") << SIGKILL;
+    QTest::newRow("cut off") << 0;
+}
+
+// However the operator's computer fails while the operator talks, frozen,
+// killed or cut off from the relay, the radio is unkeyed within the lease,
+// and what the panel sends once it is back keys nothing and plays nothing.
+void AudioTest::transmitterLetGoOfALostPanel()
+{
+    QFETCH(int, signalNumber);
+    const QString radioInput = QStringLiteral("radio_input");
+    SoundServer sound({radioInput});
+    NetworkPath path;
+    QString problem;
+    if (!path.open(&problem, {20, 5, 0}))
+        QSKIP(qPrintable(problem));
+    const QString relayAddress = path.address(NetworkPath::Far);
+    QProcess sim;
+    const QStringList command = path.inNamespace(
+        NetworkPath::Far, QStringLiteral(Q9SIM_PATH),
+        {QStringLiteral("--listen"), relayAddress + QStringLiteral(":0"), QStringLiteral("--audio"),
+         QStringLiteral("--audio-sink"), radioInput, QStringLiteral("--allow"),
+         path.address(NetworkPath::Near) + u',' + relayAddress});
+    const quint16 port = startListening(sim, command.first(), command.mid(1));
+    QVERIFY(port);
+    // Watched from the relay's own computer, where the path's failure is not felt.
+    QVERIFY(path.enter(NetworkPath::Far));
+    RadioWatch radio(relayAddress, port);
+    path.leave();
+    QProcess panel;
+    const QStringList operating = path.inNamespace(
+        NetworkPath::Near, QStringLiteral(PANEL_PROCESS_PATH),
+        {QStringLiteral("answer %1:%2|trigger Set_Host_Addr|trigger transmit_cmd").arg(relayAddress).arg(port)});
+    panel.start(operating.first(), operating.mid(1));
+    QVERIFY(QTest::qWaitFor([&] { return panel.readAllStandardOutput().contains("done"); }, Settle));
+    QCOMPARE(pitchHeard(sound, SoundServer::MicrophonePitch, radioInput), SoundServer::MicrophonePitch);
+    QCOMPARE(radio.transmitting(), true);
+    constexpr std::chrono::milliseconds Outage{3000};
+    if (signalNumber)
+        ::kill(pid_t(panel.processId()), signalNumber);
+    else
+        path.cutFor(Outage);
+    QVERIFY(QTest::qWaitFor([&] { return radio.transmitting() == false; }, int(Transmitter::Lease.count()) + 500));
+    if (signalNumber == SIGSTOP)
+        ::kill(pid_t(panel.processId()), SIGCONT);
+    else if (!signalNumber)
+        QTest::qWait(Outage.count());
+    QTest::qWait(1000);
+    QCOMPARE(radio.transmitting(), false);
+    QCOMPARE(levelOf(sound.record(SoundServer::SampleRate / 2, radioInput)), 0.0);
+    panel.kill();
+    panel.waitForFinished();
+    QVERIFY(stopWith(sim, SIGTERM));
 }
 
 // On a secure link the audio comes sealed with SRTP under the panel's pass,
