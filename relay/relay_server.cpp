@@ -307,7 +307,7 @@ void RelayServer::hearSpeech(const QByteArray &id, const QByteArray &packet, con
     const auto pass = m_passes.find(m_transmitter.holder());
     if (pass == m_passes.end() || pass->second.id() != id)
         return;
-    m_transmitter.renewLease();
+    m_transmitter.heardAudio(TransmitAudio::Playout);
     if (m_transmitAudio)
         m_transmitAudio->play(packet, srtpKey);
 }

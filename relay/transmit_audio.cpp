@@ -7,9 +7,6 @@ namespace {
 constexpr char SpeechName[] = "speech";
 constexpr char DecrypterName[] = "decrypter";
 constexpr char ClientName[] = "Q9 relay transmit audio";
-// The output's own buffer and period, in microseconds.
-constexpr int OutputBuffer = 20000;
-constexpr int OutputPeriod = 5000;
 } // namespace
 
 TransmitAudio::TransmitAudio(const QString &sinkName, QObject *parent)
@@ -50,8 +47,7 @@ bool TransmitAudio::open(const QByteArray &srtpKey)
             m_pipeline.useSystemClock();
             m_pipeline.keyDecrypter(DecrypterName, m_srtpKey);
         })) {
-        m_pipeline.setLatency(std::chrono::milliseconds(Delay + AudioStreamFormat::FrameMilliseconds)
-                              + std::chrono::microseconds(OutputBuffer - OutputPeriod));
+        m_pipeline.setLatency(Playout - std::chrono::milliseconds(AudioStreamFormat::FrameMilliseconds));
         return true;
     }
     m_refused = true;
@@ -73,8 +69,8 @@ QString TransmitAudio::description(bool sealed) const
     return QStringLiteral("%4%5 ! rtpjitterbuffer latency=%1 do-lost=true ! %6 ! %7 sync=true buffer-time=%2 "
                           "latency-time=%3")
         .arg(Delay)
-        .arg(OutputBuffer)
-        .arg(OutputPeriod)
+        .arg(std::chrono::microseconds(OutputBuffer).count())
+        .arg(std::chrono::microseconds(OutputPeriod).count())
         .arg(speech, decrypter, QLatin1StringView(AudioStreamFormat::Decoder), output());
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "audio_stream_format.h"
 #include "media_pipeline.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+
+#include <chrono>
 
 // The operator's audio into the radio's audio input while a panel
 // transmits: its packets (see AudioStreamFormat), SRTP under the panel's
@@ -20,6 +23,13 @@ class TransmitAudio : public QObject
 public:
     // What the jitter buffer holds for a packet that is late or missing.
     static constexpr int Delay = 40;
+    // The output's own buffer and period.
+    static constexpr std::chrono::milliseconds OutputBuffer{20};
+    static constexpr std::chrono::milliseconds OutputPeriod{5};
+    // From a packet's arrival until the radio has heard it to its end.
+    static constexpr std::chrono::milliseconds Playout
+        = std::chrono::milliseconds(Delay + 2 * AudioStreamFormat::FrameMilliseconds) + OutputBuffer
+        - OutputPeriod;
 
     explicit TransmitAudio(const QString &sinkName, QObject *parent = nullptr);
 

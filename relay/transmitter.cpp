@@ -18,6 +18,9 @@ Transmitter::Transmitter(RadioQueue &queue, RadioLine &radio, QObject *parent)
     m_lease.setInterval(Lease);
     connect(&m_lease, &QTimer::timeout, this,
             [this] { unkey(QStringLiteral("its lease lapsed"), Ending::ByRelay); });
+    m_playingOut.setSingleShot(true);
+    connect(&m_playingOut, &QTimer::timeout, this,
+            [this] { unkey(QStringLiteral("let go"), Ending::PlayedOut); });
     m_limitTimer.setSingleShot(true);
     connect(&m_limitTimer, &QTimer::timeout, this, [this] {
         unkey(QStringLiteral("the transmit limit of %1 seconds passed").arg(m_limit.count()),
@@ -93,6 +96,12 @@ bool Transmitter::take(Session &session, QByteArrayView command)
         m_cutOff.remove(&session);
         if (m_holder && m_holder != &session)
             return false;
+        if (m_holder && !m_audioPlayed.hasExpired()) {
+            m_lease.stop();
+            m_playingOut.start(
+                std::chrono::ceil<std::chrono::milliseconds>(m_audioPlayed.remainingTimeAsDuration()));
+            return false;
+        }
         unkey(QStringLiteral("let go"), Ending::LetGo);
         return true;
     }
@@ -101,6 +110,8 @@ bool Transmitter::take(Session &session, QByteArrayView command)
     if (m_cutOff.contains(&session))
         return false;
     if (m_holder == &session) {
+        // Pressed again while its last words play: it goes on.
+        m_playingOut.stop();
         if (session.protocol() == Session::Protocol::Panel)
             m_lease.start();
         return false;
@@ -123,10 +134,15 @@ void Transmitter::hold(Session &session, QByteArrayView command)
                      .arg(m_holderName, nameOf(m_method), QString::fromLatin1(command)));
 }
 
-void Transmitter::renewLease()
+void Transmitter::heardAudio(std::chrono::milliseconds playout)
 {
+    if (!m_holder)
+        return;
+    m_audioPlayed.setRemainingTime(playout);
     if (m_lease.isActive())
         m_lease.start();
+    if (m_playingOut.isActive())
+        m_playingOut.start(playout);
 }
 
 void Transmitter::forget(const Session &session)
@@ -151,9 +167,11 @@ void Transmitter::unkey(const QString &why, Ending ending)
         return;
     m_lease.stop();
     m_limitTimer.stop();
+    m_playingOut.stop();
+    m_audioPlayed = QDeadlineTimer();
     if (m_method == Method::Cat && ending == Ending::Stopping)
         m_radio.send(Unkey.toByteArray());
-    else if (m_method == Method::Cat && (ending == Ending::ByRelay || ending == Ending::Gone))
+    else if (m_method == Method::Cat && ending != Ending::LetGo)
         m_queue.command(Unkey.toByteArray());
     keyLine(false);
     emit message(QStringLiteral("%1 unkeyed after %2 s: %3")

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
@@ -25,7 +26,9 @@ class Session;
 // renews its hold by sending "TX;" again, many times a second, and a hold
 // not renewed within Lease is ended; a CAT program, which does not renew,
 // holds it until it lets go or leaves. Any hold ends at the transmit-time
-// limit, and when the relay stops. Once the relay has unkeyed a client on
+// limit, and when the relay stops. A holder's "RX;" unkeys once the audio
+// it sent has played into the radio, as its operator spoke it to the end.
+// Once the relay has unkeyed a client on
 // its own, that client's "TX;" keys nothing until it has sent "RX;": a
 // renewal the network held back must not key the radio again. A panel is
 // told why its hold ended ("!!Q9 relay transmit ended: …;"); a CAT program
@@ -64,9 +67,10 @@ public:
     void forget(const Session &session);
     // Who holds the transmitter now, if anyone.
     const Session *holder() const { return m_holder; }
-    // The holder's audio keeps coming: its lease is renewed as by "TX;",
-    // which a lossy network may hold back longer than the lease.
-    void renewLease();
+    // The holder's audio keeps coming, to be played within `playout`: its
+    // lease is renewed as by "TX;", which a lossy network may hold back
+    // longer than the lease, and its "RX;" waits until the audio has played.
+    void heardAudio(std::chrono::milliseconds playout);
     // Unkeys straight to the radio's line, for a relay that is stopping.
     void release();
 
@@ -76,9 +80,9 @@ signals:
     void released();
 
 private:
-    // Let go by its holder, ended by the relay, its holder gone, or the
-    // relay stopping.
-    enum class Ending { LetGo, ByRelay, Gone, Stopping };
+    // Let go by its holder, at once or once its audio has played; ended by
+    // the relay, its holder gone, or the relay stopping.
+    enum class Ending { LetGo, PlayedOut, ByRelay, Gone, Stopping };
 
     static bool isRelease(QByteArrayView command);
     void hold(Session &session, QByteArrayView command);
@@ -94,6 +98,9 @@ private:
     QElapsedTimer m_keyedFor;
     QTimer m_lease;
     QTimer m_limitTimer;
+    // From the holder's "RX;" until its audio has played.
+    QTimer m_playingOut;
+    QDeadlineTimer m_audioPlayed;
     // Clients the relay unkeyed, until they let go.
     QSet<const Session *> m_cutOff;
 };

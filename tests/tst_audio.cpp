@@ -7,8 +7,8 @@
 
 #include "audio_pass.h"
 #include "audio_stream.h"
-#include "identity.h"
 #include "framer.h"
+#include "identity.h"
 #include "sim_receiver.h"
 #include "transmitter.h"
 
@@ -23,8 +23,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <numbers>
 #include <optional>
 
@@ -336,9 +336,11 @@ void AudioTest::transmitterLetGoOfALostPanel()
     RadioWatch radio(relayAddress, port);
     path.leave();
     QProcess panel;
-    const QStringList operating = path.inNamespace(
-        NetworkPath::Near, QStringLiteral(PANEL_PROCESS_PATH),
-        {QStringLiteral("answer %1:%2|trigger Set_Host_Addr|trigger transmit_cmd").arg(relayAddress).arg(port)});
+    const QStringList operating
+        = path.inNamespace(NetworkPath::Near, QStringLiteral(PANEL_PROCESS_PATH),
+                           {QStringLiteral("answer %1:%2|trigger Set_Host_Addr|trigger transmit_cmd")
+                                .arg(relayAddress)
+                                .arg(port)});
     panel.start(operating.first(), operating.mid(1));
     QVERIFY(QTest::qWaitFor([&] { return panel.readAllStandardOutput().contains("done"); }, Settle));
     QCOMPARE(pitchHeard(sound, SoundServer::MicrophonePitch, radioInput), SoundServer::MicrophonePitch);
@@ -348,7 +350,8 @@ void AudioTest::transmitterLetGoOfALostPanel()
         ::kill(pid_t(panel.processId()), signalNumber);
     else
         path.cutFor(Outage);
-    QVERIFY(QTest::qWaitFor([&] { return radio.transmitting() == false; }, int(Transmitter::Lease.count()) + 500));
+    QVERIFY(QTest::qWaitFor([&] { return radio.transmitting() == false; },
+                            int(Transmitter::Lease.count()) + 500));
     if (signalNumber == SIGSTOP)
         ::kill(pid_t(panel.processId()), SIGCONT);
     else if (!signalNumber)

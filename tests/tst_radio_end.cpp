@@ -915,7 +915,8 @@ private slots:
                                 << QString::fromLatin1(keyed) << QString::fromLatin1(heard)
                                 << QByteArray(radioKeying);
         };
-        // P and Q are panels, C a CAT program; "keyed" is the radio's state after each step.
+        // P and Q are panels, C a CAT program; "keyed" is the radio's state
+        // after each step. "audio P" is P's audio, which plays for 300 ms.
         // clang-format off
         row("a panel renews, and the radio hears one TX", "cat", 180, "P TX;|renew P|wait 800|quiet P|P RX;",
             "K K K K -", "P=|Q=|C=", "TX;RX;");
@@ -932,6 +933,8 @@ private slots:
             "K K K - K -", "P=|Q=!!Q9 relay transmit refused: C holds the transmitter;?;|C=", "TX;RX;TX;RX;");
         row("the transmit limit", "cat", 1, "C TX;|wait 1300|C TX;|C RX;TX;",
             "K - - K", "P=|Q=|C=?;", "TX;RX;RX;TX;");
+        row("a let-go waits for the audio to play", "cat", 180, "P TX;|audio P|P RX;|wait 400",
+            "K K K -", "P=|Q=|C=", "TX;RX;");
         row("tune and CW from the holder go on", "cat", 180, "C TX;|C KY CQ;|C RX;",
             "K K -", "P=|Q=|C=", "TX;KY CQ;RX;");
         row("a control line keys, and no TX goes", "rts", 180, "P TX;|wait 800|Q TX;|Q RX;",
@@ -984,6 +987,8 @@ private slots:
                 QObject::connect(&renewal, &QTimer::timeout, &client->socket,
                                  [client] { client->socket.write("TX;"); });
                 renewal.start();
+            } else if (step.startsWith(u"audio ")) {
+                shared.server.transmitter().heardAudio(std::chrono::milliseconds(300));
             } else if (step.startsWith(u"quiet ")) {
                 renewal.stop();
             } else {
