@@ -76,15 +76,11 @@ RelayServer::RelayServer(RadioLine &radio, QObject *parent)
     , m_radio(radio)
     , m_queue(radio)
     , m_transmitter(m_queue, radio)
-    , m_audioListeners([this](const QByteArray &report) { return m_udpAudio.vouchFor(report); })
+    , m_audio(m_transmitter)
 {
     m_queue.setTransmitter(&m_transmitter);
-    connect(&m_transmitter, &Transmitter::released, this, [this] {
-        if (m_transmitAudio)
-            m_transmitAudio->stop();
-    });
-    connect(&m_udpAudio, &UdpAudio::spoken, this, &RelayServer::hearSpeech);
-    connect(&m_audioListeners, &AudioListeners::spoken, this, &RelayServer::hearSpeech);
+    connect(&m_audio, &RelayAudio::message, this, &RelayServer::message);
+    connect(&m_audio, &RelayAudio::flowingChanged, this, &RelayServer::offerAudio);
     connect(&m_queue, &RadioQueue::message, this, &RelayServer::message);
     connect(&m_transmitter, &Transmitter::message, this, &RelayServer::message);
     connect(&m_operators, &Operators::message, this, &RelayServer::message);
@@ -265,58 +261,24 @@ bool RelayServer::serveAudio(const QString &endpoint, std::unique_ptr<AudioStrea
     Endpoint *listening = openEndpoint(endpoint, Session::Protocol::Cat, true);
     if (!listening)
         return false;
-    connect(stream.get(), &AudioStream::packet, &m_audioListeners, &AudioListeners::send);
-    if (QString problem;
-        !m_udpAudio.listen(listening->listener.address(), listening->listener.port(), &problem))
+    m_audioEndpoint = listening;
+    if (QString problem; !m_audio.serve(std::move(stream), listening->listener.address(),
+                                        listening->listener.port(), &problem))
         emit message(QStringLiteral("no audio over UDP on %1: %2; it goes over TCP only")
                          .arg(listening->name(), problem));
-    connect(stream.get(), &AudioStream::packet, &m_udpAudio, &UdpAudio::send);
-    connect(&m_udpAudio, &UdpAudio::expectedLossChanged, stream.get(), &AudioStream::setExpectedLoss);
-    connect(&m_udpAudio, &UdpAudio::message, this, &RelayServer::message);
-    connect(stream.get(), &AudioStream::flowing, this, [this] {
-        emit message(QStringLiteral("audio from %1").arg(m_audio->origin()));
-        offerAudio();
-    });
-    // The radio stays served without its audio, and the panels are told
-    // when it comes back.
-    connect(stream.get(), &AudioStream::stopped, this, [this](const QString &why) {
-        emit message(QStringLiteral("no audio from %1: %2; trying again every %3 seconds")
-                         .arg(m_audio->origin(), why)
-                         .arg(AudioStream::RetryInterval.count()));
-        m_audioListeners.closeAll(QStringLiteral("closed: the audio stopped"));
-        offerAudio();
-    });
-    connect(&m_audioListeners, &AudioListeners::message, this, &RelayServer::message);
-    m_audio = std::move(stream);
-    m_audioEndpoint = listening;
-    // Once the server is told to be up, so its failures come after that.
-    QMetaObject::invokeMethod(m_audio.get(), &AudioStream::start, Qt::QueuedConnection);
     return true;
 }
 
 void RelayServer::playTransmitAudio(const QString &sink)
 {
-    m_transmitAudio = std::make_unique<TransmitAudio>(sink);
-    connect(m_transmitAudio.get(), &TransmitAudio::message, this, &RelayServer::message);
-}
-
-// Only the audio of the panel that holds the transmitter is played, and
-// only while it holds it; while it comes, the hold is renewed.
-void RelayServer::hearSpeech(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey)
-{
-    const auto pass = m_passes.find(m_transmitter.holder());
-    if (pass == m_passes.end() || pass->second.id() != id)
-        return;
-    m_transmitter.heardAudio(TransmitAudio::Playout);
-    if (m_transmitAudio)
-        m_transmitAudio->play(packet, srtpKey);
+    m_audio.playInto(sink);
 }
 
 // A panel hears of the audio in the greeting, sent again to the panels
 // linked when the audio comes or goes.
 void RelayServer::offerAudio()
 {
-    const bool offering = m_audio->isFlowing();
+    const bool offering = m_audio.isFlowing();
     if (offering == std::exchange(m_offered, offering))
         return;
     for (SocketSession *session : std::as_const(m_clients)) {
@@ -435,14 +397,15 @@ void RelayServer::admit(Connection *connection, const Endpoint &endpoint)
 void RelayServer::admitAudio(Connection *connection, const QString &operatorName)
 {
     const QString name = QStringLiteral("audio client ") + connection->name() + operatorName;
-    if (m_audioListeners.count() >= m_maxAudioClients)
-        return turnAway(
-            connection,
-            QStringLiteral("refused %1: busy with %2 audio clients").arg(name).arg(m_audioListeners.count()));
+    if (m_audio.tcpListenerCount() >= m_maxAudioClients)
+        return turnAway(connection,
+                        QStringLiteral("refused %1: busy with %2 audio clients")
+                            .arg(name)
+                            .arg(m_audio.tcpListenerCount()));
     if (!descriptorsToSpare())
         return turnAway(connection, QStringLiteral("refused %1: too few descriptors left").arg(name));
     emit message(QStringLiteral("accepted %1").arg(name));
-    m_audioListeners.add(connection);
+    m_audio.addListener(connection);
 }
 
 // Told, if at all, and let go at once.
@@ -454,30 +417,16 @@ void RelayServer::turnAway(Connection *connection, const QString &why, const QBy
     connection->close(std::chrono::milliseconds(0));
 }
 
-// A panel keeps its pass for as long as it is linked; a secure link's pass
-// also keys its audio.
 QByteArray RelayServer::greeting(const Session *session)
 {
     const qint64 limit = m_transmitter.limit().count();
-    if (!m_audio || !m_audio->isFlowing())
+    if (!m_audio.isFlowing())
         return QString::fromLatin1(Greeting).arg(limit).toLatin1();
-    auto pass = m_passes.find(session);
-    if (pass == m_passes.end())
-        pass = m_passes.emplace(session, m_udpAudio.grant(session->name(), !session->fingerprint().isEmpty()))
-                   .first;
     return QString::fromLatin1(AudioGreeting)
         .arg(limit)
-        .arg(QString::fromLatin1(pass->second.text()))
+        .arg(QString::fromLatin1(m_audio.passFor(*session).text()))
         .arg(m_audioEndpoint->listener.port())
         .toLatin1();
-}
-
-void RelayServer::forgetPass(const Session *session)
-{
-    if (const auto pass = m_passes.find(session); pass != m_passes.end()) {
-        m_udpAudio.revoke(pass->second);
-        m_passes.erase(pass);
-    }
 }
 
 // Enough left for every client the relay may serve, and some.
@@ -496,7 +445,7 @@ void RelayServer::serve(Session *session)
 {
     connect(session, &Session::message, this, &RelayServer::message);
     connect(session, &Session::ended, this, [this, session] {
-        forgetPass(session);
+        m_audio.forget(*session);
         m_clients.removeAll(session);
         session->deleteLater();
     });
@@ -513,7 +462,7 @@ void RelayServer::revokeUnknownKeys()
             client->cutOff(
                 QStringLiteral("cut off: its key %1 is no longer an operator's").arg(client->fingerprint()));
     }
-    m_audioListeners.dropIf(
+    m_audio.dropListenersIf(
         [&revoked](const Connection &connection) { return revoked(connection.fingerprint()); },
         QStringLiteral("cut off: its key is no longer an operator's"));
 }

@@ -1,17 +1,14 @@
 #pragma once
 
 #include "access_list.h"
-#include "audio_listeners.h"
-#include "audio_stream.h"
 #include "connection.h"
 #include "handshakes.h"
 #include "identity.h"
 #include "operators.h"
 #include "radio_queue.h"
+#include "relay_audio.h"
 #include "session.h"
-#include "transmit_audio.h"
 #include "transmitter.h"
-#include "udp_audio.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -117,7 +114,7 @@ public:
     // names) while it holds the transmitter.
     void playTransmitAudio(const QString &sink);
     QString audioEndpoint() const;
-    int audioListenerCount() const { return m_audioListeners.count() + m_udpAudio.receiving(); }
+    int audioListenerCount() const { return m_audio.listenerCount(); }
     QString errorString() const;
     // Where it listens for that protocol, as "ADDRESS:PORT".
     QString endpoint(Session::Protocol protocol = Session::Protocol::Panel) const;
@@ -144,9 +141,7 @@ private:
     void revokeUnknownKeys();
     void turnAway(Connection *connection, const QString &why, const QByteArray &text = {});
     QByteArray greeting(const Session *session);
-    void forgetPass(const Session *session);
     void offerAudio();
-    void hearSpeech(const QByteArray &id, const QByteArray &packet, const QByteArray &srtpKey);
     bool descriptorsToSpare() const;
     void serve(Session *session);
     void programOpened(Terminal &terminal);
@@ -168,13 +163,8 @@ private:
     std::vector<std::unique_ptr<Terminal>> m_terminals;
     QList<QPointer<SocketSession>> m_clients;
     QString m_errorString;
-    std::unique_ptr<AudioStream> m_audio;
-    std::unique_ptr<TransmitAudio> m_transmitAudio;
-    AudioListeners m_audioListeners;
-    UdpAudio m_udpAudio;
+    RelayAudio m_audio;
     Endpoint *m_audioEndpoint = nullptr;
-    // Each greeted panel's pass for the audio over UDP.
-    std::map<const Session *, AudioPass> m_passes;
     // Whether the linked panels were last told of audio.
     bool m_offered = false;
 };
