@@ -1,5 +1,6 @@
 #include "audio_stream.h"
 
+#include "audio_device.h"
 #include "audio_stream_format.h"
 
 #include <gst/app/gstappsrc.h>
@@ -24,7 +25,7 @@ QString sourceName(GstDevice *device)
         g_object_get(element, "device", &path, nullptr);
     const QByteArrayView factory = GST_OBJECT_NAME(gst_element_get_factory(element));
     if (path && factory == "alsasrc")
-        name = AudioStream::AlsaPrefix.toString() + QString::fromUtf8(path);
+        name = AudioDevice::AlsaPrefix.toString() + QString::fromUtf8(path);
     else if (path && factory == "pulsesrc")
         name = QString::fromUtf8(path);
     g_free(path);
@@ -92,8 +93,8 @@ QString AudioStream::origin() const
 {
     if (m_generator)
         return QStringLiteral("the simulated receiver");
-    if (m_sourceName.startsWith(AlsaPrefix))
-        return QStringLiteral("ALSA device %1").arg(m_sourceName.mid(AlsaPrefix.size()));
+    if (m_sourceName.startsWith(AudioDevice::AlsaPrefix))
+        return QStringLiteral("ALSA device %1").arg(m_sourceName.mid(AudioDevice::AlsaPrefix.size()));
     return QStringLiteral("source %1").arg(m_sourceName);
 }
 
@@ -117,14 +118,8 @@ QString AudioStream::capture() const
             .arg(AudioStreamFormat::SampleRate);
     // A card's samples are taken every CapturePeriod, half a frame, so that
     // a frame waits for no more than that.
-    const QString period = QStringLiteral(" latency-time=%1").arg(CapturePeriodMicroseconds);
-    if (m_sourceName.startsWith(AlsaPrefix))
-        return QStringLiteral("alsasrc device=%1")
-                   .arg(MediaPipeline::quoted(m_sourceName.mid(AlsaPrefix.size())))
-            + period;
-    if (m_sourceName == u"default")
-        return QStringLiteral("pulsesrc") + period;
-    return QStringLiteral("pulsesrc device=%1").arg(MediaPipeline::quoted(m_sourceName)) + period;
+    return AudioDevice::element(m_sourceName, AudioDevice::Way::Capture)
+        + QStringLiteral(" latency-time=%1").arg(CapturePeriodMicroseconds);
 }
 
 void AudioStream::start()

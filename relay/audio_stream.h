@@ -39,10 +39,8 @@ public:
     };
 
     static constexpr std::chrono::seconds RetryInterval{5};
-    static constexpr QStringView AlsaPrefix = u"alsa:";
 
-    // From a source by name: "alsa:DEVICE" for an ALSA device, otherwise a
-    // sound server's source, "default" being the server's own default.
+    // From a source by name (see AudioDevice).
     explicit AudioStream(const QString &sourceName, QObject *parent = nullptr);
     // From a generator, paced by the clock as a sound card would be.
     explicit AudioStream(Generator generator, QObject *parent = nullptr);

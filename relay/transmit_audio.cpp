@@ -1,6 +1,6 @@
 #include "transmit_audio.h"
 
-#include "audio_stream.h"
+#include "audio_device.h"
 #include "audio_stream_format.h"
 
 namespace {
@@ -76,12 +76,7 @@ QString TransmitAudio::description(bool sealed) const
 
 QString TransmitAudio::output() const
 {
-    if (m_sinkName.startsWith(AudioStream::AlsaPrefix))
-        return QStringLiteral("alsasink device=%1")
-            .arg(MediaPipeline::quoted(m_sinkName.mid(AudioStream::AlsaPrefix.size())));
-    const QString client = QStringLiteral("pulsesink client-name=%1")
-                               .arg(MediaPipeline::quoted(QLatin1StringView(ClientName)));
-    if (m_sinkName == u"default")
-        return client;
-    return client + QStringLiteral(" device=%1").arg(MediaPipeline::quoted(m_sinkName));
+    return AudioDevice::element(
+        m_sinkName, AudioDevice::Way::Playback,
+        QStringLiteral("client-name=%1").arg(MediaPipeline::quoted(QLatin1StringView(ClientName))));
 }

@@ -203,7 +203,7 @@ private slots:
     void simulatorServesFramedOpus();
     void audioClientsLimited_data();
     void audioClientsLimited();
-    void relayCapturesAnAlsaDevice();
+    void relayUsesAnAlsaDevice();
     void audioSourcesListed();
 };
 
@@ -784,18 +784,24 @@ void AudioTest::audioClientsLimited()
 // sound chip through ALSA, here a device defined in the relay's own ALSA
 // configuration that plays a tone file. While the device cannot be opened
 // the radio stays served; once it can, a panel linked meanwhile plays it.
-void AudioTest::relayCapturesAnAlsaDevice()
+// The operator's microphone goes into another, which writes what it plays
+// to a file.
+void AudioTest::relayUsesAnAlsaDevice()
 {
     SoundServer sound;
     QTemporaryDir board;
     const QString tone = board.filePath(QStringLiteral("tone.raw"));
     QFile asoundrc(board.filePath(QStringLiteral(".asoundrc")));
     QVERIFY(asoundrc.open(QIODevice::WriteOnly));
-    asoundrc.write(QStringLiteral("pcm.radio { type plug slave { pcm { type file slave.pcm null "
-                                  "file /dev/null infile \"%1\" format raw } format S16_LE rate %2 "
-                                  "channels 1 } }\n")
-                       .arg(tone)
-                       .arg(SoundServer::SampleRate)
+    const QString input = board.filePath(QStringLiteral("input.raw"));
+    // What the file plugin plays or records it also writes to its file.
+    const QString pcm
+        = QStringLiteral("pcm.%1 { type plug slave { pcm { type file slave.pcm null file \"%2\" %3 "
+                         "format raw } format S16_LE rate %4 channels 1 } }\n");
+    asoundrc.write((pcm.arg(QStringLiteral("radio"), QStringLiteral("/dev/null"),
+                            QStringLiteral("infile \"%1\"").arg(tone))
+                        .arg(SoundServer::SampleRate)
+                    + pcm.arg(QStringLiteral("radio_input"), input, QString()).arg(SoundServer::SampleRate))
                        .toLatin1());
     asoundrc.close();
     QProcess sim;
@@ -813,7 +819,8 @@ void AudioTest::relayCapturesAnAlsaDevice()
     QVERIFY(startListening(relay, QStringLiteral(Q9RELAY_PATH),
                            {QStringLiteral("--device"), board.filePath(QStringLiteral("radio")),
                             QStringLiteral("--listen"), address + QStringLiteral(":2300"),
-                            QStringLiteral("--audio-source"), QStringLiteral("alsa:radio")}));
+                            QStringLiteral("--audio-source"), QStringLiteral("alsa:radio"),
+                            QStringLiteral("--audio-sink"), QStringLiteral("alsa:radio_input")}));
     QByteArray log;
     const auto logged = [&](const char *line) {
         log += relay.readAllStandardError();
@@ -834,6 +841,16 @@ void AudioTest::relayCapturesAnAlsaDevice()
     samples.close();
     QTRY_VERIFY_WITH_TIMEOUT(logged("audio from ALSA device radio\n"), Settle);
     QCOMPARE(pitchHeard(sound, 600), 600);
+    // The operator's microphone goes into the other device, opened only
+    // while the operator transmits.
+    QVERIFY(!QFileInfo::exists(input));
+    PERFORM(station, QStringLiteral("trigger transmit_cmd"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(input).size() > 0, Settle);
+    PERFORM(station, QStringLiteral("trigger transmit_cmd"));
+    QTest::qWait(int(TransmitAudio::Playout.count()) + 500);
+    const qint64 played = QFileInfo(input).size();
+    QTest::qWait(500);
+    QCOMPARE(QFileInfo(input).size(), played);
     QCOMPARE(station.dialogs.messages, QStringList());
     QVERIFY(stopWith(relay, SIGTERM));
     QVERIFY(stopWith(sim, SIGTERM));
