@@ -90,9 +90,13 @@ struct OnsetFinder
 };
 
 // The source's and the sinks' monitors in one pipeline, so their times share
-// one clock.
+// one clock: each buffer is stamped by that clock as it is read, less what
+// the sound server says it held back. Stamped by its count of samples, a
+// monitor that began before its sink had a stream is off by a constant.
 struct Meter
 {
+    static inline const QString Stamping = QStringLiteral("slave-method=re-timestamp provide-clock=false");
+
     MediaPipeline pipeline;
     OnsetFinder source;
     std::array<OnsetFinder, 3> sinks;
@@ -102,15 +106,16 @@ struct Meter
         const QString caps = QStringLiteral("audio/x-raw,format=S16LE,rate=48000,channels=1");
         QString description
             = QStringLiteral(
-                  "pulsesrc device=q9source.monitor ! audioconvert ! %1 ! appsink name=source sync=false")
-                  .arg(caps);
+                  "pulsesrc device=q9source.monitor %2 ! audioconvert ! %1 ! appsink name=source sync=false")
+                  .arg(caps, Stamping);
         for (int i = 0; i < sinkNames.size(); ++i)
             description
                 += QStringLiteral(
-                       " pulsesrc device=%1.monitor ! audioconvert ! %2 ! appsink name=sink%3 sync=false")
-                       .arg(sinkNames[i], caps)
+                       " pulsesrc device=%1.monitor %2 ! audioconvert ! %3 ! appsink name=sink%4 sync=false")
+                       .arg(sinkNames[i], Stamping, caps)
                        .arg(i);
         const bool started = pipeline.start(description, [this, count = sinkNames.size()] {
+            pipeline.useSystemClock();
             hook("source", source);
             for (int i = 0; i < count; ++i)
                 hook(QByteArray("sink" + QByteArray::number(i)).constData(), sinks[i]);
