@@ -101,10 +101,8 @@ bool MediaPipeline::start(const QString &description, const std::function<void()
     gst_bus_set_sync_handler(bus, &BusWatch::onMessage, this, nullptr);
     gst_object_unref(bus);
     // What came before the handler was there.
-    if (GstMessage *message = popFrom(m_pipeline, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
+    if (GstMessage *message = popFrom(m_pipeline, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS)))
         BusWatch::onMessage(nullptr, message, this);
-        gst_message_unref(message);
-    }
     return true;
 }
 
@@ -237,8 +235,12 @@ void MediaPipeline::takeFrom(const char *sink, int most, std::function<void(cons
 // Runs on whichever thread posted the message: errors and the end are kept
 // (the rest dropped at once) and reported on the pipeline's thread, where a
 // changed latency (a jitter buffer that grew or shrank) is also taken in.
+// Every message is dropped, and a dropped message is the handler's to let
+// go: one kept would keep its element, and so the whole pipeline and its
+// bus's descriptors, alive for good.
 GstBusSyncReply BusWatch::onMessage(GstBus *, GstMessage *message, gpointer self)
 {
+    const std::shared_ptr<GstMessage> held(message, &gst_message_unref);
     auto *pipeline = static_cast<MediaPipeline *>(self);
     const quint64 run = pipeline->m_run;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) {
@@ -255,7 +257,6 @@ GstBusSyncReply BusWatch::onMessage(GstBus *, GstMessage *message, gpointer self
         return GST_BUS_DROP;
     // Held until reported, or let go with the call should the pipeline's
     // owner go first.
-    const std::shared_ptr<GstMessage> held(gst_message_ref(message), &gst_message_unref);
     QMetaObject::invokeMethod(
         pipeline,
         [pipeline, run, held] {

@@ -13,6 +13,7 @@
 #include "transmitter.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
@@ -121,6 +122,13 @@ quint16 offeredAudioPort(TestClient &panel)
                          Settle))
         return 0;
     return panel.received.mid(panel.received.indexOf("audio=") + 6).chopped(1).toUShort();
+}
+
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
 }
 
 // The seconds of `samples` that are silent, in 10 ms blocks, from `from`
@@ -299,6 +307,16 @@ void AudioTest::microphoneReachesTheRadio()
     // What was under way when it ended plays out, and then nothing.
     QTRY_COMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 10, radioInput)), 0.0);
     QCOMPARE(levelOf(listening.sound.record(SoundServer::SampleRate / 2, radioInput)), 0.0);
+    // Each transmission's pipelines, the microphone's and the radio
+    // input's, leave nothing open behind them.
+    const qsizetype descriptors = openDescriptors();
+    for (int transmission = 0; transmission < 3; ++transmission) {
+        PERFORM(station, "trigger transmit_cmd");
+        QTRY_VERIFY(listening.sound.recordings().contains(QStringLiteral("Q9 Remote microphone")));
+        PERFORM(station, "trigger transmit_cmd");
+        QTRY_COMPARE(listening.sound.recordings(), QStringList());
+    }
+    QTRY_COMPARE(openDescriptors(), descriptors);
     QCOMPARE(station.dialogs.messages, QStringList());
 }
 
