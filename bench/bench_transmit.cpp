@@ -145,9 +145,7 @@ void print(const char *what, const QList<double> &milliseconds, const char *goal
 }
 
 // Clicks once a second into the microphone while the panel transmits; each
-// end's share of a core meanwhile. The meter starts once both chains play
-// into their sinks: a monitor read before its sink has a stream is timed
-// off by as long as the stream takes to come.
+// end's share of a core meanwhile, once both chains play into their sinks.
 void measureMicrophone(Panel &panel, qint64 relayPid, const QString &relayAddress, const QStringList &command)
 {
     const Floor floor(relayAddress, command);
