@@ -26,7 +26,7 @@
 #include "bench_support.h"
 #include "link/push_to_talk.h"
 #include "network_path.h"
-#include "sim_radio.h"
+#include "radio_watch.h"
 #include "transmit_audio.h"
 
 namespace {
@@ -73,7 +73,7 @@ struct Floor
 };
 
 // A panel's link to the relay: its push-to-talk on the wire, and the
-// radio's status asked for beside it.
+// radio's status asked for on the same link.
 class Panel
 {
 public:
@@ -101,7 +101,7 @@ public:
         since.start();
         for (;;) {
             const double asked = secondsSince(since);
-            const std::optional<bool> said = askTransmitting();
+            const std::optional<bool> said = m_watch.transmitting();
             if (!said)
                 return NAN;
             if (*said == transmitting)
@@ -115,27 +115,8 @@ public:
     PushToTalk pushToTalk;
 
 private:
-    std::optional<bool> askTransmitting()
-    {
-        m_link.write("IF;");
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
-            const qsizetype at = m_said.indexOf("IF");
-            const qsizetype end = at < 0 ? -1 : m_said.indexOf(';', at);
-            if (end > at + SimRadio::TransmitDigit) {
-                const bool transmitting = m_said.at(at + SimRadio::TransmitDigit) == '1';
-                m_said.remove(0, end + 1);
-                return transmitting;
-            }
-            m_link.waitForReadyRead(10);
-            m_said += m_link.readAll();
-            QCoreApplication::processEvents();
-        }
-        return std::nullopt;
-    }
-
     QTcpSocket m_link;
-    QByteArray m_said;
+    RadioWatch m_watch{m_link};
 };
 
 void print(const char *what, const QList<double> &milliseconds, const char *goal)

@@ -28,9 +28,9 @@ class Session;
 // holds it until it lets go or leaves. Any hold ends at the transmit-time
 // limit, and when the relay stops. A holder's "RX;" unkeys once the audio
 // it sent has played into the radio, as its operator spoke it to the end.
-// Once the relay has unkeyed a client on
-// its own, that client's "TX;" keys nothing until it has sent "RX;": a
-// renewal the network held back must not key the radio again. A panel is
+// Once the relay has unkeyed a client on its own, that client's "TX;" keys
+// nothing until it has sent "RX;": a renewal the network held back must not
+// key the radio again. A panel is
 // told why its hold ended ("!!Q9 relay transmit ended: …;"); a CAT program
 // hears "?;" for its "TX;".
 //

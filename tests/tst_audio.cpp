@@ -1,5 +1,6 @@
 #include "network_path.h"
 #include "programs.h"
+#include "radio_watch.h"
 #include "sound_server.h"
 #include "stand_ins.h"
 #include "station.h"
@@ -7,7 +8,6 @@
 
 #include "audio_pass.h"
 #include "audio_stream.h"
-#include "framer.h"
 #include "identity.h"
 #include "sim_receiver.h"
 #include "transmitter.h"
@@ -157,33 +157,6 @@ Silence silenceIn(const QList<qint16> &samples, double from = 0)
     }
     return silence;
 }
-
-// The radio's transmit state, asked of a relay ("IF;") by a client of its own.
-class RadioWatch
-{
-public:
-    RadioWatch(const QString &address, quint16 port) { m_socket.connectToHost(QHostAddress(address), port); }
-    // Nothing when the relay does not answer.
-    std::optional<bool> transmitting()
-    {
-        m_socket.write("IF;");
-        std::optional<bool> said;
-        const bool answered = QTest::qWaitFor(
-            [&] {
-                for (const QByteArray &reply : m_replies.feed(m_socket.readAll())) {
-                    if (reply.startsWith("IF") && reply.size() > SimRadio::TransmitDigit)
-                        said = reply.at(SimRadio::TransmitDigit) == '1';
-                }
-                return said.has_value();
-            },
-            ProcessTimeout);
-        return answered ? said : std::nullopt;
-    }
-
-private:
-    QTcpSocket m_socket;
-    Framer m_replies{RadioQueue::MaxReply};
-};
 
 } // namespace
 
@@ -351,8 +324,10 @@ void AudioTest::transmitterLetGoOfALostPanel()
     QVERIFY(port);
     // Watched from the relay's own computer, where the path's failure is not felt.
     QVERIFY(path.enter(NetworkPath::Far));
-    RadioWatch radio(relayAddress, port);
+    QTcpSocket watching;
+    watching.connectToHost(QHostAddress(relayAddress), port);
     path.leave();
+    RadioWatch radio(watching);
     QProcess panel;
     const QStringList operating
         = path.inNamespace(NetworkPath::Near, QStringLiteral(PANEL_PROCESS_PATH),
