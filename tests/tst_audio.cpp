@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -328,7 +329,13 @@ void AudioTest::transmitterLetGoOfALostPanel()
     watching.connectToHost(QHostAddress(relayAddress), port);
     path.leave();
     RadioWatch radio(watching);
+    // What the relay and the panel said tells why, should the row fail.
+    const auto tellOnFailure = qScopeGuard([&sim] {
+        if (QTest::currentTestFailed())
+            qInfo("The relay said:\n%s", sim.readAllStandardOutput().constData());
+    });
     QProcess panel;
+    panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const QStringList operating
         = path.inNamespace(NetworkPath::Near, QStringLiteral(PANEL_PROCESS_PATH),
                            {QStringLiteral("answer %1:%2|trigger Set_Host_Addr|trigger transmit_cmd")
@@ -336,8 +343,8 @@ void AudioTest::transmitterLetGoOfALostPanel()
                                 .arg(port)});
     panel.start(operating.first(), operating.mid(1));
     QVERIFY(QTest::qWaitFor([&] { return panel.readAllStandardOutput().contains("done"); }, Settle));
+    QTRY_COMPARE(radio.transmitting(), true);
     QCOMPARE(pitchHeard(sound, SoundServer::MicrophonePitch, radioInput), SoundServer::MicrophonePitch);
-    QCOMPARE(radio.transmitting(), true);
     constexpr std::chrono::milliseconds Outage{3000};
     if (signalNumber)
         ::kill(pid_t(panel.processId()), signalNumber);

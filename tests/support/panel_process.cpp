@@ -17,6 +17,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     Station station;
+    station.dialogs.echo = true;
     station.start();
     if (const QString failed = station.perform(QString::fromLocal8Bit(argv[1])); !failed.isEmpty()) {
         std::fprintf(stderr, "panel_process: %s\n", qPrintable(failed));

@@ -1,6 +1,7 @@
 #include "recording_dialogs.h"
 
 #include <algorithm>
+#include <cstdio>
 
 void RecordingDialogs::message(QWidget *parent, const QString &text, Icon icon)
 {
@@ -14,6 +15,8 @@ void RecordingDialogs::message(QWidget *parent, const QString &text, Icon icon)
 void RecordingDialogs::notice(QWidget *, const QString &text, Icon icon)
 {
     messages.append((icon == Icon::Warning ? Warning : QString()) + text);
+    if (echo)
+        std::fprintf(stderr, "box: %s\n", qPrintable(messages.last()));
 }
 
 bool RecordingDialogs::question(QWidget *parent, const QString &text)

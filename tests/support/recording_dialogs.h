@@ -35,6 +35,9 @@ public:
     // Answers for the next questions, in order; No once it is empty.
     QList<bool> questionAnswers;
     std::function<void()> whileMessageOpen;
+    // Each box is also written to standard error, for a panel in a process
+    // of its own whose boxes a test cannot read.
+    bool echo = false;
     // The most message boxes that were open at once.
     int deepestNesting = 0;
 
