@@ -127,6 +127,10 @@ bool RadioQueue::hasRoom(const Session *session) const
 void RadioQueue::take(Session *session, const QByteArrayList &commands)
 {
     if (Client *client = find(session)) {
+        if (m_transmitter) {
+            for (const QByteArray &command : commands)
+                m_transmitter->arrived(*session, command);
+        }
         client->commands += commands;
         pump();
     }

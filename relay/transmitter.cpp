@@ -87,6 +87,14 @@ std::optional<QString> Transmitter::refusal(const Session &session, QByteArrayVi
     return std::nullopt;
 }
 
+// A renewal after the holder's let-go, still in the queue, renews nothing:
+// the lease is stopped while the last audio plays.
+void Transmitter::arrived(const Session &session, QByteArrayView command)
+{
+    if (&session == m_holder && m_lease.isActive() && CatCommand::code(command) == "TX")
+        m_lease.start();
+}
+
 // Only push-to-talk holds the transmitter; a tune or CW text from the
 // holder, or from anyone while nobody holds it, goes to the radio, which
 // ends them itself.

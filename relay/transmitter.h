@@ -60,6 +60,10 @@ public:
     // another holds the transmitter, or the relay unkeyed this one and it
     // has not let go since.
     std::optional<QString> refusal(const Session &session, QByteArrayView command) const;
+    // The session's command has come, to be taken in its turn: a holder's
+    // renewal counts now, as the commands before it may wait on a slow
+    // radio for longer than the lease.
+    void arrived(const Session &session, QByteArrayView command);
     // Takes the command in its turn; whether it goes on to the radio as the
     // session's own.
     bool take(Session &session, QByteArrayView command);

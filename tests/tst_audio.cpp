@@ -321,6 +321,7 @@ void AudioTest::transmitterLetGoOfALostPanel()
         {QStringLiteral("--listen"), relayAddress + QStringLiteral(":0"), QStringLiteral("--audio"),
          QStringLiteral("--audio-sink"), radioInput, QStringLiteral("--allow"),
          path.address(NetworkPath::Near) + u',' + relayAddress});
+    sim.setProcessChannelMode(QProcess::MergedChannels);
     const quint16 port = startListening(sim, command.first(), command.mid(1));
     QVERIFY(port);
     // Watched from the relay's own computer, where the path's failure is not felt.
@@ -332,7 +333,7 @@ void AudioTest::transmitterLetGoOfALostPanel()
     // What the relay and the panel said tells why, should the row fail.
     const auto tellOnFailure = qScopeGuard([&sim] {
         if (QTest::currentTestFailed())
-            qInfo("The relay said:\n%s", sim.readAllStandardOutput().constData());
+            qInfo("The relay said:\n%s", sim.readAll().constData());
     });
     QProcess panel;
     panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
