@@ -87,8 +87,8 @@ std::optional<QString> Transmitter::refusal(const Session &session, QByteArrayVi
     return std::nullopt;
 }
 
-// A renewal after the holder's let-go, still in the queue, renews nothing:
-// the lease is stopped while the last audio plays.
+// Only a running lease is renewed: once the holder's "RX;" has been taken,
+// a "TX;" after it is a press again, taken in its turn.
 void Transmitter::arrived(const Session &session, QByteArrayView command)
 {
     if (&session == m_holder && m_lease.isActive() && CatCommand::code(command) == "TX")

@@ -30,9 +30,8 @@ class Session;
 // it sent has played into the radio, as its operator spoke it to the end.
 // Once the relay has unkeyed a client on its own, that client's "TX;" keys
 // nothing until it has sent "RX;": a renewal the network held back must not
-// key the radio again. A panel is
-// told why its hold ended ("!!Q9 relay transmit ended: …;"); a CAT program
-// hears "?;" for its "TX;".
+// key the radio again. A panel is told why its hold ended ("!!Q9 relay
+// transmit ended: …;"); a CAT program hears "?;" for its "TX;".
 //
 // The radio is keyed by its own command ("TX;", "RX;"), by a control line
 // of its port (RTS or DTR, the usual interface cable), or not at all, when
