@@ -1,9 +1,11 @@
 #include "media_pipeline.h"
 
 #include "audio_stream_format.h"
+#include "output_alignment.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/audio/gstaudiobasesink.h>
 #include <gst/gst.h>
 
 #include <atomic>
@@ -127,11 +129,50 @@ QString MediaPipeline::quoted(const QString &text)
     return u'"' + escaped + u'"';
 }
 
+namespace {
+
+// A buffer that comes this far from where the one before it ended plays at
+// its own time rather than running on from that one, so that a delay that
+// shrank is taken up at once.
+constexpr std::chrono::nanoseconds AlignmentThreshold = std::chrono::milliseconds(5);
+
+// On an output's streaming thread.
+void followClock(GstAudioBaseSink *, GstClockTime external, GstClockTime internal, GstClockTimeDiff *skew,
+                 GstAudioBaseSinkDiscontReason reason, gpointer alignment)
+{
+    auto *self = static_cast<OutputAlignment *>(alignment);
+    if (reason != GST_AUDIO_BASE_SINK_DISCONT_REASON_NO_DISCONT || !skew) {
+        self->restart();
+        return;
+    }
+    *skew = self->correction(std::chrono::nanoseconds(GST_CLOCK_DIFF(internal, external))).count();
+}
+
+void keepToClock(GstElement *output)
+{
+    g_object_set(output, "slave-method", GST_AUDIO_BASE_SINK_SLAVE_CUSTOM, "alignment-threshold",
+                 guint64(AlignmentThreshold.count()), nullptr);
+    gst_audio_base_sink_set_custom_slaving_callback(
+        GST_AUDIO_BASE_SINK(output), &followClock, new OutputAlignment,
+        [](gpointer alignment) { delete static_cast<OutputAlignment *>(alignment); });
+}
+
+} // namespace
+
 void MediaPipeline::useSystemClock()
 {
     GstClock *clock = gst_system_clock_obtain();
     gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), clock);
     gst_object_unref(clock);
+    GstIterator *sinks = gst_bin_iterate_sinks(GST_BIN(m_pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(sinks, &item) == GST_ITERATOR_OK) {
+        auto *sink = static_cast<GstElement *>(g_value_get_object(&item));
+        if (GST_IS_AUDIO_BASE_SINK(sink))
+            keepToClock(sink);
+        g_value_unset(&item);
+    }
+    gst_iterator_free(sinks);
 }
 
 void MediaPipeline::setLatency(std::chrono::nanoseconds latency)

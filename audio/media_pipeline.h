@@ -31,7 +31,7 @@ public:
     void stop();
     bool isRunning() const { return m_pipeline != nullptr; }
     // Times the running pipeline by the system's clock rather than by an
-    // element's (an output's, say).
+    // element's (an output's, say), its outputs kept in line with it.
     void useSystemClock();
     // Plays the running pipeline `latency` behind its sources, whatever its
     // elements reckon they need.

@@ -9,6 +9,7 @@
 #include "audio_pass.h"
 #include "audio_stream.h"
 #include "identity.h"
+#include "output_alignment.h"
 #include "sim_receiver.h"
 #include "transmitter.h"
 
@@ -187,6 +188,8 @@ private slots:
     void audioClientsLimited();
     void relayUsesAnAlsaDevice();
     void audioSourcesListed();
+    void outputKeepsToTheClock_data();
+    void outputKeepsToTheClock();
 };
 
 void AudioTest::receiverFollowsTheRadio_data()
@@ -875,6 +878,39 @@ void AudioTest::audioSourcesListed()
     QCOMPARE(relay.exitCode(), 0);
     QCOMPARE(relay.readAllStandardOutput(), QByteArray());
     QVERIFY(relay.readAllStandardError().startsWith("q9relay: no audio sources found"));
+}
+
+// Drifts read one after another, in milliseconds, and how far the output
+// is moved in all, and how often.
+void AudioTest::outputKeepsToTheClock_data()
+{
+    QTest::addColumn<QList<double>>("drifts");
+    QTest::addColumn<double>("moved");
+    QTest::addColumn<int>("moves");
+    const auto repeated = [](double drift, int times) { return QList<double>(times, drift); };
+    QTest::newRow("started late: put right at once") << QList<double>{1700, 0.5, -0.5} << -1700.0 << 1;
+    QTest::newRow("its clock ahead just as far") << QList<double>{-25, 0, 0} << 25.0 << 1;
+    QTest::newRow("the server's timing, left alone") << repeated(1.9, 2) + repeated(-1.9, 40) << 0.0 << 0;
+    QTest::newRow("one late reading is no drift")
+        << repeated(0, 20) + QList<double>{15} + repeated(0, 20) << 0.0 << 0;
+    QTest::newRow("a drift undone once it is a steady one") << repeated(0, 20) + repeated(3, 18) << -2.0 << 1;
+}
+
+void AudioTest::outputKeepsToTheClock()
+{
+    QFETCH(QList<double>, drifts);
+    QFETCH(double, moved);
+    QFETCH(int, moves);
+    OutputAlignment alignment;
+    double total = 0;
+    int count = 0;
+    for (const double drift : drifts) {
+        const auto correction = alignment.correction(std::chrono::microseconds(qint64(drift * 1000)));
+        total += double(correction.count()) / 1e6;
+        count += correction.count() != 0;
+    }
+    QCOMPARE(count, moves);
+    QVERIFY2(std::abs(total - moved) < 0.1, qPrintable(QString::number(total)));
 }
 
 QTEST_MAIN(AudioTest)

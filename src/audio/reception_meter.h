@@ -15,7 +15,7 @@ class ReceptionMeter
 {
 public:
     static constexpr qint64 WindowMilliseconds = 4000;
-    static constexpr int MinDelay = 20;
+    static constexpr int MinDelay = 10;
     static constexpr int MaxDelay = 800;
 
     ReceptionMeter();

@@ -24,7 +24,7 @@ constexpr int MicrophonePeriod = 5000;
 constexpr int MicrophoneBacklog = 50;
 // The output's own buffer, in microseconds: small, as the jitter buffer
 // already evens out the network.
-constexpr int OutputBuffer = 25000;
+constexpr int OutputBuffer = 15000;
 constexpr int OutputPeriod = 5000;
 constexpr std::chrono::milliseconds AdaptInterval{250};
 // The delay changes only by more than this, so that it is not changed for
@@ -224,12 +224,10 @@ void RemoteAudio::applyDelay()
 }
 
 // The output plays each packet at its time (sync=true), so what comes late
-// is dropped there and no backlog can build up; the jitter buffer puts
-// packets back in order and tells the decoder of those lost, so that it
-// fills their gap. The output re-aligns once it is off by more than its
-// own threshold (40 ms), not at every small change of the delay, so that a
-// busy machine's own timing does not chop the sound. The title tag names
-// the stream in the desktop's mixer.
+// is dropped there and no backlog can build up, and a delay that changed
+// is taken up there (see MediaPipeline::useSystemClock); the jitter buffer
+// puts packets back in order and tells the decoder of those lost, so that
+// it fills their gap. The title tag names the stream in the desktop's mixer.
 QString RemoteAudio::description(bool sealed) const
 {
     const QString name = MediaPipeline::quoted(QLatin1StringView(StreamName));
