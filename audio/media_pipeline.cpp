@@ -148,15 +148,6 @@ void followClock(GstAudioBaseSink *, GstClockTime external, GstClockTime interna
     *skew = self->correction(std::chrono::nanoseconds(GST_CLOCK_DIFF(internal, external))).count();
 }
 
-void keepToClock(GstElement *output)
-{
-    g_object_set(output, "slave-method", GST_AUDIO_BASE_SINK_SLAVE_CUSTOM, "alignment-threshold",
-                 guint64(AlignmentThreshold.count()), nullptr);
-    gst_audio_base_sink_set_custom_slaving_callback(
-        GST_AUDIO_BASE_SINK(output), &followClock, new OutputAlignment,
-        [](gpointer alignment) { delete static_cast<OutputAlignment *>(alignment); });
-}
-
 } // namespace
 
 void MediaPipeline::useSystemClock()
@@ -164,15 +155,21 @@ void MediaPipeline::useSystemClock()
     GstClock *clock = gst_system_clock_obtain();
     gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), clock);
     gst_object_unref(clock);
-    GstIterator *sinks = gst_bin_iterate_sinks(GST_BIN(m_pipeline));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(sinks, &item) == GST_ITERATOR_OK) {
-        auto *sink = static_cast<GstElement *>(g_value_get_object(&item));
-        if (GST_IS_AUDIO_BASE_SINK(sink))
-            keepToClock(sink);
-        g_value_unset(&item);
+}
+
+void MediaPipeline::keepInLine(const char *output)
+{
+    GstElement *sink = element(output);
+    if (!sink)
+        return;
+    if (GST_IS_AUDIO_BASE_SINK(sink)) {
+        g_object_set(sink, "slave-method", GST_AUDIO_BASE_SINK_SLAVE_CUSTOM, "alignment-threshold",
+                     guint64(AlignmentThreshold.count()), nullptr);
+        gst_audio_base_sink_set_custom_slaving_callback(
+            GST_AUDIO_BASE_SINK(sink), &followClock, new OutputAlignment,
+            [](gpointer alignment) { delete static_cast<OutputAlignment *>(alignment); });
     }
-    gst_iterator_free(sinks);
+    gst_object_unref(sink);
 }
 
 void MediaPipeline::setLatency(std::chrono::nanoseconds latency)

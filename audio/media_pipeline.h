@@ -31,8 +31,12 @@ public:
     void stop();
     bool isRunning() const { return m_pipeline != nullptr; }
     // Times the running pipeline by the system's clock rather than by an
-    // element's (an output's, say), its outputs kept in line with it.
+    // element's (an output's, say).
     void useSystemClock();
+    // Keeps the running pipeline's audio output `output` where the
+    // pipeline's clock puts each buffer (OutputAlignment), a delay that
+    // changed taken up at once rather than played on from the last buffer.
+    void keepInLine(const char *output);
     // Plays the running pipeline `latency` behind its sources, whatever its
     // elements reckon they need.
     void setLatency(std::chrono::nanoseconds latency);

@@ -144,6 +144,7 @@ void RemoteAudio::startPipeline(quint64 run, const QByteArray &srtpKey)
             // Packets are stamped as they arrive, by a clock that runs from
             // the start: the output's own runs only once it plays.
             m_pipeline->useSystemClock();
+            m_pipeline->keepInLine(OutputName);
             m_pipeline->keyDecrypter(DecrypterName, srtpKey);
         })) {
         applyDelay();
@@ -225,7 +226,7 @@ void RemoteAudio::applyDelay()
 
 // The output plays each packet at its time (sync=true), so what comes late
 // is dropped there and no backlog can build up, and a delay that changed
-// is taken up there (see MediaPipeline::useSystemClock); the jitter buffer
+// is taken up there (MediaPipeline::keepInLine); the jitter buffer
 // puts packets back in order and tells the decoder of those lost, so that
 // it fills their gap. The title tag names the stream in the desktop's mixer.
 QString RemoteAudio::description(bool sealed) const
