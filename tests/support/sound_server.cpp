@@ -11,7 +11,8 @@
 namespace {
 constexpr int Timeout = 20000;
 const QString Sink = QStringLiteral("q9test");
-const QString Microphone = QStringLiteral("q9microphone");
+const QString MicrophoneSink = QStringLiteral("q9microphone");
+const QString Microphone = MicrophoneSink + QStringLiteral(".monitor");
 } // namespace
 
 SoundServer::SoundServer(const QStringList &otherSinks)
@@ -29,8 +30,15 @@ SoundServer::SoundServer(const QStringList &otherSinks)
         arguments += QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=1")
                          .arg(sink)
                          .arg(SampleRate);
-    arguments += QStringLiteral("--load=module-sine-source source_name=%1 rate=%2 frequency=%3")
-                     .arg(Microphone)
+    // The microphone is a tone played into a sink of its own, heard from
+    // that sink's monitor: like a sound card, it delivers at the pace its
+    // recorders ask for. A sine source would hand over two seconds at once,
+    // more than a recorder holds.
+    arguments += QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=1")
+                     .arg(MicrophoneSink)
+                     .arg(SampleRate);
+    arguments += QStringLiteral("--load=module-sine sink=%1 rate=%2 frequency=%3")
+                     .arg(MicrophoneSink)
                      .arg(SampleRate)
                      .arg(MicrophonePitch);
     arguments += QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1").arg(socket);
@@ -68,9 +76,12 @@ QString SoundServer::pactl(const QStringList &arguments) const
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+// The microphone's own tone is left out.
 QStringList SoundServer::streams() const
 {
-    return streamNames(QStringLiteral("sink-inputs"));
+    QStringList names = streamNames(QStringLiteral("sink-inputs"));
+    names.removeAll(QStringLiteral("%1 Hz Sine").arg(MicrophonePitch));
+    return names;
 }
 
 // Ours only: the recorder's own stream is left out.
