@@ -21,6 +21,8 @@
 #include <cmath>
 #include <csignal>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -57,10 +59,10 @@ struct OnsetFinder
             }
             blockEnergy += double(samples[i]) * samples[i];
             if (++blockSamples == SoundServer::SampleRate / 100) {
-                if (std::sqrt(blockEnergy / blockSamples) < SilentLevel * 32768) {
-                    ++silentBlocks;
-                    lastSilent = at;
-                }
+                const bool silent = std::sqrt(blockEnergy / blockSamples) < SilentLevel * 32768;
+                silentBlocks += silent;
+                if (std::exchange(silentNow, silent) && !silent)
+                    silenceEnds.append(at);
                 blockEnergy = 0;
                 blockSamples = 0;
             }
@@ -68,23 +70,30 @@ struct OnsetFinder
         gst_buffer_unmap(buffer, &map);
     }
 
-    // The seconds of 10 ms blocks that were silent, and the end of the last.
+    // The seconds of 10 ms blocks that were silent.
     double silentSeconds() const
     {
         const std::lock_guard lock(mutex);
         return silentBlocks / 100.0;
     }
-    double lastSilence() const
+    // When the sound came back from the first silence that ended after
+    // `from` (`from` itself if none began), or nothing if it is silent still.
+    std::optional<double> backAfter(double from) const
     {
         const std::lock_guard lock(mutex);
-        return lastSilent;
+        const auto end
+            = std::find_if(silenceEnds.begin(), silenceEnds.end(), [from](double at) { return at > from; });
+        if (end != silenceEnds.end())
+            return *end;
+        return silentNow ? std::nullopt : std::optional(from);
     }
 
     mutable std::mutex mutex;
     QList<double> onsets;
     double quietUntil = 0;
     int silentBlocks = 0;
-    double lastSilent = 0;
+    bool silentNow = false;
+    QList<double> silenceEnds;
     double blockEnergy = 0;
     int blockSamples = 0;
 };

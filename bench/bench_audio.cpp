@@ -127,10 +127,14 @@ void report(const char *who, const Meter &meter, int sink, const Path &path, dou
     std::printf("  %-14s median %4.0f ms, worst %4.0f ms, %5.2f s silent a minute", who, median(delays),
                 worst(delays),
                 std::max(0.0, heard.silentSeconds() - path.outageMs / 1000.0) * 60 / PathSeconds);
-    if (path.outageMs && heard.lastSilence() > PathSeconds - 1)
-        std::printf(", not back after the outage");
-    else if (path.outageMs)
-        std::printf(", back %.2f s after the outage", std::max(0.0, heard.lastSilence() - outageEnd));
+    // Back from the silence the outage made; a later dropout counts as
+    // silence, not as a slower return.
+    if (path.outageMs) {
+        if (const auto back = heard.backAfter(outageEnd - path.outageMs / 1000.0))
+            std::printf(", back %.2f s after the outage", std::max(0.0, *back - outageEnd));
+        else
+            std::printf(", not back after the outage");
+    }
     std::printf("; a core: relay end %.3f, panel end %.3f\n", ends.farShare(PathSeconds),
                 ends.nearShare(PathSeconds));
 }
